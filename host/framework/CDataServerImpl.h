@@ -1,0 +1,52 @@
+// The server's root object: lists the access points and the data files of their
+// directories, and opens a file's object through the resolver. File types are registered
+// by the program with a detector that recognises their files. Safe to share between threads.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "nodra/Framework.hh"
+
+namespace TamblixHq::NODRA::Framework {
+
+namespace IDL = ::TAMBLIX::NODRA::Framework;
+
+class CDataServerImpl : public virtual POA_TAMBLIX::NODRA::Framework::DataServer {
+public:
+  // True when the file at the given '/' path is one the type reads; must only read it.
+  using Detector = std::function<bool(const std::string& path)>;
+
+  CDataServerImpl() = default;
+
+  // A file type: its driver name (identifier field 3), the type id of its file objects
+  // and the detector of its files.
+  void mpRegisterFileType(const std::string& driver, const std::string& typeId,
+                          Detector detector);
+
+  IDL::StringSeq* list_access_points() override;
+  IDL::StringSeq* list_files(const char* accessPoint, const char* subDirectory) override;
+  IDL::File_ptr open_file(const char* accessPoint, const char* subDirectory,
+                          const char* fileName) override;
+  CORBA::ULong get_chunk_size() override;
+
+private:
+  struct FileType {
+    std::string driver;
+    std::string typeId;
+    Detector detector;
+  };
+
+  // The '/' directory of an access point's sub-directory, refusing names that would leave
+  // it; throws DBAccessException with `place`.
+  std::string mfDirectory(const char* accessPoint, const char* subDirectory, const char* place);
+  // The registered type that reads a file, or null.
+  const FileType* mfTypeOf(const std::string& path);
+
+  std::mutex mMutex;
+  std::vector<FileType> mTypes;
+};
+
+}  // namespace TamblixHq::NODRA::Framework

@@ -1,0 +1,36 @@
+// Base implementation of two-dimensional functions (X and Y values): reduced views of the Y
+// values and the X range, answered through the derived servant's values objects.
+// Safe to share between threads.
+#pragma once
+
+#include "host/framework/CBrowsableImpl.h"
+
+namespace TamblixHq::NODRA::Framework {
+
+class CFunction2DImpl : public virtual POA_TAMBLIX::NODRA::Framework::Function2D,
+                        public virtual CBrowsableImpl {
+public:
+  CFunction2DImpl(const IDL::ObjectId* id, PortableServer::POA_ptr poa);
+  ~CFunction2DImpl() override;
+
+  // The base has no values objects: nil.
+  IDL::FunctionValues_ptr get_values_by_id(const char* id, IDL::AxisEnum axis) override;
+  IDL::FunctionValues_ptr get_values_by_index(CORBA::UShort index, IDL::AxisEnum axis) override;
+  // Every step-th Y value of the chunk (start, count).
+  IDL::RealValueSeqUnion* get_reduced_y_values(CORBA::ULong start, CORBA::ULong count,
+                                               CORBA::ULong step) override;
+  // Minimum and maximum of each block of blockSize Y values of the chunk, in pairs.
+  IDL::DoubleSeq* get_reduced_y_data(CORBA::ULong start, CORBA::ULong count,
+                                     CORBA::ULong blockSize) override;
+  // First and last X value (0, 0 without values).
+  IDL::MinMax get_x_min_max() override;
+  IDL::StringSeq* get_axis_ids() override;
+  CORBA::UShort get_number_of_axes() override;
+  IDL::FunctionRecord_ptr get_function_record() override;
+
+private:
+  // The Y values of the chunk as doubles.
+  IDL::DoubleSeq mfYValues(CORBA::ULong start, CORBA::ULong count, const char* place);
+};
+
+}  // namespace TamblixHq::NODRA::Framework

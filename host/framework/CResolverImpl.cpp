@@ -1,0 +1,269 @@
+#include "host/framework/CResolverImpl.h"
+
+#include <omniORB4/omniORB.h>
+
+#include <cstring>
+#include <iterator>
+#include <vector>
+
+#include "host/framework/CBaseImpl.h"
+
+namespace TamblixHq::NODRA::Framework {
+
+namespace {
+
+// The POA's servant manager: hands each request the cached servant of its object id,
+// building it again after an eviction.
+class CServantLocator : public virtual POA_PortableServer::ServantLocator {
+public:
+  PortableServer::Servant preinvoke(const PortableServer::ObjectId& oid,
+                                    PortableServer::POA_ptr, const char*,
+                                    PortableServer::ServantLocator::Cookie& cookie) override {
+    PortableServer::ServantBase* servant = CResolverImpl::sfGetResolverImpl()->mfLocate(oid);
+    cookie = servant;
+    return servant;
+  }
+
+  void postinvoke(const PortableServer::ObjectId&, PortableServer::POA_ptr, const char*,
+                  PortableServer::ServantLocator::Cookie,
+                  PortableServer::Servant servant) override {
+    servant->_remove_ref();  // the reference mfLocate took for this request
+  }
+};
+
+constexpr int kFields = 11;
+
+CORBA::String_member& field(IDL::ObjectId& id, int index) {
+  switch (index) {
+    case 0: return id.access_point;
+    case 1: return id.sub_directory;
+    case 2: return id.file_name;
+    case 3: return id.driver;
+    case 4: return id.domain;
+    case 5: return id.type_id;
+    case 6: return id.item;
+    case 7: return id.label;
+    case 8: return id.axis;
+    case 9: return id.index;
+    default: return id.extension;
+  }
+}
+
+std::string encodeKey(const IDL::ObjectId& id) {
+  std::string key;
+  IDL::ObjectId& fields = const_cast<IDL::ObjectId&>(id);
+  for (int i = 0; i < kFields; ++i) {
+    const char* text = field(fields, i);
+    std::uint32_t n = static_cast<std::uint32_t>(std::strlen(text));
+    for (int b = 0; b < 4; ++b) key.push_back(static_cast<char>((n >> (8 * b)) & 0xFF));
+    key.append(text, n);
+  }
+  return key;
+}
+
+std::string keyOf(const PortableServer::ObjectId& oid) {
+  return std::string(reinterpret_cast<const char*>(oid.get_buffer()), oid.length());
+}
+
+}  // namespace
+
+CResolverImpl* CResolverImpl::sfGetResolverImpl() {
+  static CResolverImpl* resolver = new CResolverImpl();  // lives until the process ends
+  return resolver;
+}
+
+void CResolverImpl::mpInit(CORBA::ORB_ptr orb, PortableServer::POA_ptr parent,
+                           const Settings& settings) {
+  std::lock_guard<std::mutex> lock(mMutex);
+  mOrb = CORBA::ORB::_duplicate(orb);
+  mSettings = settings;
+  CORBA::PolicyList policies;
+  policies.length(5);
+  policies[0] = parent->create_lifespan_policy(PortableServer::PERSISTENT);
+  policies[1] = parent->create_id_assignment_policy(PortableServer::USER_ID);
+  policies[2] = parent->create_servant_retention_policy(PortableServer::NON_RETAIN);
+  policies[3] = parent->create_request_processing_policy(PortableServer::USE_SERVANT_MANAGER);
+  policies[4] = parent->create_implicit_activation_policy(PortableServer::NO_IMPLICIT_ACTIVATION);
+  PortableServer::POAManager_var manager = parent->the_POAManager();
+  mPoa = parent->create_POA("NodraData", manager, policies);
+  for (CORBA::ULong i = 0; i < policies.length(); ++i) policies[i]->destroy();
+
+  auto* locator = new CServantLocator();
+  PortableServer::ServantLocator_var reference = locator->_this();
+  locator->_remove_ref();  // the POA that activated it keeps it
+  mPoa->set_servant_manager(reference);
+}
+
+void CResolverImpl::mpShutdown() {
+  std::vector<PortableServer::ServantBase*> released;
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    for (auto& entry : mCache) released.push_back(entry.second.servant);
+    mCache.clear();
+    mLru.clear();
+    mPoa = PortableServer::POA::_nil();
+    mOrb = CORBA::ORB::_nil();
+  }
+  for (auto* servant : released) servant->_remove_ref();
+}
+
+void CResolverImpl::mpRegisterType(const std::string& typeId, const std::string& repositoryId,
+                                   Constructor constructor) {
+  std::lock_guard<std::mutex> lock(mMutex);
+  mTypes[typeId] = TypeEntry{repositoryId, std::move(constructor)};
+}
+
+PortableServer::ServantBase* CResolverImpl::mfFindOrBuild(const std::string& key,
+                                                          const IDL::ObjectId& id) {
+  auto cached = mCache.find(key);
+  if (cached != mCache.end()) {
+    mLru.splice(mLru.begin(), mLru, cached->second.lru);
+    return cached->second.servant;
+  }
+  auto type = mTypes.find(static_cast<const char*>(id.type_id));
+  if (type == mTypes.end() || CORBA::is_nil(mPoa)) return nullptr;
+  PortableServer::ServantBase* servant = type->second.constructor(&id, mPoa);
+  if (!servant) return nullptr;
+  ++mIncarnations;
+  mLru.push_front(key);
+  mCache.emplace(key, CacheEntry{servant, mLru.begin()});
+  return servant;
+}
+
+void CResolverImpl::mpEvict(std::vector<PortableServer::ServantBase*>& released,
+                            bool keepNewest) {
+  if (mCache.size() <= mSettings.maxServants) return;
+  std::size_t excess = mCache.size() - mSettings.maxServants;
+  // Oldest first; `it` walks from the back towards the newest entry at the front.
+  auto it = mLru.end();
+  while (excess > 0 && it != mLru.begin()) {
+    --it;
+    if (keepNewest && it == mLru.begin()) break;
+    auto entry = mCache.find(*it);
+    auto* base = dynamic_cast<CBaseImpl*>(entry->second.servant);
+    if (!base || base->mfIsEvictable()) {
+      released.push_back(entry->second.servant);
+      mCache.erase(entry);
+      it = mLru.erase(it);
+      --excess;
+    }
+  }
+}
+
+IDL::Base_ptr CResolverImpl::mfResolve(const IDL::ObjectId& id) {
+  std::string key = encodeKey(id);
+  std::vector<PortableServer::ServantBase*> released;
+  std::string repositoryId;
+  PortableServer::POA_var poa;
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    if (!mfFindOrBuild(key, id)) return IDL::Base::_nil();
+    repositoryId = mTypes[static_cast<const char*>(id.type_id)].repositoryId;
+    poa = PortableServer::POA::_duplicate(mPoa);
+    mpEvict(released);
+  }
+  for (auto* servant : released) servant->_remove_ref();
+
+  PortableServer::ObjectId oid(static_cast<CORBA::ULong>(key.size()),
+                               static_cast<CORBA::ULong>(key.size()),
+                               reinterpret_cast<CORBA::Octet*>(key.data()), false);
+  CORBA::Object_var object = poa->create_reference_with_id(oid, repositoryId.c_str());
+  return IDL::Base::_unchecked_narrow(object);
+}
+
+PortableServer::ServantBase* CResolverImpl::mfLocate(const PortableServer::ObjectId& oid) {
+  IDL::ObjectId id;
+  if (!sfDecode(oid, id)) throw CORBA::OBJECT_NOT_EXIST();
+  std::string key = keyOf(oid);
+  std::vector<PortableServer::ServantBase*> released;
+  PortableServer::ServantBase* servant = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    try {
+      servant = mfFindOrBuild(key, id);
+    } catch (const CORBA::SystemException&) {
+      throw;
+    } catch (...) {
+      // The object existed once but can no longer be built (its file went away, ...).
+      throw CORBA::OBJECT_NOT_EXIST();
+    }
+    if (!servant) throw CORBA::OBJECT_NOT_EXIST();
+    servant->_add_ref();  // dropped in postinvoke
+    mpEvict(released);
+  }
+  for (auto* evicted : released) evicted->_remove_ref();
+  return servant;
+}
+
+const char* CResolverImpl::mfIDLTypeIdChild(const char*, const char* childTypeId) {
+  std::lock_guard<std::mutex> lock(mMutex);
+  auto type = mTypes.find(childTypeId ? childTypeId : "");
+  // Entries are never removed, so the text outlives the lock.
+  return type == mTypes.end() ? "" : type->second.repositoryId.c_str();
+}
+
+void CResolverImpl::mpSetMaxServants(std::size_t maxServants) {
+  std::vector<PortableServer::ServantBase*> released;
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mSettings.maxServants = maxServants;
+    mpEvict(released, false);
+  }
+  for (auto* servant : released) servant->_remove_ref();
+}
+
+CORBA::ULong CResolverImpl::mfGetChunkSize() const {
+  std::lock_guard<std::mutex> lock(mMutex);
+  return mSettings.chunkSize;
+}
+
+void CResolverImpl::mpSetChunkSize(CORBA::ULong chunkSize) {
+  std::lock_guard<std::mutex> lock(mMutex);
+  mSettings.chunkSize = chunkSize;
+}
+
+CORBA::ULong CResolverImpl::mfGetMaxValuesPerReply(std::size_t valueSize) const {
+  // Leave room for the message and reply headers and the union's discriminant.
+  constexpr CORBA::ULong kOverhead = 4096;
+  CORBA::ULong maxMessage = omniORB::giopMaxMsgSize();
+  if (maxMessage <= kOverhead || valueSize == 0) return 0;
+  return static_cast<CORBA::ULong>((maxMessage - kOverhead) / valueSize);
+}
+
+std::size_t CResolverImpl::mfGetNumberOfServants() const {
+  std::lock_guard<std::mutex> lock(mMutex);
+  return mCache.size();
+}
+
+std::size_t CResolverImpl::mfGetNumberOfIncarnations() const {
+  std::lock_guard<std::mutex> lock(mMutex);
+  return mIncarnations;
+}
+
+PortableServer::ObjectId* CResolverImpl::sfEncode(const IDL::ObjectId& id) {
+  std::string key = encodeKey(id);
+  auto* oid = new PortableServer::ObjectId;
+  oid->length(static_cast<CORBA::ULong>(key.size()));
+  if (!key.empty()) std::memcpy(oid->get_buffer(), key.data(), key.size());
+  return oid;
+}
+
+bool CResolverImpl::sfDecode(const PortableServer::ObjectId& oid, IDL::ObjectId& id) {
+  const CORBA::Octet* bytes = oid.get_buffer();
+  std::size_t size = oid.length();
+  std::size_t pos = 0;
+  for (int i = 0; i < kFields; ++i) {
+    if (size - pos < 4) return false;
+    std::uint32_t n = 0;
+    for (int b = 0; b < 4; ++b) n |= static_cast<std::uint32_t>(bytes[pos + b]) << (8 * b);
+    pos += 4;
+    if (size - pos < n) return false;
+    std::string text(reinterpret_cast<const char*>(bytes + pos), n);
+    if (text.find('\0') != std::string::npos) return false;
+    field(id, i) = text.c_str();
+    pos += n;
+  }
+  return pos == size;
+}
+
+}  // namespace TamblixHq::NODRA::Framework
