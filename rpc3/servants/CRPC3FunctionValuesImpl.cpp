@@ -1,0 +1,51 @@
+#include "rpc3/servants/CRPC3FunctionValuesImpl.h"
+
+#include "host/utility/RaiseLogged.h"
+#include "rpc3/servants/RPC3ObjectIdentity.h"
+
+namespace TamblixHq::NODRA::Drivers::RPC3 {
+
+using Utility::CStringU;
+
+CRPC3FunctionValuesImpl::CRPC3FunctionValuesImpl(const IDL::ObjectId* id,
+                                                 PortableServer::POA_ptr poa)
+    : CBaseImpl(id, poa),
+      CFunctionValuesImpl(id, poa),
+      mHeader(id->access_point, id->sub_directory, id->file_name) {
+  // 32-bit product keeping the low 32 bits, as the files' own tools count values.
+  std::uint32_t frames = static_cast<std::uint32_t>(mHeader->mfGetKeywordValue("FRAMES").mfGetLong());
+  std::uint32_t points =
+      static_cast<std::uint32_t>(mHeader->mfGetKeywordValue("PTS_PER_FRAME").mfGetLong());
+  mNumberOfValues = static_cast<CORBA::ULong>(frames * points);
+}
+
+CRPC3FunctionValuesImpl::~CRPC3FunctionValuesImpl() = default;
+
+IDL::PrecisionEnum CRPC3FunctionValuesImpl::get_precision() { return IDL::SINGLE_PRECISION; }
+
+IDL::Quantity_ptr CRPC3FunctionValuesImpl::get_quantity() {
+  try {
+    IDL::ObjectId_var id = get_object_id();
+    IDL::AxisEnum axis = CStringU(id->axis).mfCompare("X") == 0 ? IDL::X : IDL::Y;
+    return getAxisQuantity(id.in(), axis);
+  } catch (...) {
+    Utility::raiseLogged<IDL::DBAccessException>(
+        "Unable to get quantity for CRPC3FunctionValuesImpl", "_narrow failed",
+        "CRPC3FunctionValuesImpl::get_quantity()");
+  }
+}
+
+std::int16_t CRPC3FunctionValuesImpl::mfShortByteSwap(const std::int16_t& sample,
+                                                      eStorageFormat format) {
+  if (format != eBinaryIeeeBigEnd) return sample;
+  auto u = static_cast<std::uint16_t>(sample);
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>((u >> 8) | (u << 8)));
+}
+
+std::int32_t CRPC3FunctionValuesImpl::mfLongByteSwap(const std::int32_t& sample,
+                                                     eStorageFormat format) {
+  if (format != eBinaryIeeeBigEnd) return sample;
+  return static_cast<std::int32_t>(__builtin_bswap32(static_cast<std::uint32_t>(sample)));
+}
+
+}  // namespace TamblixHq::NODRA::Drivers::RPC3

@@ -1,0 +1,39 @@
+// Servant of a channel's sampled values (axis Y): reads any chunk of the channel's samples
+// frame by frame, decodes them and scales them to floats. Keeps no state between calls;
+// safe to share between threads.
+#pragma once
+
+#include <cstdint>
+
+#include "host/framework/CRealValuesImpl.h"
+#include "host/utility/CFileU.h"
+#include "rpc3/servants/CRPC3FunctionValuesImpl.h"
+
+namespace TamblixHq::NODRA::Drivers::RPC3 {
+
+// One stored sample as it stood in the file: a 2-byte sample fills the first two bytes.
+union tuFrameData {
+  unsigned char bytes[4];
+  std::int16_t shortValue;
+  std::int32_t longValue;
+};
+
+class CRPC3RealValuesImpl : public virtual Framework::CRealValuesImpl,
+                            public virtual CRPC3FunctionValuesImpl {
+public:
+  CRPC3RealValuesImpl(const IDL::ObjectId* id, PortableServer::POA_ptr poa);
+  ~CRPC3RealValuesImpl() override;
+
+  // count values from value start (from 1; 0 reads as 1), clipped to the channel's values,
+  // as scaled floats. Empty past the end; refuses more values than one reply can carry.
+  IDL::RealValueSeqUnion* get_value_chunk(CORBA::ULong start, CORBA::ULong count) override;
+
+private:
+  // Fills `frame` (P slots) with frame f of channel c, one read per sample; MemAllocException
+  // when a sample cannot be read, DBAccessException when there is no file.
+  void mpReadFrame(Utility::CFileU* file, std::int64_t channel, std::int64_t frameNumber,
+                   const struct RPC3Layout& layout, eFrameDataType dataType,
+                   tuFrameData* frame);
+};
+
+}  // namespace TamblixHq::NODRA::Drivers::RPC3

@@ -1,0 +1,82 @@
+// Shared set-up of the servant tests: a scratch access point of their own, RPC III files
+// written into it, and the objects of a file reached through real references.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "host/utility/CAccessPointMapU.h"
+#include "host/utility/CLoggerU.h"
+#include "tests/support/OrbHarness.h"
+#include "tests/support/Rpc3Writer.h"
+#include "tests/support/ScratchDir.h"
+
+namespace nodra::test {
+
+namespace IDL = ::TAMBLIX::NODRA::Framework;
+
+// Each test gets an access point name of its own: servants are cached by identifier, and
+// identifiers name access points, not directories.
+class ServantTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    static std::atomic<int> counter{0};
+    mAccessPoint = "AP" + std::to_string(++counter);
+    TamblixHq::NODRA::Utility::CAccessPointMapU::sfGetAccessPointMapU()->mpSetAccessPoint(
+        mAccessPoint.c_str(), mDir.mfText().c_str());
+    TamblixHq::NODRA::Utility::CLoggerU::sfGetLoggerU(0)->mpSetSink(
+        [this](const std::string& line) { mLogged.push_back(line); });
+    mServer = IDL::DataServer::_duplicate(OrbHarness::sfGet().mServerRef);
+  }
+  void TearDown() override {
+    TamblixHq::NODRA::Utility::CLoggerU::sfGetLoggerU(0)->mpSetSink(nullptr);
+  }
+
+  IDL::File_ptr mfOpen(const std::string& name, const Rpc3FileLayout& layout) {
+    mpWriteFile(mDir.mfFile(name), mfBuildRpc3File(layout));
+    return mServer->open_file(mAccessPoint.c_str(), "", name.c_str());
+  }
+
+  // The values object of an axis of channel k (from 1) of a file, through the file's
+  // child list and the channel's get_values_by_index.
+  static IDL::RealValues_ptr mfValues(IDL::File_ptr file, CORBA::ULong channel, IDL::AxisEnum axis) {
+    IDL::BrowsableStructSeq_var children = file->get_all_children();
+    if (channel == 0 || channel > children->length()) return IDL::RealValues::_nil();
+    IDL::Function2D_var function = IDL::Function2D::_narrow(children[channel - 1].reference);
+    IDL::FunctionValues_var values = function->get_values_by_index(0, axis);
+    return IDL::RealValues::_narrow(values);
+  }
+
+  static std::vector<float> mfFloats(const IDL::RealValueSeqUnion& values) {
+    EXPECT_EQ(values._d(), IDL::SINGLE_PRECISION);
+    const IDL::FloatSeq& seq = values.float_sequence();
+    return std::vector<float>(seq.get_buffer(), seq.get_buffer() + seq.length());
+  }
+
+  static std::vector<double> mfDoubles(const IDL::RealValueSeqUnion& values) {
+    EXPECT_EQ(values._d(), IDL::DOUBLE_PRECISION);
+    const IDL::DoubleSeq& seq = values.double_sequence();
+    return std::vector<double>(seq.get_buffer(), seq.get_buffer() + seq.length());
+  }
+
+  ScratchDir mDir;
+  std::string mAccessPoint;
+  std::vector<std::string> mLogged;
+  IDL::DataServer_var mServer;
+};
+
+// The value a reader must return for a stored sample: the scale rounded to float, the exact
+// product rounded once.
+inline float expectedValue(const Rpc3FileLayout& layout, int channel, std::int64_t index,
+                           double scale) {
+  double raw = layout.mSample ? layout.mSample(channel, index) : 0.0;
+  double sample = layout.mFloat ? static_cast<double>(static_cast<float>(raw))
+                                : static_cast<double>(std::lround(std::fmax(-32768.0, std::fmin(32767.0, raw))));
+  return static_cast<float>(sample * static_cast<double>(static_cast<float>(scale)));
+}
+
+}  // namespace nodra::test

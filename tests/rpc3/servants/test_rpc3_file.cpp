@@ -1,0 +1,215 @@
+// The file object and the framework around it: channel listing, identity of resolved
+// objects, channels the resolver cannot bind, failures while listing, eviction.
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "host/framework/CResolverImpl.h"
+#include "rpc3/format/CRPC3HeaderRegistry.h"
+#include "rpc3/servants/CRPC3ChannelImpl.h"
+#include "rpc3/servants/RPC3ObjectIdentity.h"
+#include "tests/rpc3/servants/ServantTestSupport.h"
+
+namespace nodra::test {
+namespace {
+
+using TamblixHq::NODRA::Drivers::RPC3::CRPC3ChannelImpl;
+using TamblixHq::NODRA::Drivers::RPC3::CRPC3HeaderRegistry;
+using TamblixHq::NODRA::Framework::CResolverImpl;
+
+Rpc3FileLayout threeChannels() {
+  Rpc3FileLayout layout;
+  layout.mChannels = 3;
+  layout.mChannelTexts = {{"Front left: wheel force", "kN", "1", "", ""}, {}, {"", "", "", "", ""}};
+  return layout;
+}
+
+// Replaces the channel constructor for one test and puts the real one back afterwards.
+class ChannelConstructorOverride {
+public:
+  explicit ChannelConstructorOverride(CResolverImpl::Constructor constructor) {
+    CResolverImpl::sfGetResolverImpl()->mpRegisterType(
+        "RPC3Channel", IDL::Function2D::_PD_repoId, std::move(constructor));
+  }
+  ~ChannelConstructorOverride() {
+    CResolverImpl::sfGetResolverImpl()->mpRegisterType<CRPC3ChannelImpl>(
+        "RPC3Channel", IDL::Function2D::_PD_repoId);
+  }
+};
+
+TEST_F(ServantTest, FileListsOneLabelledChildPerChannel) {
+  IDL::File_var file = mfOpen("three.rsp", threeChannels());
+  EXPECT_EQ(file->get_number_of_children(), 3u);
+  EXPECT_EQ(file->get_number_of_files(), 1u);
+  IDL::StringSeq_var names = file->get_files();
+  ASSERT_EQ(names->length(), 1u);
+  EXPECT_STREQ(names[0], "three.rsp");
+
+  IDL::BrowsableStructSeq_var children = file->get_all_children();
+  ASSERT_EQ(children->length(), 3u);
+  EXPECT_STREQ(children[0].label, "Front left: wheel force");
+  EXPECT_STREQ(children[1].label, "Channel 2");
+  for (CORBA::ULong i = 0; i < 3; ++i) {
+    const IDL::BrowsableStruct& child = children[i];
+    EXPECT_FALSE(child.cached);
+    EXPECT_STREQ(child.id.type_id, "RPC3Channel");
+    EXPECT_STREQ(child.id.index, std::to_string(i + 1).c_str());
+    EXPECT_STREQ(child.id.access_point, mAccessPoint.c_str());
+    EXPECT_STREQ(child.id.item, "");
+    EXPECT_STREQ(child.idl_type_id, IDL::Function2D::_PD_repoId);
+    IDL::ObjectId_var id = child.reference->get_object_id();
+    EXPECT_STREQ(id->label, child.label);
+    CORBA::String_var type = child.reference->get_idl_type_id();
+    EXPECT_STREQ(type, IDL::Function2D::_PD_repoId);
+  }
+}
+
+TEST_F(ServantTest, ChannelNumbersAreDecimalWithoutPadding) {
+  Rpc3FileLayout layout;
+  layout.mChannels = 12;
+  IDL::File_var file = mfOpen("twelve.rsp", layout);
+  IDL::BrowsableStructSeq_var children = file->get_all_children();
+  ASSERT_EQ(children->length(), 12u);
+  EXPECT_STREQ(children[9].id.index, "10");
+  EXPECT_STREQ(children[9].label, "Channel 10");
+  EXPECT_STREQ(children[11].id.index, "12");
+}
+
+TEST_F(ServantTest, MissingOrNegativeChannelCountGivesNoChildren) {
+  for (const char* count : {"", "-3", "many"}) {
+    Rpc3FileLayout layout;
+    layout.mExtraKeywords = {{"CHANNELS", count}};
+    IDL::File_var file = mfOpen(std::string("count") + count + ".rsp", layout);
+    EXPECT_EQ(file->get_number_of_children(), 0u) << '"' << count << '"';
+    IDL::BrowsableStructSeq_var children = file->get_all_children();
+    EXPECT_EQ(children->length(), 0u);
+  }
+}
+
+TEST_F(ServantTest, SameIdentifierResolvesToTheSameObject) {
+  IDL::File_var file = mfOpen("same.rsp", threeChannels());
+  IDL::BrowsableStructSeq_var first = file->get_all_children();
+  std::size_t built = CResolverImpl::sfGetResolverImpl()->mfGetNumberOfIncarnations();
+  IDL::BrowsableStructSeq_var second = file->get_all_children();
+  EXPECT_EQ(CResolverImpl::sfGetResolverImpl()->mfGetNumberOfIncarnations(), built);
+  EXPECT_TRUE(first[1].reference->_is_equivalent(second[1].reference));
+  EXPECT_FALSE(first[0].reference->_is_equivalent(second[1].reference));
+
+  IDL::Function2D_var channel = IDL::Function2D::_narrow(first[1].reference);
+  IDL::FunctionValues_var a = channel->get_values_by_index(0, IDL::Y);
+  IDL::FunctionValues_var b = channel->get_values_by_index(5, IDL::Y);
+  IDL::FunctionValues_var c = channel->get_values_by_id("anything", IDL::Y);
+  EXPECT_TRUE(a->_is_equivalent(b));
+  EXPECT_TRUE(a->_is_equivalent(c));
+  IDL::FunctionValues_var x = channel->get_values_by_index(0, IDL::X);
+  EXPECT_FALSE(a->_is_equivalent(x));
+  IDL::ObjectId_var xid = x->get_object_id();
+  IDL::ObjectId_var yid = a->get_object_id();
+  EXPECT_STREQ(xid->type_id, "RPC3EquidistantValues");
+  EXPECT_STREQ(xid->axis, "X");
+  EXPECT_STREQ(yid->type_id, "RPC3RealValues");
+  EXPECT_STREQ(yid->axis, "Y");
+  EXPECT_STREQ(xid->label, yid->label);
+}
+
+TEST_F(ServantTest, UnboundChannelsAreLeftOutAndLaterOnesMoveUp) {
+  IDL::File_var file = mfOpen("gap.rsp", threeChannels());
+  ChannelConstructorOverride skipSecond([](const IDL::ObjectId* id, PortableServer::POA_ptr poa)
+                                            -> PortableServer::ServantBase* {
+    if (std::string(id->index) == "2") return nullptr;
+    return new CRPC3ChannelImpl(id, poa);
+  });
+  IDL::BrowsableStructSeq_var children = file->get_all_children();
+  ASSERT_EQ(children->length(), 2u);
+  EXPECT_STREQ(children[0].id.index, "1");
+  EXPECT_STREQ(children[1].id.index, "3");
+  // Nil is no failure: a values request for an unknown axis type resolves to nil.
+  IDL::Function2D_var channel = IDL::Function2D::_narrow(children[0].reference);
+  IDL::FunctionValues_var none = channel->get_values_by_index(0, static_cast<IDL::AxisEnum>(2));
+  EXPECT_TRUE(CORBA::is_nil(none));
+}
+
+TEST_F(ServantTest, AnyFailureWhileListingBecomesTheListingException) {
+  IDL::File_var file = mfOpen("fail.rsp", threeChannels());
+  ChannelConstructorOverride failing(
+      [](const IDL::ObjectId*, PortableServer::POA_ptr) -> PortableServer::ServantBase* {
+        throw std::runtime_error("disk on fire");
+      });
+  try {
+    IDL::BrowsableStructSeq_var children = file->get_all_children();
+    FAIL() << "listing succeeded";
+  } catch (const IDL::DBAccessException& e) {
+    EXPECT_STREQ(e.message, "Unable to get all children");
+    EXPECT_STREQ(e.reason, "Unable to bind or load RPC3 Channel");
+    EXPECT_STREQ(e.place, "CRPC3FileImpl::mfCreateAllChildren");
+  }
+  ASSERT_FALSE(mLogged.empty());
+  EXPECT_NE(mLogged.back().find("Unable to get all children"), std::string::npos);
+}
+
+TEST_F(ServantTest, UnreadableFileFailsToOpenWithTheHeaderMessage) {
+  mpWriteFile(mDir.mfFile("short.rsp"), mfTruncate(mfBuildRpc3File(threeChannels()), 300));
+  try {
+    IDL::File_var file = mServer->open_file(mAccessPoint.c_str(), "", "short.rsp");
+    FAIL() << "open succeeded";
+  } catch (const IDL::DBAccessException& e) {
+    EXPECT_NE(std::string(e.message).find("Unable to read RPC3 header for <"), std::string::npos)
+        << e.message;
+  }
+  EXPECT_THROW(IDL::File_var(mServer->open_file(mAccessPoint.c_str(), "", "../etc/passwd")),
+               IDL::DBAccessException);
+  EXPECT_THROW(IDL::File_var(mServer->open_file(mAccessPoint.c_str(), "..", "x.rsp")),
+               IDL::DBAccessException);
+  EXPECT_THROW(IDL::File_var(mServer->open_file("no-such-point", "", "x.rsp")),
+               IDL::DBAccessException);
+}
+
+TEST_F(ServantTest, RootListsAccessPointsAndTheirRpc3Files) {
+  mfOpen("b.rsp", threeChannels());
+  mfOpen("a.tim", threeChannels());
+  mpWriteFile(mDir.mfFile("notes.txt"), std::vector<std::uint8_t>(200, 'n'));
+  IDL::StringSeq_var files = mServer->list_files(mAccessPoint.c_str(), "");
+  ASSERT_EQ(files->length(), 2u);
+  EXPECT_STREQ(files[0], "a.tim");
+  EXPECT_STREQ(files[1], "b.rsp");
+  IDL::StringSeq_var points = mServer->list_access_points();
+  bool found = false;
+  for (CORBA::ULong i = 0; i < points->length(); ++i) found |= mAccessPoint == points[i].in();
+  EXPECT_TRUE(found);
+}
+
+TEST_F(ServantTest, EvictedServantsComeBackAndHeadersAreFreed) {
+  Rpc3FileLayout layout;
+  layout.mChannels = 40;
+  layout.mPtsPerFrame = 4;
+  layout.mFrames = 2;
+  layout.mSample = [](int channel, std::int64_t index) { return channel * 10 + index; };
+  auto* resolver = CResolverImpl::sfGetResolverImpl();
+  {
+    IDL::File_var file = mfOpen("many.rsp", layout);
+    resolver->mpSetMaxServants(16);
+    IDL::BrowsableStructSeq_var children = file->get_all_children();
+    ASSERT_EQ(children->length(), 40u);
+    EXPECT_LE(resolver->mfGetNumberOfServants(), 16u);
+    // Every reference still works: its servant is built again on the next call.
+    std::size_t before = resolver->mfGetNumberOfIncarnations();
+    for (CORBA::ULong i = 0; i < 40; ++i) {
+      IDL::Function2D_var channel = IDL::Function2D::_narrow(children[i].reference);
+      IDL::RealValues_var values =
+          IDL::RealValues::_narrow(IDL::FunctionValues_var(channel->get_values_by_index(0, IDL::Y)));
+      std::vector<float> got = mfFloats(IDL::RealValueSeqUnion_var(values->get_value_chunk(8, 1)).in());
+      ASSERT_EQ(got, std::vector<float>{float((i + 1) * 10 + 8)}) << "channel " << i + 1;
+    }
+    EXPECT_GT(resolver->mfGetNumberOfIncarnations(), before);
+    EXPECT_LE(resolver->mfGetNumberOfServants(), 16u);
+  }
+  // With every servant gone the file's header is freed.
+  resolver->mpSetMaxServants(0);
+  auto* registry = CRPC3HeaderRegistry::sfGetHeaderRegistry();
+  EXPECT_EQ(registry->mfGetNumberOfEntries(), 0u);
+  resolver->mpSetMaxServants(4096);
+}
+
+}  // namespace
+}  // namespace nodra::test
