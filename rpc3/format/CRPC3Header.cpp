@@ -1,0 +1,165 @@
+#include "rpc3/format/CRPC3Header.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include <ace/Guard_T.h>
+
+#include "host/framework/CBinaryFilePtrConnID.h"
+#include "host/framework/CFilePtrConnGuard.h"
+#include "host/utility/CFileU.h"
+#include "host/utility/CLoggerU.h"
+#include "nodra/Framework.hh"
+
+namespace TamblixHq::NODRA::Drivers::RPC3 {
+
+namespace {
+
+// Record geometry: doc/rpc3-format.md, "Header records".
+constexpr std::size_t kRecordSize = 128;
+constexpr std::size_t kKeywordSize = 32;
+constexpr std::size_t kValueSize = kRecordSize - kKeywordSize;
+// Records 0..2 are always read; the third one's value gives the last record to read.
+constexpr std::int64_t kMinimumRecords = 3;
+constexpr std::int64_t kCountRecordIndex = 2;
+constexpr std::size_t kBuckets = 1024;
+
+// Length of a field's text: up to its first NUL, or the whole field.
+std::size_t fieldTextLength(const char* field, std::size_t size) {
+  const void* nul = std::memchr(field, '\0', size);
+  return nul == nullptr ? size : static_cast<std::size_t>(static_cast<const char*>(nul) - field);
+}
+
+}  // namespace
+
+CRPC3Header::CRPC3Header(const Utility::CStringU& path) : mMap(kBuckets), mLock() {
+  bool read = false;
+  try {
+    read = mfReadRecords(path);
+  } catch (...) {
+    read = false;
+  }
+  if (read) {
+    return;
+  }
+  Utility::CStringU message("Unable to read RPC3 header for <");
+  message.mfAddString(path).mfAddString(">");
+  const ::TAMBLIX::NODRA::Framework::DBAccessException error(
+      message.mfGetString(), "Initialisation of RPC3Header map failed", "CRPC3Header::CRPC3Header");
+  Utility::CLoggerU::sfGetLoggerU(0)->mpPrint(error, 0, 1);
+  // mMap and mLock are destroyed with the partly built object; the map's destructor frees
+  // whatever was inserted.
+  throw error;
+}
+
+CRPC3Header::~CRPC3Header() {
+  {
+    ACE_Write_Guard<ACE_RW_Thread_Mutex> lock(mLock);
+    mMap.unbind_all();
+  }
+  mMap.close();
+}
+
+bool CRPC3Header::mfReadRecords(const Utility::CStringU& path) {
+  const Framework::CBinaryFilePtrConnID connection(path);
+  const Framework::CFilePtrConnGuard guard(connection);
+  Utility::CFileU* file = guard.mfFilePtr();
+  if (file == nullptr) {
+    Utility::CLoggerU::sfGetLoggerU(0)->mpPrintText(
+        std::string("RPC3 header: cannot open <") + path.mfStd() + ">: " + guard.mfGetError(), 0);
+    return false;
+  }
+  // The record count comes from the file and is untrusted: a count whose records would run
+  // past the end of the file fails at once instead of after reading the whole file.
+  const std::int64_t fileSize = file->mfGetSize();
+
+  char record[kRecordSize];
+  std::int64_t recordsToRead = kMinimumRecords;
+  for (std::int64_t index = 0; index < recordsToRead; ++index) {
+    if (file->mfRead(record, kRecordSize, 1) != 1) {
+      return false;
+    }
+    const char* valueField = record + kKeywordSize;
+    const std::size_t valueLength = fieldTextLength(valueField, kValueSize);
+    const ACE_String_Base<char> keyword(record, fieldTextLength(record, kKeywordSize));
+    const ACE_String_Base<char> value(valueField, valueLength);
+    {
+      ACE_Write_Guard<ACE_RW_Thread_Mutex> lock(mLock);
+      if (!lock.locked()) {
+        return false;
+      }
+      // bind() leaves an existing keyword untouched: the first occurrence wins.
+      mMap.bind(keyword, value);
+    }
+    if (index == kCountRecordIndex) {
+      const std::int64_t lastRecord = Utility::CStringU(valueField, valueLength).mfGetInt();
+      recordsToRead = std::max(lastRecord + 1, kMinimumRecords);
+      if (fileSize >= 0 && recordsToRead * static_cast<std::int64_t>(kRecordSize) > fileSize) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+bool CRPC3Header::mfFindValue(const Utility::CStringU& keyword, Utility::CStringU& value) const {
+  Utility::CStringU trimmed(keyword);
+  trimmed.mfRemoveBlanks(5);
+  // A non-owning view of the trimmed text: lookups allocate nothing for the key.
+  const ACE_String_Base<char> key(trimmed.mfGetString(), trimmed.mfGetLength(), nullptr, false);
+  ACE_Read_Guard<ACE_RW_Thread_Mutex> lock(mLock);
+  if (!lock.locked()) {
+    return false;
+  }
+  ACE_Hash_Map_Entry<ACE_String_Base<char>, ACE_String_Base<char>>* entry = nullptr;
+  if (mMap.find(key, entry) != 0 || entry == nullptr) {
+    return false;
+  }
+  value = Utility::CStringU(entry->int_id_.fast_rep(), entry->int_id_.length());
+  return true;
+}
+
+Utility::CStringU CRPC3Header::mfGetKeywordValue(const Utility::CStringU& keyword) const {
+  Utility::CStringU value;
+  if (!mfFindValue(keyword, value)) {
+    return Utility::CStringU();
+  }
+  return value;
+}
+
+eFrameDataType CRPC3Header::mfGetDataType() const {
+  Utility::CStringU value;
+  if (!mfFindValue(Utility::CStringU("DATA_TYPE"), value) || value.mfICompare("short_integer") == 0) {
+    return eShortInteger;
+  }
+  return eFloatingPoint;
+}
+
+eStorageFormat CRPC3Header::mfGetStorageFormat() const {
+  Utility::CStringU value;
+  if (!mfFindValue(Utility::CStringU("FORMAT"), value)) {
+    return eBinary;
+  }
+  if (value.mfICompare("ascii") == 0) {
+    return eAscii;
+  }
+  if (value.mfICompare("binary") == 0) {
+    return eBinary;
+  }
+  if (value.mfICompare("binary_ieee_little_end") == 0) {
+    return eBinaryIeeeLittleEnd;
+  }
+  if (value.mfICompare("binary_ieee_big_end") == 0) {
+    return eBinaryIeeeBigEnd;
+  }
+  return eBinary;
+}
+
+std::size_t CRPC3Header::mfGetNumberOfEntries() const {
+  ACE_Read_Guard<ACE_RW_Thread_Mutex> lock(mLock);
+  return lock.locked() ? mMap.current_size() : 0;
+}
+
+}  // namespace TamblixHq::NODRA::Drivers::RPC3

@@ -1,0 +1,79 @@
+// The parsed header of one RPC III file: a read-only keyword-to-value map, filled once by the
+// constructor, with typed lookups of the sample width and byte order. After construction any
+// number of threads may look keywords up concurrently (lookups share a reader lock).
+// Record layout and the record count rule: doc/rpc3-format.md.
+
+#pragma once
+
+#include <cstddef>
+
+#include <ace/Hash_Map_Manager_T.h>
+#include <ace/Null_Mutex.h>
+#include <ace/RW_Thread_Mutex.h>
+#include <ace/SString.h>
+
+#include "host/utility/CStringU.h"
+
+namespace TamblixHq::NODRA::Drivers::RPC3 {
+
+// Width of one stored sample, from "DATA_TYPE".
+enum eFrameDataType {
+  eShortInteger = 0,  // 2-byte two's complement integers
+  eFloatingPoint = 1  // 4-byte IEEE-754 single precision
+};
+
+// Storage format, from "FORMAT". Only eBinaryIeeeBigEnd changes how samples are read
+// (big-endian); every other format reads as little-endian binary.
+enum eStorageFormat {
+  eAscii = 0,
+  eBinary = 1,
+  eBinaryIeeeLittleEnd = 2,
+  eBinaryIeeeBigEnd = 3
+};
+
+class CRPC3Header {
+public:
+  // Reads the header records of the file at `path` (a backslash path below an access point;
+  // see CFilePathU). Throws TAMBLIX::NODRA::Framework::DBAccessException, already logged, when
+  // the file cannot be opened or ends before the last record the header announces.
+  explicit CRPC3Header(const Utility::CStringU& path);
+  ~CRPC3Header();
+
+  CRPC3Header(const CRPC3Header&) = delete;
+  CRPC3Header& operator=(const CRPC3Header&) = delete;
+
+  // Value text of `keyword` (blanks and tabs around it ignored; case-sensitive), exactly as
+  // stored; "" when the keyword is absent.
+  Utility::CStringU mfGetKeywordValue(const Utility::CStringU& keyword) const;
+
+  // "DATA_TYPE": absent or "short_integer" (any case) -> eShortInteger; any other text,
+  // including an empty one -> eFloatingPoint.
+  eFrameDataType mfGetDataType() const;
+
+  // "FORMAT", whole text compared ignoring case; unknown text or an absent keyword -> eBinary.
+  eStorageFormat mfGetStorageFormat() const;
+
+  // Number of distinct keywords read, the empty keyword of padding records included
+  // (diagnostics and tests).
+  std::size_t mfGetNumberOfEntries() const;
+
+private:
+  using KeywordMap = ACE_Hash_Map_Manager_Ex<ACE_String_Base<char>, ACE_String_Base<char>,
+                                             ACE_Hash<ACE_String_Base<char>>,
+                                             ACE_Equal_To<ACE_String_Base<char>>, ACE_Null_Mutex>;
+
+  // Reads the records into mMap; false when a record cannot be read whole or the file cannot
+  // be opened. REQUIRES: called once, from the constructor.
+  bool mfReadRecords(const Utility::CStringU& path);
+
+  // Stored value of `keyword` (trimmed as in mfGetKeywordValue) into `value`; false when the
+  // keyword is absent or the reader lock cannot be taken.
+  bool mfFindValue(const Utility::CStringU& keyword, Utility::CStringU& value) const;
+
+  // The map is written only by the constructor (writer lock) and cleared by the destructor
+  // (writer lock); lookups hold the reader side of mLock.
+  KeywordMap mMap;
+  mutable ACE_RW_Thread_Mutex mLock;
+};
+
+}  // namespace TamblixHq::NODRA::Drivers::RPC3

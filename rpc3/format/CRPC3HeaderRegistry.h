@@ -1,0 +1,64 @@
+// Process-wide registry of parsed RPC III headers by file key: the first acquire of a file
+// reads its header, later ones share it, the last release frees it. Safe for concurrent use:
+// acquire and release are serialised by one mutex, and a header is read while that mutex is
+// held (simple and correct; headers are small and read once per file).
+
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "host/utility/CStringU.h"
+#include "rpc3/format/CRPC3Header.h"
+
+namespace TamblixHq::NODRA::Drivers::RPC3 {
+
+class CRPC3HeaderRegistry {
+public:
+  // The single registry, created on first use and never destroyed (headers still registered
+  // when the process ends are not freed).
+  static CRPC3HeaderRegistry* sfGetHeaderRegistry();
+
+  CRPC3HeaderRegistry(const CRPC3HeaderRegistry&) = delete;
+  CRPC3HeaderRegistry& operator=(const CRPC3HeaderRegistry&) = delete;
+
+  // The shared header of the file "<access point directory>[\<subDirectory>]\<fileName>"
+  // (CFilePathU::sfBuild), read on the first acquire of that key. The pointer stays valid
+  // until the matching mpReleaseHeader. Throws the header's DBAccessException when the header
+  // cannot be read; nothing is registered then, so the next acquire tries again.
+  CRPC3Header* mfAcquireHeader(const Utility::CStringU& accessPoint,
+                               const Utility::CStringU& subDirectory,
+                               const Utility::CStringU& fileName);
+
+  // Gives one acquisition back; the last one frees the header. A key that is not registered
+  // is ignored.
+  void mpReleaseHeader(const Utility::CStringU& accessPoint, const Utility::CStringU& subDirectory,
+                       const Utility::CStringU& fileName);
+
+  // Registered files (diagnostics and tests).
+  std::size_t mfGetNumberOfEntries() const;
+
+  // Acquisitions not yet released of a key as built by CFilePathU::sfBuild; 0 when absent.
+  int mfGetCount(const Utility::CStringU& key) const;
+
+private:
+  struct Entry {
+    Utility::CStringU mKey;
+    std::unique_ptr<CRPC3Header> mHeader;
+    std::int32_t mCount;
+  };
+
+  CRPC3HeaderRegistry() = default;
+
+  // First entry whose key equals `key` exactly, or end. REQUIRES: mMutex held.
+  std::vector<Entry>::iterator mfFind(const Utility::CStringU& key);
+  std::vector<Entry>::const_iterator mfFind(const Utility::CStringU& key) const;
+
+  mutable std::mutex mMutex;
+  std::vector<Entry> mEntries;  // in order of registration; guarded by mMutex
+};
+
+}  // namespace TamblixHq::NODRA::Drivers::RPC3
