@@ -1,0 +1,18 @@
+#include "host/framework/CFilePtrConnGuard.h"
+
+#include "host/framework/CFilePool.h"
+
+namespace TamblixHq::NODRA::Framework {
+
+CFilePtrConnGuard::CFilePtrConnGuard(const CBinaryFilePtrConnID& id)
+    : mFile(CFilePool::sfGetFilePool().mfAcquire(id.mfGetPath(), mRealPath, mError)) {}
+
+CFilePtrConnGuard::~CFilePtrConnGuard() {
+  if (mFile) CFilePool::sfGetFilePool().mpRelease(mRealPath, std::move(mFile));
+}
+
+Utility::CFileU* CFilePtrConnGuard::mfFilePtr() const { return mFile.get(); }
+
+const std::string& CFilePtrConnGuard::mfGetError() const { return mError; }
+
+}  // namespace TamblixHq::NODRA::Framework

@@ -1,0 +1,32 @@
+// Exclusive use of one pooled open handle of a data file for the guard's life; the handle
+// goes back to CFilePool when the guard is destroyed. A guard belongs to one thread at a time.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "host/framework/CBinaryFilePtrConnID.h"
+#include "host/utility/CFileU.h"
+
+namespace TamblixHq::NODRA::Framework {
+
+class CFilePtrConnGuard {
+public:
+  explicit CFilePtrConnGuard(const CBinaryFilePtrConnID& id);
+  ~CFilePtrConnGuard();
+  CFilePtrConnGuard(const CFilePtrConnGuard&) = delete;
+  CFilePtrConnGuard& operator=(const CFilePtrConnGuard&) = delete;
+
+  // The open file, positioned at byte 0 when the guard was made; null when the path is
+  // refused or cannot be opened (see CFilePool::sfResolveConfined).
+  Utility::CFileU* mfFilePtr() const;
+  // One line saying why mfFilePtr() is null; empty otherwise.
+  const std::string& mfGetError() const;
+
+private:
+  std::string mRealPath;
+  std::string mError;
+  std::unique_ptr<Utility::CFileU> mFile;
+};
+
+}  // namespace TamblixHq::NODRA::Framework

@@ -1,0 +1,257 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include "host/framework/CBinaryFilePtrConnID.h"
+#include "host/framework/CFilePool.h"
+#include "host/framework/CFilePtrConnGuard.h"
+#include "host/utility/CAccessPointMapU.h"
+#include "host/utility/CFilePathU.h"
+#include "host/utility/CObjectIdU.h"
+#include "tests/support/ScratchDir.h"
+
+using namespace TamblixHq::NODRA;
+using Framework::CBinaryFilePtrConnID;
+using Framework::CFilePool;
+using Framework::CFilePtrConnGuard;
+using Utility::CStringU;
+
+namespace {
+
+std::vector<std::uint8_t> fBytes(std::size_t size, std::uint8_t seed) {
+  std::vector<std::uint8_t> bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(seed + i * 13);
+  return bytes;
+}
+
+std::vector<std::uint8_t> fReadAll(Utility::CFileU& file) {
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(file.mfGetSize()));
+  bytes.resize(file.mfRead(bytes.data(), 1, bytes.size()));
+  return bytes;
+}
+
+// An access point "AP" on <scratch>/ap, with files inside and a secret file beside it.
+class FileConnection : public ::testing::Test {
+protected:
+  void SetUp() override {
+    mAp = mScratch.mfMakeDir("ap");
+    mData = fBytes(300, 1);
+    mScratch.mfWriteFile("ap/sub/data.bin", mData);
+    mScratch.mfWriteFile("ap/top.bin", fBytes(40, 2));
+    mSecret = mScratch.mfWriteFile("outside/secret.bin", fBytes(40, 3));
+    mScratch.mfWriteFile("apx/file.bin", fBytes(40, 4));
+    Utility::CAccessPointMapU::sfGetAccessPointMapU()->mpClear();
+    Utility::CAccessPointMapU::sfGetAccessPointMapU()->mpSetAccessPoint("AP", mAp.c_str());
+    mPool.mpCloseIdle();
+    mPool.mpSetMaxOpenFiles(CFilePool::kDefaultMaxOpenFiles);
+  }
+  void TearDown() override {
+    mPool.mpCloseIdle();
+    mPool.mpSetMaxOpenFiles(CFilePool::kDefaultMaxOpenFiles);
+    Utility::CAccessPointMapU::sfGetAccessPointMapU()->mpClear();
+  }
+
+  // "<ap>\<relative with '/' turned into '\'>", as the drivers build keys.
+  CBinaryFilePtrConnID fKey(std::string relative) const {
+    std::replace(relative.begin(), relative.end(), '/', '\\');
+    return CBinaryFilePtrConnID(CStringU((mAp + "\\" + relative).c_str()));
+  }
+  // The guard's error, or "opened" when the file was opened.
+  static std::string fOutcome(const CBinaryFilePtrConnID& id) {
+    CFilePtrConnGuard guard(id);
+    if (guard.mfFilePtr() != nullptr) return guard.mfGetError().empty() ? "opened" : "opened with an error text";
+    return guard.mfGetError().empty() ? "refused without a reason" : guard.mfGetError();
+  }
+
+  nodra::test::ScratchDir mScratch;
+  std::string mAp;
+  std::string mSecret;
+  std::vector<std::uint8_t> mData;
+  CFilePool& mPool = CFilePool::sfGetFilePool();
+};
+
+}  // namespace
+
+TEST_F(FileConnection, OpensConfinedFilesAtTheStartWhateverTheSeparators) {
+  const CBinaryFilePtrConnID id = fKey("sub/data.bin");
+  EXPECT_EQ(id.mfGetKey().mfStd(), mAp + "\\sub\\data.bin");
+  EXPECT_EQ(id.mfGetPath(), mAp + "/sub/data.bin");
+  {
+    CFilePtrConnGuard guard(id);
+    ASSERT_NE(guard.mfFilePtr(), nullptr) << guard.mfGetError();
+    EXPECT_TRUE(guard.mfGetError().empty());
+    EXPECT_EQ(guard.mfFilePtr()->mfTell(), 0);
+    EXPECT_EQ(fReadAll(*guard.mfFilePtr()), mData);
+  }
+  // Doubled separators and a directory that ends in one.
+  EXPECT_EQ(fOutcome(CBinaryFilePtrConnID(CStringU((mAp + "\\\\sub\\\\data.bin").c_str()))), "opened");
+  EXPECT_EQ(fOutcome(CBinaryFilePtrConnID(CStringU((mAp + "/\\sub/data.bin").c_str()))), "opened");
+  EXPECT_EQ(fOutcome(fKey("./sub/data.bin")), "opened");
+  Utility::CAccessPointMapU::sfGetAccessPointMapU()->mpSetAccessPoint("AP", (mAp + "/").c_str());
+  EXPECT_EQ(fOutcome(CBinaryFilePtrConnID(Utility::CFilePathU::sfBuild("AP", "sub", "data.bin"))), "opened");
+
+  // From an identifier: fields 0, 1, 2 through the shared key rule.
+  std::unique_ptr<Utility::ObjectId> fields(Utility::CObjectIdU().mfGetCorrectObjectId(
+      "AP", "sub", "data.bin", "RPC3", "", "RPC3File", "", "", "", "", ""));
+  const CBinaryFilePtrConnID fromId{Utility::CObjectIdU(*fields)};
+  EXPECT_EQ(fromId.mfGetKey(), Utility::CFilePathU::sfBuild("AP", "sub", "data.bin"));
+  EXPECT_EQ(fOutcome(fromId), "opened");
+  fields->sub_directory = "";
+  fields->file_name = "top.bin";
+  EXPECT_EQ(fOutcome(CBinaryFilePtrConnID{Utility::CObjectIdU(*fields)}), "opened");
+}
+
+TEST_F(FileConnection, RefusesEverythingOutsideTheAccessPoints) {
+  namespace fs = std::filesystem;
+  fs::create_symlink("../outside/secret.bin", mAp + "/link-out.bin");
+  fs::create_symlink(mScratch.mfFile("outside"), mAp + "/dir-out");
+  fs::create_symlink("sub/data.bin", mAp + "/alias.bin");
+  ASSERT_EQ(::mkfifo((mAp + "/fifo").c_str(), 0600), 0);
+
+  EXPECT_EQ(fOutcome(fKey("alias.bin")), "opened");  // a link that stays inside
+  EXPECT_EQ(fOutcome(fKey("../outside/secret.bin")), "path contains a '..' component");
+  EXPECT_EQ(fOutcome(fKey("sub/../top.bin")), "path contains a '..' component");
+  EXPECT_EQ(fOutcome(fKey("sub/..")), "path contains a '..' component");
+  EXPECT_EQ(fOutcome(CBinaryFilePtrConnID(CStringU(mSecret.c_str()))), "outside every access point");
+  EXPECT_EQ(fOutcome(CBinaryFilePtrConnID(CStringU((mAp + "x\\file.bin").c_str()))), "outside every access point");
+  EXPECT_EQ(fOutcome(CBinaryFilePtrConnID(CStringU("relative\\top.bin"))), "outside every access point");
+  EXPECT_EQ(fOutcome(fKey("link-out.bin")), "path leads outside its access point");
+  EXPECT_EQ(fOutcome(fKey("dir-out/secret.bin")), "path leads outside its access point");
+  EXPECT_EQ(fOutcome(fKey("sub")), "not a regular file");
+  EXPECT_EQ(fOutcome(CBinaryFilePtrConnID(CStringU(mAp.c_str()))), "not a regular file");
+  EXPECT_EQ(fOutcome(fKey("fifo")), "not a regular file");
+  EXPECT_EQ(fOutcome(fKey("missing.bin")), "no such file");
+  EXPECT_EQ(fOutcome(fKey("top.bin/x")), "no such file");
+
+  // A NUL ends the C path early, at a file that exists.
+  const std::string withNul = mAp + "\\top.bin" + std::string(1, '\0') + ".rsp";
+  EXPECT_EQ(fOutcome(CBinaryFilePtrConnID(CStringU(withNul.data(), withNul.size()))), "path contains a NUL byte");
+
+  // An access point without a directory opens nothing.
+  auto* map = Utility::CAccessPointMapU::sfGetAccessPointMapU();
+  map->mpSetAccessPoint("EMPTY", "");
+  EXPECT_EQ(fOutcome(CBinaryFilePtrConnID(Utility::CFilePathU::sfBuild("EMPTY", "", mSecret.c_str()))),
+            "outside every access point");
+  map->mpClear();
+  EXPECT_EQ(fOutcome(fKey("top.bin")), "outside every access point");
+  EXPECT_EQ(mPool.mfGetOpenFiles(), 1u);  // only alias.bin was ever opened
+}
+
+TEST_F(FileConnection, PooledHandlesAreReusedFromByteZero) {
+  Utility::CFileU* first = nullptr;
+  {
+    CFilePtrConnGuard guard(fKey("sub/data.bin"));
+    first = guard.mfFilePtr();
+    ASSERT_NE(first, nullptr);
+    std::uint8_t byte;
+    ASSERT_EQ(first->mfSeek(250, 0), 0);
+    ASSERT_EQ(first->mfRead(&byte, 1, 1), 1u);
+  }
+  EXPECT_EQ(mPool.mfGetOpenFiles(), 1u);
+  EXPECT_EQ(mPool.mfGetIdleFiles(), 1u);
+  {
+    CFilePtrConnGuard guard(fKey("sub/data.bin"));
+    EXPECT_EQ(guard.mfFilePtr(), first);  // the same handle ...
+    EXPECT_EQ(guard.mfFilePtr()->mfTell(), 0);  // ... back at the start
+    EXPECT_EQ(fReadAll(*guard.mfFilePtr()), mData);
+    EXPECT_EQ(mPool.mfGetIdleFiles(), 0u);
+  }
+  // Keyed by real path: a link inside and doubled separators reach the same handle.
+  std::filesystem::create_symlink("sub/data.bin", mAp + "/alias.bin");
+  {
+    CFilePtrConnGuard guard(fKey("alias.bin"));
+    EXPECT_EQ(guard.mfFilePtr(), first);
+  }
+  EXPECT_EQ(mPool.mfGetOpenFiles(), 1u);
+  // A file that vanished is refused even though an idle handle of it exists.
+  std::filesystem::remove(mAp + "/sub/data.bin");
+  EXPECT_EQ(fOutcome(fKey("sub/data.bin")), "no such file");
+  mPool.mpCloseIdle();
+  EXPECT_EQ(mPool.mfGetOpenFiles(), 0u);
+}
+
+TEST_F(FileConnection, ConcurrentGuardsOfOneFileHaveHandlesOfTheirOwn) {
+  {
+    CFilePtrConnGuard one(fKey("sub/data.bin"));
+    CFilePtrConnGuard two(fKey("sub/data.bin"));
+    ASSERT_NE(one.mfFilePtr(), nullptr);
+    ASSERT_NE(two.mfFilePtr(), nullptr);
+    EXPECT_NE(one.mfFilePtr(), two.mfFilePtr());
+    ASSERT_EQ(one.mfFilePtr()->mfSeek(100, 0), 0);
+    std::uint8_t byte = 0;
+    ASSERT_EQ(two.mfFilePtr()->mfRead(&byte, 1, 1), 1u);
+    EXPECT_EQ(byte, mData[0]);
+    ASSERT_EQ(one.mfFilePtr()->mfRead(&byte, 1, 1), 1u);
+    EXPECT_EQ(byte, mData[100]);
+    EXPECT_EQ(mPool.mfGetOpenFiles(), 2u);
+  }
+  EXPECT_EQ(mPool.mfGetIdleFiles(), 2u);
+
+  // Many threads, few pooled handles: every guard reads the whole file by itself.
+  mPool.mpSetMaxOpenFiles(2);
+  std::vector<std::thread> threads;
+  std::vector<int> failures(4, 0);
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([this, t, &failures] {
+      for (int i = 0; i < 200; ++i) {
+        CFilePtrConnGuard guard(fKey(i % 2 ? "sub/data.bin" : "top.bin"));
+        if (guard.mfFilePtr() == nullptr || guard.mfFilePtr()->mfTell() != 0 ||
+            fReadAll(*guard.mfFilePtr()) != (i % 2 ? mData : fBytes(40, 2)))
+          ++failures[t];
+      }
+    });
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failures, std::vector<int>(4, 0));
+  EXPECT_LE(mPool.mfGetOpenFiles(), 2u);
+}
+
+TEST_F(FileConnection, OpenHandlesStayWithinTheBound) {
+  for (int i = 0; i < 5; ++i) mScratch.mfWriteFile("ap/f" + std::to_string(i), fBytes(10, 10));
+  mPool.mpSetMaxOpenFiles(3);
+  EXPECT_EQ(mPool.mfGetMaxOpenFiles(), 3u);
+  for (int i = 0; i < 5; ++i) {
+    CFilePtrConnGuard guard(fKey("f" + std::to_string(i)));
+    ASSERT_NE(guard.mfFilePtr(), nullptr);
+    EXPECT_LE(mPool.mfGetOpenFiles(), 3u);
+  }
+  EXPECT_EQ(mPool.mfGetOpenFiles(), 3u);  // idle f2, f3, f4
+  {
+    CFilePtrConnGuard reopened(fKey("f0"));  // closes the oldest idle handle, f2
+    EXPECT_EQ(mPool.mfGetOpenFiles(), 3u);
+    EXPECT_EQ(mPool.mfGetIdleFiles(), 2u);
+    CFilePtrConnGuard pooled(fKey("f3"));  // still pooled: reused
+    EXPECT_EQ(mPool.mfGetOpenFiles(), 3u);
+    EXPECT_EQ(mPool.mfGetIdleFiles(), 1u);
+  }
+
+  {
+    // Every handle busy: the bound does not refuse, the extras close on return.
+    std::vector<std::unique_ptr<CFilePtrConnGuard>> guards;
+    for (int i = 0; i < 5; ++i) {
+      guards.push_back(std::make_unique<CFilePtrConnGuard>(fKey("f" + std::to_string(i))));
+      ASSERT_NE(guards.back()->mfFilePtr(), nullptr);
+    }
+    EXPECT_EQ(mPool.mfGetOpenFiles(), 5u);
+    EXPECT_EQ(mPool.mfGetIdleFiles(), 0u);
+  }
+  EXPECT_EQ(mPool.mfGetOpenFiles(), 3u);
+  EXPECT_EQ(mPool.mfGetIdleFiles(), 3u);
+
+  mPool.mpSetMaxOpenFiles(1);
+  EXPECT_EQ(mPool.mfGetOpenFiles(), 1u);
+  mPool.mpSetMaxOpenFiles(0);
+  EXPECT_EQ(mPool.mfGetOpenFiles(), 0u);
+  {
+    CFilePtrConnGuard guard(fKey("f0"));
+    ASSERT_NE(guard.mfFilePtr(), nullptr);
+    EXPECT_EQ(mPool.mfGetOpenFiles(), 1u);
+  }
+  EXPECT_EQ(mPool.mfGetOpenFiles(), 0u);
+}
