@@ -41,16 +41,28 @@ CRPC3Header::CRPC3Header(const Utility::CStringU& path) : mMap(kBuckets), mLock(
   } catch (...) {
     read = false;
   }
-  if (read) {
-    return;
+  // mMap and mLock are destroyed with the partly built object; the map's destructor frees
+  // whatever was inserted.
+  if (!read) sfRaiseUnreadable(path);
+}
+
+CRPC3Header::CRPC3Header(Utility::CFileU& file, const Utility::CStringU& path)
+    : mMap(kBuckets), mLock() {
+  bool read = false;
+  try {
+    read = mfReadRecords(file);
+  } catch (...) {
+    read = false;
   }
+  if (!read) sfRaiseUnreadable(path);
+}
+
+void CRPC3Header::sfRaiseUnreadable(const Utility::CStringU& path) {
   Utility::CStringU message("Unable to read RPC3 header for <");
   message.mfAddString(path).mfAddString(">");
   const ::TAMBLIX::NODRA::Framework::DBAccessException error(
       message.mfGetString(), "Initialisation of RPC3Header map failed", "CRPC3Header::CRPC3Header");
   Utility::CLoggerU::sfGetLoggerU(0)->mpPrint(error, 0, 1);
-  // mMap and mLock are destroyed with the partly built object; the map's destructor frees
-  // whatever was inserted.
   throw error;
 }
 
@@ -71,14 +83,18 @@ bool CRPC3Header::mfReadRecords(const Utility::CStringU& path) {
         std::string("RPC3 header: cannot open <") + path.mfStd() + ">: " + guard.mfGetError(), 0);
     return false;
   }
+  return mfReadRecords(*file);
+}
+
+bool CRPC3Header::mfReadRecords(Utility::CFileU& file) {
   // The record count comes from the file and is untrusted: a count whose records would run
   // past the end of the file fails at once instead of after reading the whole file.
-  const std::int64_t fileSize = file->mfGetSize();
+  const std::int64_t fileSize = file.mfGetSize();
 
   char record[kRecordSize];
   std::int64_t recordsToRead = kMinimumRecords;
   for (std::int64_t index = 0; index < recordsToRead; ++index) {
-    if (file->mfRead(record, kRecordSize, 1) != 1) {
+    if (file.mfRead(record, kRecordSize, 1) != 1) {
       return false;
     }
     const char* valueField = record + kKeywordSize;

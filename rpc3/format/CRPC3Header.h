@@ -14,6 +14,10 @@
 
 #include "host/utility/CStringU.h"
 
+namespace TamblixHq::NODRA::Utility {
+class CFileU;
+}
+
 namespace TamblixHq::NODRA::Drivers::RPC3 {
 
 // Width of one stored sample, from "DATA_TYPE".
@@ -37,6 +41,9 @@ public:
   // see CFilePathU). Throws TAMBLIX::NODRA::Framework::DBAccessException, already logged, when
   // the file cannot be opened or ends before the last record the header announces.
   explicit CRPC3Header(const Utility::CStringU& path);
+  // Reads the header records from an open file positioned at its start (tests and fuzzing
+  // read from memory this way); `path` only names the file in the failure message.
+  CRPC3Header(Utility::CFileU& file, const Utility::CStringU& path);
   ~CRPC3Header();
 
   CRPC3Header(const CRPC3Header&) = delete;
@@ -65,6 +72,9 @@ private:
   // Reads the records into mMap; false when a record cannot be read whole or the file cannot
   // be opened. REQUIRES: called once, from the constructor.
   bool mfReadRecords(const Utility::CStringU& path);
+  bool mfReadRecords(Utility::CFileU& file);
+  // Raises the header's DBAccessException for `path`, logged first.
+  [[noreturn]] static void sfRaiseUnreadable(const Utility::CStringU& path);
 
   // Stored value of `keyword` (trimmed as in mfGetKeywordValue) into `value`; false when the
   // keyword is absent or the reader lock cannot be taken.
