@@ -35,17 +35,4 @@ IDL::Quantity_ptr CRPC3FunctionValuesImpl::get_quantity() {
   }
 }
 
-std::int16_t CRPC3FunctionValuesImpl::mfShortByteSwap(const std::int16_t& sample,
-                                                      eStorageFormat format) {
-  if (format != eBinaryIeeeBigEnd) return sample;
-  auto u = static_cast<std::uint16_t>(sample);
-  return static_cast<std::int16_t>(static_cast<std::uint16_t>((u >> 8) | (u << 8)));
-}
-
-std::int32_t CRPC3FunctionValuesImpl::mfLongByteSwap(const std::int32_t& sample,
-                                                     eStorageFormat format) {
-  if (format != eBinaryIeeeBigEnd) return sample;
-  return static_cast<std::int32_t>(__builtin_bswap32(static_cast<std::uint32_t>(sample)));
-}
-
 }  // namespace TamblixHq::NODRA::Drivers::RPC3

@@ -1,5 +1,6 @@
 #include "rpc3/servants/CRPC3RealValuesImpl.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -93,14 +94,17 @@ IDL::RealValueSeqUnion* CRPC3RealValuesImpl::get_value_chunk(CORBA::ULong start,
     CORBA::ULong i = 0;
     for (std::int64_t f = firstFrame; f <= lastFrame; ++f) {
       mpReadFrame(file, channel, f, layout, dataType, frame.data());
-      for (std::int64_t j = (f == firstFrame ? firstPosition : 1); i < n && j <= P; ++j, ++i) {
-        const tuFrameData& slot = frame[static_cast<std::size_t>(j - 1)];
-        if (dataType == eShortInteger) {
-          std::int16_t sample = mfShortByteSwap(decodeInt16LE(slot.bytes), format);
-          values[i] = scaleSample(sample, scale);
-        } else {
-          std::uint32_t bits = static_cast<std::uint32_t>(
-              mfLongByteSwap(static_cast<std::int32_t>(decodeUInt32LE(slot.bytes)), format));
+      const std::int64_t from = f == firstFrame ? firstPosition : 1;
+      const std::int64_t to = std::min<std::int64_t>(P, from + (n - i) - 1);
+      const tuFrameData* slot = frame.data() + (from - 1);
+      if (dataType == eShortInteger) {
+        for (std::int64_t j = from; j <= to; ++j, ++slot, ++i) {
+          values[i] = scaleSample(mfShortByteSwap(decodeInt16LE(slot->bytes), format), scale);
+        }
+      } else {
+        for (std::int64_t j = from; j <= to; ++j, ++slot, ++i) {
+          const std::uint32_t bits = static_cast<std::uint32_t>(
+              mfLongByteSwap(static_cast<std::int32_t>(decodeUInt32LE(slot->bytes)), format));
           float sample;
           std::memcpy(&sample, &bits, sizeof sample);
           values[i] = scaleSample(sample, scale);
@@ -108,7 +112,9 @@ IDL::RealValueSeqUnion* CRPC3RealValuesImpl::get_value_chunk(CORBA::ULong start,
       }
     }
   }
-  result->float_sequence(IDL::FloatSeq(n, n, owned.release(), true));
+  // The sequence takes the buffer over; the union's setter would copy it.
+  result->float_sequence(IDL::FloatSeq());
+  result->float_sequence().replace(n, n, owned.release(), true);
   return result._retn();
 }
 
