@@ -155,13 +155,19 @@ std::unique_ptr<Utility::CFileU> CFilePool::mfAcquire(const std::string& path, s
     Handles closing;  // declared before the lock: closed after it is released
     std::lock_guard<std::mutex> lock(mMutex);
     // The most recently returned handle of the file: its buffer is the likeliest to help.
+    // A handle whose file was replaced or rewritten since it was opened is closed instead.
     for (auto it = mIdle.rbegin(); it != mIdle.rend(); ++it) {
-      if (it->mRealPath == realPath) {
-        std::unique_ptr<Utility::CFileU> file = std::move(it->mFile);
-        mIdle.erase(std::next(it).base());
-        file->mpRewind();
-        return file;
+      if (it->mRealPath != realPath) continue;
+      std::unique_ptr<Utility::CFileU> file = std::move(it->mFile);
+      mIdle.erase(std::next(it).base());
+      const auto* source = dynamic_cast<const Utility::CFdByteSourceU*>(&file->mfGetSource());
+      if (source && !source->mfIsCurrent(realPath)) {
+        closing.push_back(std::move(file));
+        --mOpen;
+        break;
       }
+      file->mpRewind();
+      return file;
     }
     // Reserve the new handle's place, making room by closing idle handles, oldest first.
     while (mOpen >= mMaxOpen && !mIdle.empty()) {

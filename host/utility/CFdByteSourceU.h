@@ -25,9 +25,23 @@ public:
   std::int64_t mfReadAt(std::int64_t offset, void* buffer, std::size_t n) const override;
   std::int64_t mfGetSize() const override;  // from fstat at each call
   int mfGetFd() const;
+  // True while `path` still names the file as it was when the descriptor was taken over:
+  // same file, size and modification time. A pooled handle that fails this was replaced or
+  // rewritten, and its buffered bytes are stale.
+  bool mfIsCurrent(const std::string& path) const;
 
 private:
+  struct Identity {
+    unsigned long long device = 0, inode = 0;
+    long long size = -1, modifiedSeconds = 0, modifiedNanoseconds = 0;
+    bool operator==(const Identity& o) const {
+      return device == o.device && inode == o.inode && size == o.size &&
+             modifiedSeconds == o.modifiedSeconds && modifiedNanoseconds == o.modifiedNanoseconds;
+    }
+  };
+
   const int mFd;
+  Identity mIdentity;  // at construction
 };
 
 }  // namespace TamblixHq::NODRA::Utility

@@ -177,6 +177,24 @@ TEST_F(FileConnection, PooledHandlesAreReusedFromByteZero) {
   EXPECT_EQ(mPool.mfGetOpenFiles(), 0u);
 }
 
+TEST_F(FileConnection, PooledHandlesOfReplacedOrRewrittenFilesAreNotReused) {
+  auto readThroughGuard = [&] {
+    CFilePtrConnGuard guard(fKey("sub/data.bin"));
+    return guard.mfFilePtr() ? fReadAll(*guard.mfFilePtr()) : std::vector<std::uint8_t>();
+  };
+  ASSERT_EQ(readThroughGuard(), mData);  // leaves an idle handle with the bytes buffered
+  // Replaced by a new file under the same name, as exporting tools do.
+  const auto replaced = fBytes(300, 7);
+  mScratch.mfWriteFile("ap/sub/new.bin", replaced);
+  std::filesystem::rename(mAp + "/sub/new.bin", mAp + "/sub/data.bin");
+  EXPECT_EQ(readThroughGuard(), replaced);
+  // Rewritten in place with other bytes of another size.
+  const auto rewritten = fBytes(120, 9);
+  mScratch.mfWriteFile("ap/sub/data.bin", rewritten);
+  EXPECT_EQ(readThroughGuard(), rewritten);
+  EXPECT_EQ(mPool.mfGetOpenFiles(), 1u);  // stale handles were closed, not leaked
+}
+
 TEST_F(FileConnection, ConcurrentGuardsOfOneFileHaveHandlesOfTheirOwn) {
   {
     CFilePtrConnGuard one(fKey("sub/data.bin"));
