@@ -11,22 +11,21 @@ namespace {
 
 using Utility::raiseLogged;
 
+template <class Sequence>
+void appendTo(Sequence& out, const Sequence& in) {
+  CORBA::ULong n = out.length();
+  out.length(n + in.length());
+  for (CORBA::ULong i = 0; i < in.length(); ++i) out[n + i] = in[i];
+}
+
 // Appends the values of `part` to `result`, which takes the branch of the first part.
 void append(IDL::RealValueSeqUnion& result, bool& started, const IDL::RealValueSeqUnion& part) {
   if (part._d() == IDL::DOUBLE_PRECISION) {
     if (!started) result.double_sequence(IDL::DoubleSeq());
-    IDL::DoubleSeq& out = result.double_sequence();
-    const IDL::DoubleSeq& in = part.double_sequence();
-    CORBA::ULong n = out.length();
-    out.length(n + in.length());
-    for (CORBA::ULong i = 0; i < in.length(); ++i) out[n + i] = in[i];
+    appendTo(result.double_sequence(), part.double_sequence());
   } else {
     if (!started) result.float_sequence(IDL::FloatSeq());
-    IDL::FloatSeq& out = result.float_sequence();
-    const IDL::FloatSeq& in = part.float_sequence();
-    CORBA::ULong n = out.length();
-    out.length(n + in.length());
-    for (CORBA::ULong i = 0; i < in.length(); ++i) out[n + i] = in[i];
+    appendTo(result.float_sequence(), part.float_sequence());
   }
   started = true;
 }

@@ -66,6 +66,17 @@ TEST_P(ChannelReadTest, EveryWindowReturnsTheScaledSamples) {
     for (std::int64_t k = 1; k <= total; ++k) {
       ASSERT_EQ(whole[k - 1], expectedValue(layout, c, k, scale)) << "channel " << c << " value " << k;
     }
+    // Selected values, in the order asked: runs are read together, others one by one.
+    IDL::IndexSeq picks;
+    const CORBA::ULong wanted[] = {CORBA::ULong(total), 1, 2, 3, CORBA::ULong(total), 2};
+    picks.length(6);
+    for (CORBA::ULong i = 0; i < 6; ++i) picks[i] = wanted[i];
+    std::vector<float> picked = mfFloats(IDL::RealValueSeqUnion_var(values->get_specific_values(picks)).in());
+    ASSERT_EQ(picked.size(), 6u);
+    for (CORBA::ULong i = 0; i < 6; ++i) EXPECT_EQ(picked[i], whole[wanted[i] - 1]);
+    picks[2] = CORBA::ULong(total + 1);
+    EXPECT_THROW(IDL::RealValueSeqUnion_var(values->get_specific_values(picks)), IDL::DBAccessException);
+
     const int P = layout.mPtsPerFrame;
     for (CORBA::ULong start = 0; start <= total + 1; ++start) {
       for (CORBA::ULong count : {1u, CORBA::ULong(P - 1), CORBA::ULong(P + 1), CORBA::ULong(2 * P + 3)}) {
