@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include <csignal>
+#include <filesystem>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -26,13 +27,18 @@ namespace FW = TamblixHq::NODRA::Framework;
 using TamblixHq::NODRA::Utility::CAccessPointMapU;
 using TamblixHq::NODRA::Utility::CStringU;
 
-// Waits for SIGINT or SIGTERM on its own thread, then stops the ORB.
-void shutDownOnSignal(CORBA::ORB_ptr orb) {
+// SIGINT and SIGTERM are blocked in every thread (call before the ORB starts any) and
+// taken by one thread of our own, which stops the ORB.
+sigset_t blockShutdownSignals() {
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  return signals;
+}
+
+void shutDownOnSignal(CORBA::ORB_ptr orb, sigset_t signals) {
   CORBA::ORB_var held = CORBA::ORB::_duplicate(orb);
   std::thread([held, signals]() mutable {
     int received = 0;
@@ -61,7 +67,11 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(std::size_t{16}, std::size_t{1} << 24));
   app.add_option("--chunk-size", chunkSize, "channels per extended chunk")
       ->check(CLI::Range(1u, 65536u));
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 2;  // --help is no error; every other parse failure is usage
+  }
 
   for (const std::string& entry : accessPoints) {
     std::size_t equals = entry.find('=');
@@ -69,9 +79,17 @@ int main(int argc, char** argv) {
       std::cerr << "nodra-server: --access-point needs NAME=DIR, got \"" << entry << "\"\n";
       return 2;
     }
-    CAccessPointMapU::sfGetAccessPointMapU()->mpSetAccessPoint(
-        CStringU(entry.substr(0, equals)), CStringU(entry.substr(equals + 1)));
+    std::string directory = entry.substr(equals + 1);
+    std::error_code error;
+    if (!std::filesystem::is_directory(directory, error)) {
+      std::cerr << "nodra-server: access point " << entry.substr(0, equals) << ": \""
+                << directory << "\" is not a directory\n";
+      return 2;
+    }
+    CAccessPointMapU::sfGetAccessPointMapU()->mpSetAccessPoint(CStringU(entry.substr(0, equals)),
+                                                               CStringU(directory));
   }
+  const sigset_t shutdownSignals = blockShutdownSignals();
 
   // The ORB is configured from our options only; its own command-line options are not used.
   std::string endpoint = "giop:tcp:" + host + ":" + std::to_string(port);
@@ -82,7 +100,7 @@ int main(int argc, char** argv) {
   int orbArgc = 0;
   try {
     CORBA::ORB_var orb = CORBA::ORB_init(orbArgc, nullptr, "omniORB4", options);
-    shutDownOnSignal(orb);
+    shutDownOnSignal(orb, shutdownSignals);
     CORBA::Object_var object = orb->resolve_initial_references("RootPOA");
     PortableServer::POA_var root = PortableServer::POA::_narrow(object);
     object = orb->resolve_initial_references("omniINSPOA");
