@@ -1,0 +1,17 @@
+# Runs a program and checks its exit status and, when EXPECTED is given, that its standard
+# output equals that file; when STDERR_MATCH is given, that standard error matches it.
+#   cmake -DPROGRAM=... -DARGS="a;b" -DSTATUS=0 [-DEXPECTED=file] [-DSTDERR_MATCH=regex] -P check_output.cmake
+execute_process(COMMAND ${PROGRAM} ${ARGS} WORKING_DIRECTORY ${WORKDIR}
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT status STREQUAL STATUS)
+  message(FATAL_ERROR "exit status ${status}, expected ${STATUS}\nstdout:\n${out}\nstderr:\n${err}")
+endif()
+if(EXPECTED)
+  file(READ ${EXPECTED} expected)
+  if(NOT out STREQUAL expected)
+    message(FATAL_ERROR "output differs from ${EXPECTED}:\n${out}")
+  endif()
+endif()
+if(STDERR_MATCH AND NOT err MATCHES "${STDERR_MATCH}")
+  message(FATAL_ERROR "standard error does not match ${STDERR_MATCH}:\n${err}")
+endif()
