@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <stdexcept>
 
 #include "host/framework/CResolverImpl.h"
@@ -146,6 +147,30 @@ TEST_F(ServantTest, AnyFailureWhileListingBecomesTheListingException) {
   }
   ASSERT_FALSE(mLogged.empty());
   EXPECT_NE(mLogged.back().find("Unable to get all children"), std::string::npos);
+}
+
+TEST_F(ServantTest, QuantityLookupFailuresReachTheClientAsTheValuesException) {
+  IDL::File_var file = mfOpen("quantity.rsp", threeChannels());
+  IDL::Function2D_var channel =
+      IDL::Function2D::_narrow(IDL::BrowsableStructSeq_var(file->get_all_children())[0].reference);
+  IDL::FunctionValues_var values = channel->get_values_by_index(0, IDL::Y);
+  auto* resolver = CResolverImpl::sfGetResolverImpl();
+  resolver->mpRegisterType("RPC3Quantity", IDL::Quantity::_PD_repoId,
+                           [](const IDL::ObjectId*, PortableServer::POA_ptr)
+                               -> PortableServer::ServantBase* { throw std::bad_alloc(); });
+  try {
+    IDL::Quantity_var quantity = values->get_quantity();
+    ADD_FAILURE() << "get_quantity succeeded";
+  } catch (const IDL::DBAccessException& e) {
+    EXPECT_STREQ(e.message, "Unable to get quantity for CRPC3FunctionValuesImpl");
+    EXPECT_STREQ(e.reason, "_narrow failed");
+    EXPECT_STREQ(e.place, "CRPC3FunctionValuesImpl::get_quantity()");
+  }
+  // Nothing bound: nil, and no exception.
+  resolver->mpRegisterType("RPC3Quantity", IDL::Quantity::_PD_repoId,
+                           [](const IDL::ObjectId*, PortableServer::POA_ptr)
+                               -> PortableServer::ServantBase* { return nullptr; });
+  EXPECT_TRUE(CORBA::is_nil(IDL::Quantity_var(values->get_quantity())));
 }
 
 TEST_F(ServantTest, UnreadableFileFailsToOpenWithTheHeaderMessage) {
