@@ -113,57 +113,100 @@ void CResolverImpl::mpRegisterType(const std::string& typeId, const std::string&
   mTypes[typeId] = TypeEntry{repositoryId, std::move(constructor)};
 }
 
-PortableServer::ServantBase* CResolverImpl::mfFindOrBuild(const std::string& key,
-                                                          const IDL::ObjectId& id) {
-  auto cached = mCache.find(key);
-  if (cached != mCache.end()) {
-    mLru.splice(mLru.begin(), mLru, cached->second.lru);
-    return cached->second.servant;
+PortableServer::ServantBase* CResolverImpl::mfAcquireServant(
+    const std::string& key, const IDL::ObjectId& id, std::string& repositoryId,
+    std::vector<PortableServer::ServantBase*>& released) {
+  std::unique_lock<std::mutex> lock(mMutex);
+  // Another thread building the same object: wait for it rather than build a second one.
+  for (;;) {
+    auto cached = mCache.find(key);
+    if (cached != mCache.end()) {
+      mLru.splice(mLru.begin(), mLru, cached->second.lru);
+      PortableServer::ServantBase* servant = cached->second.servant;
+      servant->_add_ref();
+      repositoryId = mTypes[static_cast<const char*>(id.type_id)].repositoryId;
+      mpEvict(released);
+      return servant;
+    }
+    if (mBuilding.count(key) == 0) break;
+    mBuilt.wait(lock);
   }
   auto type = mTypes.find(static_cast<const char*>(id.type_id));
   if (type == mTypes.end() || CORBA::is_nil(mPoa)) return nullptr;
-  PortableServer::ServantBase* servant = type->second.constructor(&id, mPoa);
+  const Constructor constructor = type->second.constructor;
+  repositoryId = type->second.repositoryId;
+  PortableServer::POA_var poa = PortableServer::POA::_duplicate(mPoa);
+
+  // Built without the lock: a servant may read its file, and other requests go on meanwhile.
+  mBuilding.insert(key);
+  lock.unlock();
+  PortableServer::ServantBase* servant = nullptr;
+  try {
+    servant = constructor(&id, poa);
+  } catch (...) {
+    lock.lock();
+    mBuilding.erase(key);
+    mBuilt.notify_all();
+    throw;
+  }
+  lock.lock();
+  mBuilding.erase(key);
+  mBuilt.notify_all();
   if (!servant) return nullptr;
   ++mIncarnations;
   mLru.push_front(key);
   mCache.emplace(key, CacheEntry{servant, mLru.begin()});
+  servant->_add_ref();
+  mpEvict(released);
   return servant;
 }
 
 void CResolverImpl::mpEvict(std::vector<PortableServer::ServantBase*>& released,
                             bool keepNewest) {
-  if (mCache.size() <= mSettings.maxServants) return;
-  std::size_t excess = mCache.size() - mSettings.maxServants;
-  // Oldest first; `it` walks from the back towards the newest entry at the front.
-  auto it = mLru.end();
-  while (excess > 0 && it != mLru.begin()) {
-    --it;
-    if (keepNewest && it == mLru.begin()) break;
-    auto entry = mCache.find(*it);
-    auto* base = dynamic_cast<CBaseImpl*>(entry->second.servant);
-    if (!base || base->mfIsEvictable()) {
-      released.push_back(entry->second.servant);
-      mCache.erase(entry);
-      it = mLru.erase(it);
-      --excess;
+  // Servants pinned with set_evictable(false) are spared until the cache holds twice the
+  // bound: clients cannot grow it without limit by pinning.
+  for (bool force : {false, true}) {
+    if (mCache.size() <= mSettings.maxServants) return;
+    if (force && mCache.size() <= 2 * mSettings.maxServants) return;
+    std::size_t excess = mCache.size() - mSettings.maxServants;
+    // Oldest first; `it` walks from the back towards the newest entry at the front.
+    auto it = mLru.end();
+    while (excess > 0 && it != mLru.begin()) {
+      --it;
+      if (keepNewest && it == mLru.begin()) break;
+      auto entry = mCache.find(*it);
+      auto* base = dynamic_cast<CBaseImpl*>(entry->second.servant);
+      if (force || !base || base->mfIsEvictable()) {
+        released.push_back(entry->second.servant);
+        mCache.erase(entry);
+        it = mLru.erase(it);
+        --excess;
+      }
     }
   }
 }
 
 IDL::Base_ptr CResolverImpl::mfResolve(const IDL::ObjectId& id) {
   std::string key = encodeKey(id);
-  std::vector<PortableServer::ServantBase*> released;
   std::string repositoryId;
+  std::vector<PortableServer::ServantBase*> released;
+  PortableServer::ServantBase* servant = nullptr;
+  try {
+    servant = mfAcquireServant(key, id, repositoryId, released);
+  } catch (...) {
+    for (auto* evicted : released) evicted->_remove_ref();
+    throw;
+  }
+  for (auto* evicted : released) evicted->_remove_ref();
+  if (!servant) return IDL::Base::_nil();
+  servant->_remove_ref();  // the cache keeps its own reference
+
   PortableServer::POA_var poa;
   {
     std::lock_guard<std::mutex> lock(mMutex);
-    if (!mfFindOrBuild(key, id)) return IDL::Base::_nil();
-    repositoryId = mTypes[static_cast<const char*>(id.type_id)].repositoryId;
     poa = PortableServer::POA::_duplicate(mPoa);
-    mpEvict(released);
   }
-  for (auto* servant : released) servant->_remove_ref();
-
+  if (CORBA::is_nil(poa)) return IDL::Base::_nil();
   PortableServer::ObjectId oid(static_cast<CORBA::ULong>(key.size()),
                                static_cast<CORBA::ULong>(key.size()),
                                reinterpret_cast<CORBA::Octet*>(key.data()), false);
@@ -174,25 +217,26 @@ IDL::Base_ptr CResolverImpl::mfResolve(const IDL::ObjectId& id) {
 PortableServer::ServantBase* CResolverImpl::mfLocate(const PortableServer::ObjectId& oid) {
   IDL::ObjectId id;
   if (!sfDecode(oid, id)) throw CORBA::OBJECT_NOT_EXIST();
-  std::string key = keyOf(oid);
+  std::string repositoryId;
   std::vector<PortableServer::ServantBase*> released;
   PortableServer::ServantBase* servant = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(mMutex);
-    try {
-      servant = mfFindOrBuild(key, id);
-    } catch (const CORBA::SystemException&) {
-      throw;
-    } catch (...) {
-      // The object existed once but can no longer be built (its file went away, ...).
-      throw CORBA::OBJECT_NOT_EXIST();
-    }
-    if (!servant) throw CORBA::OBJECT_NOT_EXIST();
-    servant->_add_ref();  // dropped in postinvoke
-    mpEvict(released);
+  try {
+    servant = mfAcquireServant(keyOf(oid), id, repositoryId, released);
+  } catch (const CORBA::SystemException&) {
+    for (auto* evicted : released) evicted->_remove_ref();
+    throw;
+  } catch (const IDL::DBAccessException&) {
+    // The object existed once but its file can no longer be read.
+    for (auto* evicted : released) evicted->_remove_ref();
+    throw CORBA::OBJECT_NOT_EXIST();
+  } catch (...) {
+    // Out of memory or descriptors, say: worth trying again later.
+    for (auto* evicted : released) evicted->_remove_ref();
+    throw CORBA::TRANSIENT();
   }
   for (auto* evicted : released) evicted->_remove_ref();
-  return servant;
+  if (!servant) throw CORBA::OBJECT_NOT_EXIST();
+  return servant;  // its extra reference is dropped in postinvoke
 }
 
 const char* CResolverImpl::mfIDLTypeIdChild(const char*, const char* childTypeId) {

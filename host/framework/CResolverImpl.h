@@ -5,6 +5,7 @@
 // Safe for concurrent use from any number of ORB threads.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <list>
@@ -13,6 +14,8 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "nodra/Framework.hh"
 
@@ -87,9 +90,13 @@ private:
 
   CResolverImpl() = default;
 
-  // REQUIRES: mMutex held. The cached servant of a key, built when absent; null when the
-  // type is unknown. Marks it most recently used.
-  PortableServer::ServantBase* mfFindOrBuild(const std::string& key, const IDL::ObjectId& id);
+  // The cached servant of a key with one reference for the caller, built (without mMutex)
+  // when absent; null when no servant type is registered. Marks it most recently used.
+  // Servants evicted meanwhile go to `released`, to be dropped by the caller.
+  // REQUIRES: mMutex not held.
+  PortableServer::ServantBase* mfAcquireServant(const std::string& key, const IDL::ObjectId& id,
+                                                std::string& repositoryId,
+                                                std::vector<PortableServer::ServantBase*>& released);
   // REQUIRES: mMutex held. Evicts least recently used evictable servants beyond the bound,
   // sparing the newest when `keepNewest` (it is being handed out); their last references
   // are handed to `released`, dropped after the lock is let go.
@@ -102,6 +109,8 @@ private:
   std::map<std::string, TypeEntry> mTypes;
   std::unordered_map<std::string, CacheEntry> mCache;
   std::list<std::string> mLru;  // most recently used at the front
+  std::unordered_set<std::string> mBuilding;  // keys whose servant is being built
+  std::condition_variable mBuilt;             // signalled when a build ends
   std::size_t mIncarnations = 0;
 };
 

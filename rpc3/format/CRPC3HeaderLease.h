@@ -3,6 +3,7 @@
 // A lease is used by one owner; the header it gives is safe for concurrent lookups.
 #pragma once
 
+#include "host/utility/CFilePathU.h"
 #include "host/utility/CStringU.h"
 #include "rpc3/format/CRPC3Header.h"
 #include "rpc3/format/CRPC3HeaderRegistry.h"
@@ -14,13 +15,10 @@ public:
   // Acquires the header of (access point, sub-directory, file name); throws the header's
   // DBAccessException when it cannot be read, and then holds nothing.
   CRPC3HeaderLease(const char* accessPoint, const char* subDirectory, const char* fileName)
-      : mAccessPoint(accessPoint), mSubDirectory(subDirectory), mFileName(fileName),
-        mHeader(CRPC3HeaderRegistry::sfGetHeaderRegistry()->mfAcquireHeader(
-            mAccessPoint, mSubDirectory, mFileName)) {}
-  ~CRPC3HeaderLease() {
-    CRPC3HeaderRegistry::sfGetHeaderRegistry()->mpReleaseHeader(mAccessPoint, mSubDirectory,
-                                                               mFileName);
-  }
+      : mKey(Utility::CFilePathU::sfBuild(accessPoint, subDirectory, fileName)),
+        mHeader(CRPC3HeaderRegistry::sfGetHeaderRegistry()->mfAcquireHeaderByKey(mKey)) {}
+  // Released by the key it was acquired with.
+  ~CRPC3HeaderLease() { CRPC3HeaderRegistry::sfGetHeaderRegistry()->mpReleaseHeaderByKey(mKey); }
   CRPC3HeaderLease(const CRPC3HeaderLease&) = delete;
   CRPC3HeaderLease& operator=(const CRPC3HeaderLease&) = delete;
 
@@ -28,9 +26,7 @@ public:
   const CRPC3Header& operator*() const { return *mHeader; }
 
 private:
-  Utility::CStringU mAccessPoint;
-  Utility::CStringU mSubDirectory;
-  Utility::CStringU mFileName;
+  Utility::CStringU mKey;
   CRPC3Header* mHeader;
 };
 

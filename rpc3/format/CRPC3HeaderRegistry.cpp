@@ -28,7 +28,10 @@ std::vector<CRPC3HeaderRegistry::Entry>::const_iterator CRPC3HeaderRegistry::mfF
 CRPC3Header* CRPC3HeaderRegistry::mfAcquireHeader(const Utility::CStringU& accessPoint,
                                                   const Utility::CStringU& subDirectory,
                                                   const Utility::CStringU& fileName) {
-  const Utility::CStringU key = Utility::CFilePathU::sfBuild(accessPoint, subDirectory, fileName);
+  return mfAcquireHeaderByKey(Utility::CFilePathU::sfBuild(accessPoint, subDirectory, fileName));
+}
+
+CRPC3Header* CRPC3HeaderRegistry::mfAcquireHeaderByKey(const Utility::CStringU& key) {
   const std::lock_guard<std::mutex> lock(mMutex);
   const auto found = mfFind(key);
   if (found != mEntries.end()) {
@@ -45,7 +48,10 @@ CRPC3Header* CRPC3HeaderRegistry::mfAcquireHeader(const Utility::CStringU& acces
 void CRPC3HeaderRegistry::mpReleaseHeader(const Utility::CStringU& accessPoint,
                                           const Utility::CStringU& subDirectory,
                                           const Utility::CStringU& fileName) {
-  const Utility::CStringU key = Utility::CFilePathU::sfBuild(accessPoint, subDirectory, fileName);
+  mpReleaseHeaderByKey(Utility::CFilePathU::sfBuild(accessPoint, subDirectory, fileName));
+}
+
+void CRPC3HeaderRegistry::mpReleaseHeaderByKey(const Utility::CStringU& key) {
   std::unique_ptr<CRPC3Header> released;
   {
     const std::lock_guard<std::mutex> lock(mMutex);

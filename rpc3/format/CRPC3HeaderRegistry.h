@@ -38,6 +38,11 @@ public:
   void mpReleaseHeader(const Utility::CStringU& accessPoint, const Utility::CStringU& subDirectory,
                        const Utility::CStringU& fileName);
 
+  // The same by key, as CFilePathU::sfBuild makes it. A holder that releases with the key it
+  // acquired with gives back that header even if an access point was re-pointed meanwhile.
+  CRPC3Header* mfAcquireHeaderByKey(const Utility::CStringU& key);
+  void mpReleaseHeaderByKey(const Utility::CStringU& key);
+
   // Registered files (diagnostics and tests).
   std::size_t mfGetNumberOfEntries() const;
 
