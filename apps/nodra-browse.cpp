@@ -146,8 +146,11 @@ int dump(IDL::File_ptr file, const Options& options) {
   IDL::RealValues_var x = IDL::RealValues::_narrow(xv);
   const unsigned long total = y->get_number_of_values();
   const unsigned long first = std::max(1ul, options.start);
-  const unsigned long last = options.count == 0 ? total
-                                                : std::min(total, first + options.count - 1);
+  // The count may be anything a user types: clip without overflowing.
+  const unsigned long last =
+      options.count == 0 || options.count - 1 >= total - std::min(first, total)
+          ? total
+          : first + options.count - 1;
   std::printf("time,value\n");
   for (unsigned long start = first; start <= last; start += options.chunk) {
     CORBA::ULong n = static_cast<CORBA::ULong>(std::min(options.chunk, last - start + 1));

@@ -20,8 +20,9 @@ public:
   CORBA::Boolean is_composite() override;
   CORBA::ULong get_number_of_children() override;
   IDL::BrowsableStructSeq* get_all_children() override;
-  // Children [start, start + chunk size) with their annotations; the function entries of
-  // children that are not functions stay empty (nil references).
+  // Children [start, start + chunk size) with their annotations. The base knows no function
+  // records, so the function entries stay empty (nil references); drivers whose children
+  // are functions override this.
   IDL::BrowsableExtendedStruct* get_all_children_extended_chunk(CORBA::ULong start) override;
 
 protected:

@@ -68,12 +68,17 @@ std::string CDataServerImpl::mfDirectory(const char* accessPoint, const char* su
   return path;
 }
 
-const CDataServerImpl::FileType* CDataServerImpl::mfTypeOf(const std::string& path) {
-  std::lock_guard<std::mutex> lock(mMutex);
-  for (const FileType& type : mTypes) {
-    if (type.detector(path)) return &type;
+std::optional<CDataServerImpl::FileType> CDataServerImpl::mfTypeOf(const std::string& path) {
+  std::vector<FileType> types;
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    types = mTypes;
   }
-  return nullptr;
+  // Detectors read the file: run them without the lock.
+  for (const FileType& type : types) {
+    if (type.detector(path)) return type;
+  }
+  return std::nullopt;
 }
 
 IDL::StringSeq* CDataServerImpl::list_files(const char* accessPoint, const char* subDirectory) {
@@ -83,10 +88,11 @@ IDL::StringSeq* CDataServerImpl::list_files(const char* accessPoint, const char*
   std::error_code error;
   fs::directory_iterator it(directory, error);
   if (error) fail("Unable to list " + directory, error.message(), place);
-  for (const fs::directory_entry& entry : it) {
+  for (; it != fs::directory_iterator(); it.increment(error)) {
+    if (error) fail("Unable to list " + directory, error.message(), place);
     std::error_code ignored;
-    if (!entry.is_regular_file(ignored)) continue;
-    if (mfTypeOf(entry.path().string())) names.push_back(entry.path().filename().string());
+    if (!it->is_regular_file(ignored)) continue;
+    if (mfTypeOf(it->path().string())) names.push_back(it->path().filename().string());
   }
   std::sort(names.begin(), names.end());
   auto* files = new IDL::StringSeq;
@@ -103,7 +109,7 @@ IDL::File_ptr CDataServerImpl::open_file(const char* accessPoint, const char* su
   if (name.empty() || !isContained(name) || name.find_first_of("/\\") != std::string::npos) {
     fail("File name \"" + name + "\" is not a plain file name", "invalid file name", place);
   }
-  const FileType* type = mfTypeOf(directory + "/" + name);
+  const std::optional<FileType> type = mfTypeOf(directory + "/" + name);
   if (!type) {
     fail("Unable to open " + name + ": not a file this server reads, or missing",
          "no file type recognises the file", place);

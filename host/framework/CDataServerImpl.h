@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,8 @@ private:
   // The '/' directory of an access point's sub-directory, refusing names that would leave
   // it; throws DBAccessException with `place`.
   std::string mfDirectory(const char* accessPoint, const char* subDirectory, const char* place);
-  // The registered type that reads a file, or null.
-  const FileType* mfTypeOf(const std::string& path);
+  // The registered type that reads a file, if any.
+  std::optional<FileType> mfTypeOf(const std::string& path);
 
   std::mutex mMutex;
   std::vector<FileType> mTypes;

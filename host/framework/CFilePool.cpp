@@ -146,6 +146,15 @@ std::unique_ptr<Utility::CFileU> CFilePool::sfOpen(const std::string& realPath, 
     error = "not a regular file";
     return nullptr;
   }
+  // O_NOFOLLOW guards only the last component: a directory swapped for a link between the
+  // check and the open would lead elsewhere. The descriptor's own path tells.
+  char opened[PATH_MAX];
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t length = ::readlink(link.c_str(), opened, sizeof opened);
+  if (length >= 0 && realPath.compare(0, std::string::npos, opened, static_cast<std::size_t>(length)) != 0) {
+    error = "path leads outside its access point";
+    return nullptr;
+  }
   return std::make_unique<Utility::CFileU>(std::move(source));
 }
 

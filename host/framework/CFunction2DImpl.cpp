@@ -56,8 +56,8 @@ IDL::RealValueSeqUnion* CFunction2DImpl::get_reduced_y_values(CORBA::ULong start
   IDL::RealValueSeqUnion_var result = new IDL::RealValueSeqUnion;
   result->double_sequence(IDL::DoubleSeq());
   IDL::DoubleSeq& out = result->double_sequence();
-  out.length((all.length() + step - 1) / step);
-  for (CORBA::ULong i = 0, k = 0; i < all.length(); i += step, ++k) out[k] = all[i];
+  out.length(all.length() / step + (all.length() % step != 0));
+  for (CORBA::ULong k = 0; k < out.length(); ++k) out[k] = all[k * step];
   return result._retn();
 }
 
@@ -66,11 +66,11 @@ IDL::DoubleSeq* CFunction2DImpl::get_reduced_y_data(CORBA::ULong start, CORBA::U
   IDL::DoubleSeq all = mfYValues(start, count, "CFunction2DImpl::get_reduced_y_data");
   blockSize = std::max<CORBA::ULong>(blockSize, 1);
   auto* out = new IDL::DoubleSeq;
-  CORBA::ULong blocks = (all.length() + blockSize - 1) / blockSize;
+  CORBA::ULong blocks = all.length() / blockSize + (all.length() % blockSize != 0);
   out->length(2 * blocks);
   for (CORBA::ULong b = 0; b < blocks; ++b) {
     CORBA::ULong begin = b * blockSize;
-    CORBA::ULong end = std::min(all.length(), begin + blockSize);
+    CORBA::ULong end = begin + std::min(blockSize, all.length() - begin);
     double lo = all[begin], hi = all[begin];
     for (CORBA::ULong i = begin + 1; i < end; ++i) {
       lo = std::min(lo, static_cast<double>(all[i]));

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <stdexcept>
+#include <string>
 
 #include "host/framework/CResolverImpl.h"
 #include "host/utility/RaiseLogged.h"
@@ -11,6 +13,11 @@ namespace TamblixHq::NODRA::Drivers::RPC3 {
 
 using Framework::CResolverImpl;
 using Utility::CStringU;
+
+namespace {
+// Fewest bytes a child entry takes in a reply: its identifier and object reference.
+constexpr std::size_t kMinimumEntrySize = 256;
+}  // namespace
 
 CRPC3FileImpl::CRPC3FileImpl(const IDL::ObjectId* id, PortableServer::POA_ptr poa)
     : CBaseImpl(id, poa),
@@ -33,12 +40,21 @@ CORBA::ULong CRPC3FileImpl::get_number_of_children() {
 IDL::BrowsableStructSeq* CRPC3FileImpl::mfCreateAllChildren() {
   try {
     CORBA::ULong n = get_number_of_children();
+    CResolverImpl* resolver = CResolverImpl::sfGetResolverImpl();
+    // The count comes from the file: refuse one no reply could carry before building a
+    // servant per channel.
+    const CORBA::ULong limit = resolver->mfGetMaxValuesPerReply(kMinimumEntrySize);
+    if (n > limit) {
+      Utility::CLoggerU::sfGetLoggerU(0)->mpPrintText(
+          "CHANNELS " + std::to_string(n) + " is more than the " + std::to_string(limit) +
+          " children one reply can carry");
+      throw std::length_error("too many channels");
+    }
     IDL::BrowsableStructSeq_var children = new IDL::BrowsableStructSeq;
     // The count comes from the file: grow with the entries rather than trusting it.
     children->length(std::min<CORBA::ULong>(n, 1024));
     CORBA::ULong filled = 0;
     IDL::ObjectId_var own = get_object_id();
-    CResolverImpl* resolver = CResolverImpl::sfGetResolverImpl();
     for (CORBA::ULong k = 1; k <= n; ++k) {
       CStringU keyword("DESC.CHAN_");
       keyword.mfAddLong(k);

@@ -77,7 +77,7 @@ TEST_F(ServantTest, ChannelNumbersAreDecimalWithoutPadding) {
   EXPECT_STREQ(children[11].id.index, "12");
 }
 
-TEST_F(ServantTest, MissingOrNegativeChannelCountGivesNoChildren) {
+TEST_F(ServantTest, MissingNegativeOrHugeChannelCountsGiveNoChildren) {
   for (const char* count : {"", "-3", "many"}) {
     Rpc3FileLayout layout;
     layout.mExtraKeywords = {{"CHANNELS", count}};
@@ -86,6 +86,12 @@ TEST_F(ServantTest, MissingOrNegativeChannelCountGivesNoChildren) {
     IDL::BrowsableStructSeq_var children = file->get_all_children();
     EXPECT_EQ(children->length(), 0u);
   }
+  // A count no reply could carry is refused before a servant is built per channel.
+  Rpc3FileLayout huge;
+  huge.mExtraKeywords = {{"CHANNELS", "2147483647"}};
+  IDL::File_var file = mfOpen("huge-count.rsp", huge);
+  EXPECT_THROW(IDL::BrowsableStructSeq_var(file->get_all_children()), IDL::DBAccessException);
+  EXPECT_NE(mLogged.front().find("CHANNELS 2147483647 is more than"), std::string::npos);
 }
 
 TEST_F(ServantTest, SameIdentifierResolvesToTheSameObject) {
