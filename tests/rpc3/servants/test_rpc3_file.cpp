@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <new>
+#include <thread>
+#include <filesystem>
 #include <stdexcept>
 
 #include "host/framework/CResolverImpl.h"
@@ -240,6 +242,39 @@ TEST_F(ServantTest, EvictedServantsComeBackAndHeadersAreFreed) {
   auto* registry = CRPC3HeaderRegistry::sfGetHeaderRegistry();
   EXPECT_EQ(registry->mfGetNumberOfEntries(), 0u);
   resolver->mpSetMaxServants(4096);
+}
+
+TEST_F(ServantTest, ConcurrentResolvesBuildOneServantPerObject) {
+  IDL::File_var file = mfOpen("parallel.rsp", threeChannels());
+  IDL::ObjectId_var fileId = file->get_object_id();
+  auto* resolver = CResolverImpl::sfGetResolverImpl();
+  const std::size_t before = resolver->mfGetNumberOfIncarnations();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (CORBA::ULong k = 1; k <= 3; ++k) {
+        IDL::ObjectId_var id =
+            TamblixHq::NODRA::Drivers::RPC3::getChannelObjectId(fileId.in(), k, "");
+        for (IDL::AxisEnum axis : {IDL::X, IDL::Y}) {
+          IDL::FunctionValues_var values =
+              TamblixHq::NODRA::Drivers::RPC3::getChannelValues(id.in(), axis);
+          EXPECT_EQ(values->get_number_of_values(), 16u);
+        }
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(resolver->mfGetNumberOfIncarnations() - before, 6u);
+}
+
+TEST_F(ServantTest, ObjectsWhoseFileVanishedNoLongerExistAfterEviction) {
+  IDL::File_var file = mfOpen("vanish.rsp", threeChannels());
+  IDL::RealValues_var values = mfValues(file, 1, IDL::Y);
+  std::filesystem::remove(mDir.mfFile("vanish.rsp"));
+  auto* resolver = CResolverImpl::sfGetResolverImpl();
+  resolver->mpSetMaxServants(0);  // every servant evicted: the next call must rebuild
+  resolver->mpSetMaxServants(4096);
+  EXPECT_THROW(values->get_number_of_values(), CORBA::OBJECT_NOT_EXIST);
 }
 
 }  // namespace
