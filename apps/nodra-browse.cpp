@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -158,8 +159,14 @@ int dump(IDL::File_ptr file, const Options& options) {
     IDL::RealValueSeqUnion_var v = y->get_value_chunk(start, n);
     const IDL::DoubleSeq& times = t->double_sequence();
     const IDL::FloatSeq& values = v->float_sequence();
+    // Shortest texts that read back as the same double and float.
+    char line[80];
     for (CORBA::ULong i = 0; i < values.length(); ++i) {
-      std::printf("%.9g,%.9g\n", times[i], static_cast<double>(values[i]));
+      char* end = std::to_chars(line, line + 32, times[i]).ptr;
+      *end++ = ',';
+      end = std::to_chars(end, line + 64, values[i]).ptr;
+      *end++ = '\n';
+      std::fwrite(line, 1, static_cast<std::size_t>(end - line), stdout);
     }
   }
   return std::fflush(stdout) == 0 ? 0 : 1;
