@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/framework/CBaseImpl.h"
+#include "host/utility/CObjectIdU.h"
 
 namespace TamblixHq::NODRA::Framework {
 
@@ -31,29 +32,14 @@ public:
   }
 };
 
-constexpr int kFields = 11;
+using Utility::CObjectIdU;
+constexpr int kFields = CObjectIdU::kFieldCount;
 
-CORBA::String_member& field(IDL::ObjectId& id, int index) {
-  switch (index) {
-    case 0: return id.access_point;
-    case 1: return id.sub_directory;
-    case 2: return id.file_name;
-    case 3: return id.driver;
-    case 4: return id.domain;
-    case 5: return id.type_id;
-    case 6: return id.item;
-    case 7: return id.label;
-    case 8: return id.axis;
-    case 9: return id.index;
-    default: return id.extension;
-  }
-}
 
 std::string encodeKey(const IDL::ObjectId& id) {
   std::string key;
-  IDL::ObjectId& fields = const_cast<IDL::ObjectId&>(id);
   for (int i = 0; i < kFields; ++i) {
-    const char* text = field(fields, i);
+    const char* text = *CObjectIdU::sfFieldMember(const_cast<IDL::ObjectId&>(id), i);
     std::uint32_t n = static_cast<std::uint32_t>(std::strlen(text));
     for (int b = 0; b < 4; ++b) key.push_back(static_cast<char>((n >> (8 * b)) & 0xFF));
     key.append(text, n);
@@ -304,7 +290,7 @@ bool CResolverImpl::sfDecode(const PortableServer::ObjectId& oid, IDL::ObjectId&
     if (size - pos < n) return false;
     std::string text(reinterpret_cast<const char*>(bytes + pos), n);
     if (text.find('\0') != std::string::npos) return false;
-    field(id, i) = text.c_str();
+    *CObjectIdU::sfFieldMember(id, i) = text.c_str();
     pos += n;
   }
   return pos == size;

@@ -57,6 +57,10 @@ const ObjectId& CObjectIdU::mfGetObjectId() const { return mId; }
 
 CStringU CObjectIdU::mfGetField(int index) const { return sfGetField(mId, index); }
 
+::CORBA::String_member* CObjectIdU::sfFieldMember(ObjectId& id, int index) {
+  return const_cast<::CORBA::String_member*>(fField(id, index));
+}
+
 CStringU CObjectIdU::sfGetField(const ObjectId& id, int index) {
   const ::CORBA::String_member* field = fField(id, index);
   return field == nullptr ? CStringU() : CStringU(field->in());

@@ -26,6 +26,9 @@ public:
 
   // Field by position 0..10; "" for any other index.
   static CStringU sfGetField(const ObjectId& id, int index);
+  // The member of a field by position 0..10, to read or assign in place; null for another
+  // index.
+  static ::CORBA::String_member* sfFieldMember(ObjectId& id, int index);
 
 private:
   ObjectId mId;
