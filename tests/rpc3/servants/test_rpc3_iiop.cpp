@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +20,22 @@ extern char** environ;
 
 namespace nodra::test {
 namespace {
+
+// A loopback port nobody listens on now, as the system hands them out.
+int freePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  if (fd >= 0) ::close(fd);
+  return port;
+}
 
 // The server program, started on a port of its own and stopped with SIGTERM.
 class ServerProcess {
@@ -58,7 +77,8 @@ TEST_F(ServantTest, ClientReadsAChannelOverIiopAndTheServerStopsCleanly) {
   layout.mSample = [](int channel, std::int64_t index) { return channel * 100 + index; };
   mpWriteFile(mDir.mfFile("remote.rsp"), mfBuildRpc3File(layout));
 
-  const int port = 20000 + static_cast<int>(::getpid() % 20000);
+  const int port = freePort();
+  ASSERT_GT(port, 0);
   ServerProcess server("rig=" + mDir.mfText(), port);
   ASSERT_TRUE(server.mfStarted());
   CORBA::ORB_var orb = OrbHarness::sfGet().mOrb;
