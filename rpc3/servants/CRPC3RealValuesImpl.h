@@ -7,6 +7,7 @@
 
 #include "host/framework/CRealValuesImpl.h"
 #include "host/utility/CFileU.h"
+#include "rpc3/format/RPC3SampleCoding.h"
 #include "rpc3/servants/CRPC3FunctionValuesImpl.h"
 
 namespace TamblixHq::NODRA::Drivers::RPC3 {
@@ -32,7 +33,7 @@ private:
   // Fills `frame` (P slots) with frame f of channel c, one read per sample; MemAllocException
   // when a sample cannot be read, DBAccessException when there is no file.
   void mpReadFrame(Utility::CFileU* file, std::int64_t channel, std::int64_t frameNumber,
-                   const struct RPC3Layout& layout, eFrameDataType dataType,
+                   const RPC3Layout& layout, eFrameDataType dataType,
                    tuFrameData* frame);
 };
 
