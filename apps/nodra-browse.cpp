@@ -17,7 +17,7 @@
 #include <iostream>
 #include <string>
 
-#include "apps/common/ServantTable.h"
+#include "rpc3/servants/RPC3Registration.h"
 #include "host/framework/CDataServerImpl.h"
 #include "host/framework/CResolverImpl.h"
 #include "host/utility/CAccessPointMapU.h"
@@ -72,7 +72,7 @@ IDL::File_ptr openFile(CORBA::ORB_ptr orb, const Options& options) {
     auto* resolver = FW::CResolverImpl::sfGetResolverImpl();
     resolver->mpInit(orb, root, {});
     auto* server = new FW::CDataServerImpl;
-    nodra::registerRPC3Types(*resolver, server);
+    TamblixHq::NODRA::Drivers::RPC3::registerRPC3Types(*resolver, server);
     IDL::DataServer_var local = server->_this();
     server->_remove_ref();
     PortableServer::POAManager_var manager = root->the_POAManager();

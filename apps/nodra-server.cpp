@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "apps/common/ServantTable.h"
+#include "rpc3/servants/RPC3Registration.h"
 #include "host/framework/CDataServerImpl.h"
 #include "host/framework/CResolverImpl.h"
 #include "host/utility/CAccessPointMapU.h"
@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
     resolver->mpInit(orb, root, settings);
 
     auto* server = new FW::CDataServerImpl;
-    nodra::registerRPC3Types(*resolver, server);
+    TamblixHq::NODRA::Drivers::RPC3::registerRPC3Types(*resolver, server);
     PortableServer::ObjectId_var key = PortableServer::string_to_ObjectId("NodraServer");
     insPoa->activate_object_with_id(key, server);
     server->_remove_ref();

@@ -1,6 +1,6 @@
 #include "tests/support/OrbHarness.h"
 
-#include "apps/common/ServantTable.h"
+#include "rpc3/servants/RPC3Registration.h"
 #include "host/framework/CResolverImpl.h"
 
 namespace nodra::test {
@@ -16,7 +16,7 @@ OrbHarness& OrbHarness::sfGet() {
     auto* resolver = TamblixHq::NODRA::Framework::CResolverImpl::sfGetResolverImpl();
     resolver->mpInit(h->mOrb, h->mRootPoa, {});
     h->mServer = new TamblixHq::NODRA::Framework::CDataServerImpl;
-    registerRPC3Types(*resolver, h->mServer);
+    TamblixHq::NODRA::Drivers::RPC3::registerRPC3Types(*resolver, h->mServer);
     h->mServerRef = h->mServer->_this();
     PortableServer::POAManager_var manager = h->mRootPoa->the_POAManager();
     manager->activate();

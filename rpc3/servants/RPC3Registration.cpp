@@ -1,4 +1,4 @@
-#include "apps/common/ServantTable.h"
+#include "rpc3/servants/RPC3Registration.h"
 
 #include <cstring>
 
@@ -10,10 +10,10 @@
 #include "rpc3/servants/CRPC3RealValuesImpl.h"
 #include "rpc3/servants/RPC3ObjectIdentity.h"
 
-namespace nodra {
+namespace TamblixHq::NODRA::Drivers::RPC3 {
 
-namespace FW = TamblixHq::NODRA::Framework;
-namespace RPC3 = TamblixHq::NODRA::Drivers::RPC3;
+namespace FW = Framework;
+namespace RPC3 = Drivers::RPC3;
 namespace IDL = ::TAMBLIX::NODRA::Framework;
 
 bool looksLikeRPC3File(const std::string& path) {
@@ -36,4 +36,4 @@ void registerRPC3Types(FW::CResolverImpl& resolver, FW::CDataServerImpl* server)
   if (server) server->mpRegisterFileType("RPC3", RPC3::kFileType, looksLikeRPC3File);
 }
 
-}  // namespace nodra
+}  // namespace TamblixHq::NODRA::Drivers::RPC3
