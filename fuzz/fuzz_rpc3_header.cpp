@@ -1,40 +1,52 @@
-// Fuzz target: any bytes as the start of an RPC III file. The header reader must either
-// refuse them with its exception or give a header whose lookups and sample layout
-// arithmetic stay defined, without reading or allocating beyond what the bytes justify.
+// Fuzz target: any bytes as the start of an RPC III file. The file-type detector and the
+// header reader must take them without harm, and the reader must either refuse them with
+// its exception or give a header whose layout, value count and frame arithmetic stay
+// defined, without reading or allocating beyond what the bytes justify.
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "host/utility/CFileU.h"
 #include "host/utility/CLoggerU.h"
 #include "host/utility/CMemoryByteSourceU.h"
 #include "rpc3/format/CRPC3Header.h"
-#include "rpc3/format/RPC3SampleCoding.h"
+#include "rpc3/format/RPC3HeaderRecords.h"
+#include "rpc3/format/RPC3Layout.h"
 
 namespace RPC3 = TamblixHq::NODRA::Drivers::RPC3;
 namespace Utility = TamblixHq::NODRA::Utility;
 
+namespace {
+
+Utility::CFileU fileOf(const std::uint8_t* data, std::size_t size) {
+  return Utility::CFileU(std::make_unique<Utility::CMemoryByteSourceU>(
+      std::vector<std::uint8_t>(data, data + size)));
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const bool quiet = (Utility::CLoggerU::sfGetLoggerU(0)->mpSetEnabled(false), true);
   (void)quiet;
-  Utility::CFileU file(std::make_unique<Utility::CMemoryByteSourceU>(
-      std::vector<std::uint8_t>(data, data + size)));
+  Utility::CFileU sniffed = fileOf(data, size);
+  (void)RPC3::looksLikeRPC3File(sniffed);
+  Utility::CFileU file = fileOf(data, size);
   try {
     RPC3::CRPC3Header header(file, "fuzz");
-    RPC3::RPC3Layout layout;
-    layout.headerBlocks = header.mfGetKeywordValue("NUM_HEADER_BLOCKS").mfGetLong();
-    layout.channels = header.mfGetKeywordValue("CHANNELS").mfGetLong();
-    layout.pointsPerFrame = header.mfGetKeywordValue("PTS_PER_FRAME").mfGetLong();
-    layout.pointsPerGroup = header.mfGetKeywordValue("PTS_PER_GROUP").mfGetLong();
-    const int width = header.mfGetDataType() == RPC3::eShortInteger ? 2 : 4;
-    (void)header.mfGetStorageFormat();
-    (void)header.mfGetKeywordValue("SCALE.CHAN_1").mfGetDouble();
+    const RPC3::RPC3Layout layout = RPC3::getLayout(header);
+    (void)RPC3::getChannelScale(header, "1");
+    const std::uint32_t values = RPC3::getNumberOfValues(header);
     const std::int64_t frames = header.mfGetKeywordValue("FRAMES").mfGetLong();
     for (std::int64_t channel : {std::int64_t{1}, layout.channels}) {
       if (RPC3::checkLayout(layout, channel)) continue;
       for (std::int64_t frame : {std::int64_t{1}, frames, std::int64_t{1} << 31}) {
-        if (frame >= 1) (void)RPC3::frameBytePosition(layout, channel, frame, width);
+        if (frame >= 1) (void)RPC3::frameBytePosition(layout, channel, frame);
+      }
+      if (values > 0) {
+        const RPC3::RPC3ChunkWindow window = RPC3::getChunkWindow(layout.pointsPerFrame, 1, values);
+        if (window.lastFrame < window.firstFrame) std::abort();
       }
     }
   } catch (const ::TAMBLIX::NODRA::Framework::DBAccessException&) {

@@ -1,25 +1,16 @@
 #include "host/framework/CBinaryFilePtrConnID.h"
 
-#include <algorithm>
-
-#include "host/utility/CFilePathU.h"
+#include <utility>
 
 namespace TamblixHq::NODRA::Framework {
 
 CBinaryFilePtrConnID::CBinaryFilePtrConnID(const Utility::CStringU& path)
-    : mKey(path), mPath(sfToSlashes(path.mfStd())) {}
+    : mIdentity(CConfinedFileId::sfFromKey(path)) {}
 
 CBinaryFilePtrConnID::CBinaryFilePtrConnID(const Utility::CObjectIdU& id)
-    : CBinaryFilePtrConnID(Utility::CFilePathU::sfBuild(id.mfGetField(0), id.mfGetField(1), id.mfGetField(2))) {}
+    : mIdentity(id.mfGetObjectId()) {}
 
-const Utility::CStringU& CBinaryFilePtrConnID::mfGetKey() const { return mKey; }
-
-const std::string& CBinaryFilePtrConnID::mfGetPath() const { return mPath; }
-
-std::string CBinaryFilePtrConnID::sfToSlashes(const std::string& key) {
-  std::string path(key);
-  std::replace(path.begin(), path.end(), '\\', '/');
-  return path;
-}
+CBinaryFilePtrConnID::CBinaryFilePtrConnID(CConfinedFileId identity)
+    : mIdentity(std::move(identity)) {}
 
 }  // namespace TamblixHq::NODRA::Framework

@@ -1,9 +1,11 @@
-// Identifies the data file of a file connection: the backslash key the drivers build and
-// the '/' path the file layer opens. Immutable after construction; safe to share.
+// Names the data file of a file connection, as drivers name it: from the backslash path of
+// a header key, or from an identifier's access point, sub-directory and file name.
+// Immutable after construction; safe to share.
 #pragma once
 
 #include <string>
 
+#include "host/framework/CConfinedFileId.h"
 #include "host/utility/CObjectIdU.h"
 #include "host/utility/CStringU.h"
 
@@ -13,18 +15,16 @@ class CBinaryFilePtrConnID {
 public:
   // path as "<access point directory>\<sub-directory>\<file>" or without the sub-directory.
   explicit CBinaryFilePtrConnID(const Utility::CStringU& path);
-  // The path of fields 0, 1 and 2 (access point, sub-directory, file) as CFilePathU::sfBuild.
+  // Fields 0, 1 and 2 (access point, sub-directory, file) of the wrapped identifier.
   explicit CBinaryFilePtrConnID(const Utility::CObjectIdU& id);
+  explicit CBinaryFilePtrConnID(CConfinedFileId identity);
 
-  const Utility::CStringU& mfGetKey() const;  // the backslash text
-  const std::string& mfGetPath() const;       // the key with every backslash mapped to '/'
-
-  // The key of a path with every backslash mapped to '/'; other bytes, NULs included, kept.
-  static std::string sfToSlashes(const std::string& key);
+  const CConfinedFileId& mfGetIdentity() const { return mIdentity; }
+  const Utility::CStringU& mfGetKey() const { return mIdentity.mfGetKey(); }
+  const std::string& mfGetPath() const { return mIdentity.mfGetPath(); }
 
 private:
-  Utility::CStringU mKey;
-  std::string mPath;
+  CConfinedFileId mIdentity;
 };
 
 }  // namespace TamblixHq::NODRA::Framework

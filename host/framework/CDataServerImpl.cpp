@@ -6,8 +6,8 @@
 
 #include "host/framework/CResolverImpl.h"
 #include "host/utility/CAccessPointMapU.h"
-#include "host/utility/RaiseLogged.h"
 #include "host/utility/CObjectIdU.h"
+#include "host/utility/RaiseLogged.h"
 
 namespace TamblixHq::NODRA::Framework {
 
@@ -20,17 +20,19 @@ namespace {
   Utility::raiseLogged<IDL::DBAccessException>(message, reason, place);
 }
 
-// A name that stays inside its directory: relative, no "..", no NUL (texts cannot hold one).
-bool isContained(const std::string& name) {
-  if (!name.empty() && (name[0] == '/' || name[0] == '\\')) return false;
-  std::size_t pos = 0;
-  while (pos <= name.size()) {
-    std::size_t end = name.find_first_of("/\\", pos);
-    if (end == std::string::npos) end = name.size();
-    if (name.compare(pos, end - pos, "..") == 0 && end - pos == 2) return false;
-    pos = end + 1;
+// Refuses, with `place`, a name that confinement refuses.
+void failIfRefused(const CConfinedFileId& file, const char* place) {
+  if (file.mfGetRefusal() == CConfinedFileId::eUnknownAccessPoint) {
+    fail("Unknown access point \"" + file.mfGetAccessPoint().mfStd() + "\"", "no such access point",
+         place);
   }
-  return true;
+  if (file.mfIsRefused()) {
+    std::string name = file.mfGetSubDirectory().mfStd();
+    if (!name.empty() && !file.mfGetFileName().mfIsEmpty()) name += "/";
+    name += file.mfGetFileName().mfStd();
+    fail("Cannot use \"" + name + "\" in access point \"" + file.mfGetAccessPoint().mfStd() + "\"",
+         file.mfGetRefusalText(), place);
+  }
 }
 
 }  // namespace
@@ -49,26 +51,7 @@ IDL::StringSeq* CDataServerImpl::list_access_points() {
   return names;
 }
 
-std::string CDataServerImpl::mfDirectory(const char* accessPoint, const char* subDirectory,
-                                         const char* place) {
-  CStringU directory =
-      Utility::CAccessPointMapU::sfGetAccessPointMapU()->mfGetAccessPointValue(accessPoint);
-  if (directory.mfIsEmpty()) {
-    fail(std::string("Unknown access point \"") + accessPoint + "\"", "no such access point",
-         place);
-  }
-  std::string sub = subDirectory;
-  if (!isContained(sub)) {
-    fail(std::string("Sub-directory \"") + sub + "\" leaves the access point",
-         "path outside the access point", place);
-  }
-  std::string path = directory.mfStd();
-  if (!sub.empty()) path += "/" + sub;
-  std::replace(path.begin(), path.end(), '\\', '/');
-  return path;
-}
-
-std::optional<CDataServerImpl::FileType> CDataServerImpl::mfTypeOf(const std::string& path) {
+std::optional<CDataServerImpl::FileType> CDataServerImpl::mfTypeOf(const CConfinedFileId& file) {
   std::vector<FileType> types;
   {
     std::lock_guard<std::mutex> lock(mMutex);
@@ -76,23 +59,27 @@ std::optional<CDataServerImpl::FileType> CDataServerImpl::mfTypeOf(const std::st
   }
   // Detectors read the file: run them without the lock.
   for (const FileType& type : types) {
-    if (type.detector(path)) return type;
+    if (type.detector(file)) return type;
   }
   return std::nullopt;
 }
 
 IDL::StringSeq* CDataServerImpl::list_files(const char* accessPoint, const char* subDirectory) {
   const char* place = "CDataServerImpl::list_files";
-  std::string directory = mfDirectory(accessPoint, subDirectory, place);
+  const CConfinedFileId directory(accessPoint, subDirectory, "");
+  failIfRefused(directory, place);
+  std::string realDirectory, why;
+  if (!directory.mfResolve(realDirectory, why)) fail("Unable to list " + directory.mfGetPath(), why, place);
   std::vector<std::string> names;
   std::error_code error;
-  fs::directory_iterator it(directory, error);
-  if (error) fail("Unable to list " + directory, error.message(), place);
+  fs::directory_iterator it(realDirectory, error);
+  if (error) fail("Unable to list " + directory.mfGetPath(), error.message(), place);
   for (; it != fs::directory_iterator(); it.increment(error)) {
-    if (error) fail("Unable to list " + directory, error.message(), place);
+    if (error) fail("Unable to list " + directory.mfGetPath(), error.message(), place);
     std::error_code ignored;
     if (!it->is_regular_file(ignored)) continue;
-    if (mfTypeOf(it->path().string())) names.push_back(it->path().filename().string());
+    const std::string name = it->path().filename().string();
+    if (mfTypeOf(directory.mfSibling(name))) names.push_back(name);
   }
   std::sort(names.begin(), names.end());
   auto* files = new IDL::StringSeq;
@@ -104,12 +91,13 @@ IDL::StringSeq* CDataServerImpl::list_files(const char* accessPoint, const char*
 IDL::File_ptr CDataServerImpl::open_file(const char* accessPoint, const char* subDirectory,
                                          const char* fileName) {
   const char* place = "CDataServerImpl::open_file";
-  std::string directory = mfDirectory(accessPoint, subDirectory, place);
-  std::string name = fileName;
-  if (name.empty() || !isContained(name) || name.find_first_of("/\\") != std::string::npos) {
+  const std::string name = fileName;
+  if (!CConfinedFileId::sfIsPlainName(name)) {
     fail("File name \"" + name + "\" is not a plain file name", "invalid file name", place);
   }
-  const std::optional<FileType> type = mfTypeOf(directory + "/" + name);
+  const CConfinedFileId file(accessPoint, subDirectory, fileName);
+  failIfRefused(file, place);
+  const std::optional<FileType> type = mfTypeOf(file);
   if (!type) {
     fail("Unable to open " + name + ": not a file this server reads, or missing",
          "no file type recognises the file", place);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "host/framework/CConfinedFileId.h"
 #include "nodra/Framework.hh"
 
 namespace TamblixHq::NODRA::Framework {
@@ -17,8 +18,8 @@ namespace IDL = ::TAMBLIX::NODRA::Framework;
 
 class CDataServerImpl : public virtual POA_TAMBLIX::NODRA::Framework::DataServer {
 public:
-  // True when the file at the given '/' path is one the type reads; must only read it.
-  using Detector = std::function<bool(const std::string& path)>;
+  // True when the file is one the type reads; must only read it.
+  using Detector = std::function<bool(const CConfinedFileId& file)>;
 
   CDataServerImpl() = default;
 
@@ -40,11 +41,8 @@ private:
     Detector detector;
   };
 
-  // The '/' directory of an access point's sub-directory, refusing names that would leave
-  // it; throws DBAccessException with `place`.
-  std::string mfDirectory(const char* accessPoint, const char* subDirectory, const char* place);
   // The registered type that reads a file, if any.
-  std::optional<FileType> mfTypeOf(const std::string& path);
+  std::optional<FileType> mfTypeOf(const CConfinedFileId& file);
 
   std::mutex mMutex;
   std::vector<FileType> mTypes;

@@ -4,7 +4,6 @@
 
 #include "host/framework/CBinaryFilePtrConnID.h"
 #include "host/framework/CFilePtrConnGuard.h"
-#include "host/utility/CFilePathU.h"
 #include "host/utility/RaiseLogged.h"
 
 namespace TamblixHq::NODRA::Framework {
@@ -38,10 +37,8 @@ CStringU CFileImpl::mfBaseName() {
   return CStringU(name);
 }
 
-CStringU CFileImpl::mfFileKey(const char* fileName) const {
-  const IDL::ObjectId& id = mfGetId();
-  return Utility::CFilePathU::sfBuild(CStringU(id.access_point), CStringU(id.sub_directory),
-                                      CStringU(fileName));
+CConfinedFileId CFileImpl::mfFileIdentity(const CStringU& fileName) const {
+  return CConfinedFileId(mfGetId()).mfSibling(fileName);
 }
 
 CORBA::ULongLong CFileImpl::mfCheckFiles(const char* filter, const char* place) {
@@ -51,7 +48,7 @@ CORBA::ULongLong CFileImpl::mfCheckFiles(const char* filter, const char* place) 
   for (CORBA::ULong i = 0; i < files->length(); ++i) {
     const char* name = files[i];
     if (filter && *filter && !std::strstr(name, filter)) continue;
-    CBinaryFilePtrConnID connection(mfFileKey(name));
+    CBinaryFilePtrConnID connection(mfFileIdentity(name));
     CFilePtrConnGuard guard(connection);
     if (!guard.mfFilePtr()) {
       Utility::raiseLogged<IDL::DBAccessException>(std::string("Unable to open ") + name,
@@ -74,9 +71,9 @@ void CFileImpl::load_with_filter(const char* filter) {
 
 bool CFileImpl::mfGetExternalStream(const char* suffix, std::string& contents) {
   constexpr std::size_t kMaxSideFile = 64 * 1024;
-  CStringU key = mfFileKey(mfGetId().file_name);
-  key.mfAddChar('.').mfAddString(suffix);
-  CBinaryFilePtrConnID connection(key);
+  CStringU name(mfGetId().file_name);
+  name.mfAddChar('.').mfAddString(suffix);
+  CBinaryFilePtrConnID connection(mfFileIdentity(name));
   CFilePtrConnGuard guard(connection);
   Utility::CFileU* file = guard.mfFilePtr();
   if (!file) return false;
@@ -91,7 +88,7 @@ IDL::AnnotationSeq* CFileImpl::get_external_annotation(const char* name) {
   auto* result = new IDL::AnnotationSeq;
   std::string contents;
   // Only a plain suffix: the side file must stay beside the data file.
-  if (!name || !*name || std::strpbrk(name, "/\\") || std::strstr(name, "..") ||
+  if (!name || !CConfinedFileId::sfIsPlainName(name) ||
       !mfGetExternalStream(name, contents)) {
     return result;
   }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/framework/CBrowsableImpl.h"
+#include "host/framework/CConfinedFileId.h"
 #include "host/utility/CStringU.h"
 
 namespace TamblixHq::NODRA::Framework {
@@ -36,8 +37,8 @@ protected:
   // The first file's name without its extension.
   virtual Utility::CStringU mfBaseName();
 
-  // Key ("<access point dir>\<sub>\<name>") of a file of this object's directory.
-  Utility::CStringU mfFileKey(const char* fileName) const;
+  // A file of this object's directory.
+  CConfinedFileId mfFileIdentity(const Utility::CStringU& fileName) const;
 
 private:
   // Opens each file whose name contains `filter`; returns the sum of their sizes.

@@ -1,6 +1,6 @@
 // Process-wide pool of open read-only file handles, keyed by real path, with a bound on
-// the handles kept open; it also decides which paths may be opened at all (confinement to
-// the access points' directories). Safe for concurrent use.
+// the handles kept open. Which files may be opened at all is CConfinedFileId's decision.
+// Safe for concurrent use.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "host/framework/CConfinedFileId.h"
 #include "host/utility/CFileU.h"
 
 namespace TamblixHq::NODRA::Framework {
@@ -34,14 +35,6 @@ public:
   std::size_t mfGetIdleFiles() const;
   void mpCloseIdle();  // e.g. after a data file was replaced
 
-  // Confinement of a '/' path chosen by clients: true when it names something inside the
-  // directory of a configured access point, with realPath set to its real path (symbolic
-  // links resolved). Refused, with a one-line reason in error: a NUL byte, no access-point
-  // directory as a prefix, a ".." component after that prefix, a missing file, or a real
-  // path outside the access point's real directory (a link leading out). Whether the path
-  // names a regular file is left to the caller.
-  static bool sfResolveConfined(const std::string& path, std::string& realPath, std::string& error);
-
 private:
   friend class CFilePtrConnGuard;
 
@@ -52,11 +45,11 @@ private:
 
   CFilePool() = default;
 
-  // An open handle of a confined regular file positioned at byte 0, or null with error set.
+  // An open handle of the file positioned at byte 0, or null with the reason in error.
   // realPath receives the pool key to hand back with mpRelease.
-  std::unique_ptr<Utility::CFileU> mfAcquire(const std::string& path, std::string& realPath, std::string& error);
+  std::unique_ptr<Utility::CFileU> mfAcquire(const CConfinedFileId& identity, std::string& realPath,
+                                             std::string& error);
   void mpRelease(const std::string& realPath, std::unique_ptr<Utility::CFileU> file) noexcept;
-  static std::unique_ptr<Utility::CFileU> sfOpen(const std::string& realPath, std::string& error);
 
   mutable std::mutex mMutex;
   std::list<CIdleHandle> mIdle;  // oldest first; guarded by mMutex

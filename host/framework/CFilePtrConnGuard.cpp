@@ -5,7 +5,7 @@
 namespace TamblixHq::NODRA::Framework {
 
 CFilePtrConnGuard::CFilePtrConnGuard(const CBinaryFilePtrConnID& id)
-    : mFile(CFilePool::sfGetFilePool().mfAcquire(id.mfGetPath(), mRealPath, mError)) {}
+    : mFile(CFilePool::sfGetFilePool().mfAcquire(id.mfGetIdentity(), mRealPath, mError)) {}
 
 CFilePtrConnGuard::~CFilePtrConnGuard() {
   if (mFile) CFilePool::sfGetFilePool().mpRelease(mRealPath, std::move(mFile));

@@ -17,8 +17,8 @@ public:
   CFilePtrConnGuard(const CFilePtrConnGuard&) = delete;
   CFilePtrConnGuard& operator=(const CFilePtrConnGuard&) = delete;
 
-  // The open file, positioned at byte 0 when the guard was made; null when the path is
-  // refused or cannot be opened (see CFilePool::sfResolveConfined).
+  // The open file, positioned at byte 0 when the guard was made; null when the file is
+  // refused (see CConfinedFileId) or cannot be opened.
   Utility::CFileU* mfFilePtr() const;
   // One line saying why mfFilePtr() is null; empty otherwise.
   const std::string& mfGetError() const;

@@ -1,9 +1,8 @@
 #include "rpc3/format/CRPC3Header.h"
 
-#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <string>
+#include <string_view>
 
 #include <ace/Guard_T.h>
 
@@ -12,39 +11,30 @@
 #include "host/utility/CFileU.h"
 #include "host/utility/CLoggerU.h"
 #include "nodra/Framework.hh"
+#include "rpc3/format/RPC3HeaderRecords.h"
 
 namespace TamblixHq::NODRA::Drivers::RPC3 {
 
 namespace {
 
-// Record geometry: doc/rpc3-format.md, "Header records".
-constexpr std::size_t kRecordSize = 128;
-constexpr std::size_t kKeywordSize = 32;
-constexpr std::size_t kValueSize = kRecordSize - kKeywordSize;
-// Records 0..2 are always read; the third one's value gives the last record to read.
-constexpr std::int64_t kMinimumRecords = 3;
-constexpr std::int64_t kCountRecordIndex = 2;
 constexpr std::size_t kBuckets = 1024;
-
-// Length of a field's text: up to its first NUL, or the whole field.
-std::size_t fieldTextLength(const char* field, std::size_t size) {
-  const void* nul = std::memchr(field, '\0', size);
-  return nul == nullptr ? size : static_cast<std::size_t>(static_cast<const char*>(nul) - field);
-}
 
 }  // namespace
 
-CRPC3Header::CRPC3Header(const Utility::CStringU& path) : mMap(kBuckets), mLock() {
+CRPC3Header::CRPC3Header(const Framework::CConfinedFileId& file) : mMap(kBuckets), mLock() {
   bool read = false;
   try {
-    read = mfReadRecords(path);
+    read = mfReadRecords(file);
   } catch (...) {
     read = false;
   }
   // mMap and mLock are destroyed with the partly built object; the map's destructor frees
   // whatever was inserted.
-  if (!read) sfRaiseUnreadable(path);
+  if (!read) sfRaiseUnreadable(file.mfGetKey());
 }
+
+CRPC3Header::CRPC3Header(const Utility::CStringU& path)
+    : CRPC3Header(Framework::CConfinedFileId::sfFromKey(path)) {}
 
 CRPC3Header::CRPC3Header(Utility::CFileU& file, const Utility::CStringU& path)
     : mMap(kBuckets), mLock() {
@@ -74,13 +64,13 @@ CRPC3Header::~CRPC3Header() {
   mMap.close();
 }
 
-bool CRPC3Header::mfReadRecords(const Utility::CStringU& path) {
-  const Framework::CBinaryFilePtrConnID connection(path);
+bool CRPC3Header::mfReadRecords(const Framework::CConfinedFileId& identity) {
+  const Framework::CBinaryFilePtrConnID connection(identity);
   const Framework::CFilePtrConnGuard guard(connection);
   Utility::CFileU* file = guard.mfFilePtr();
   if (file == nullptr) {
     Utility::CLoggerU::sfGetLoggerU(0)->mpPrintText(
-        std::string("RPC3 header: cannot open <") + path.mfStd() + ">: " + guard.mfGetError(), 0);
+        std::string("RPC3 header: cannot open <") + identity.mfGetKey().mfStd() + ">: " + guard.mfGetError(), 0);
     return false;
   }
   return mfReadRecords(*file);
@@ -92,15 +82,15 @@ bool CRPC3Header::mfReadRecords(Utility::CFileU& file) {
   const std::int64_t fileSize = file.mfGetSize();
 
   char record[kRecordSize];
-  std::int64_t recordsToRead = kMinimumRecords;
-  for (std::int64_t index = 0; index < recordsToRead; ++index) {
+  std::int64_t records = kMinimumRecords;
+  for (std::int64_t index = 0; index < records; ++index) {
     if (file.mfRead(record, kRecordSize, 1) != 1) {
       return false;
     }
-    const char* valueField = record + kKeywordSize;
-    const std::size_t valueLength = fieldTextLength(valueField, kValueSize);
-    const ACE_String_Base<char> keyword(record, fieldTextLength(record, kKeywordSize));
-    const ACE_String_Base<char> value(valueField, valueLength);
+    const std::string_view keywordText = recordKeyword(record);
+    const std::string_view valueText = recordValue(record);
+    const ACE_String_Base<char> keyword(keywordText.data(), keywordText.size());
+    const ACE_String_Base<char> value(valueText.data(), valueText.size());
     {
       ACE_Write_Guard<ACE_RW_Thread_Mutex> lock(mLock);
       if (!lock.locked()) {
@@ -110,9 +100,8 @@ bool CRPC3Header::mfReadRecords(Utility::CFileU& file) {
       mMap.bind(keyword, value);
     }
     if (index == kCountRecordIndex) {
-      const std::int64_t lastRecord = Utility::CStringU(valueField, valueLength).mfGetInt();
-      recordsToRead = std::max(lastRecord + 1, kMinimumRecords);
-      if (fileSize >= 0 && recordsToRead * static_cast<std::int64_t>(kRecordSize) > fileSize) {
+      records = recordsToRead(valueText);
+      if (!recordsFit(records, fileSize)) {
         return false;
       }
     }

@@ -12,6 +12,7 @@
 #include <ace/RW_Thread_Mutex.h>
 #include <ace/SString.h>
 
+#include "host/framework/CConfinedFileId.h"
 #include "host/utility/CStringU.h"
 
 namespace TamblixHq::NODRA::Utility {
@@ -37,9 +38,11 @@ enum eStorageFormat {
 
 class CRPC3Header {
 public:
-  // Reads the header records of the file at `path` (a backslash path below an access point;
-  // see CFilePathU). Throws TAMBLIX::NODRA::Framework::DBAccessException, already logged, when
-  // the file cannot be opened or ends before the last record the header announces.
+  // Reads the header records of a file. Throws TAMBLIX::NODRA::Framework::DBAccessException,
+  // already logged and naming the file's key, when the file is refused, cannot be opened or
+  // ends before the last record the header announces.
+  explicit CRPC3Header(const Framework::CConfinedFileId& file);
+  // The same for the file whose key is `path` (see CConfinedFileId::mfGetKey).
   explicit CRPC3Header(const Utility::CStringU& path);
   // Reads the header records from an open file positioned at its start (tests and fuzzing
   // read from memory this way); `path` only names the file in the failure message.
@@ -71,7 +74,7 @@ private:
 
   // Reads the records into mMap; false when a record cannot be read whole or the file cannot
   // be opened. REQUIRES: called once, from the constructor.
-  bool mfReadRecords(const Utility::CStringU& path);
+  bool mfReadRecords(const Framework::CConfinedFileId& file);
   bool mfReadRecords(Utility::CFileU& file);
   // Raises the header's DBAccessException for `path`, logged first.
   [[noreturn]] static void sfRaiseUnreadable(const Utility::CStringU& path);

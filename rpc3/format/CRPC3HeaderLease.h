@@ -3,8 +3,9 @@
 // A lease is used by one owner; the header it gives is safe for concurrent lookups.
 #pragma once
 
-#include "host/utility/CFilePathU.h"
-#include "host/utility/CStringU.h"
+#include <utility>
+
+#include "host/framework/CConfinedFileId.h"
 #include "rpc3/format/CRPC3Header.h"
 #include "rpc3/format/CRPC3HeaderRegistry.h"
 
@@ -12,21 +13,22 @@ namespace TamblixHq::NODRA::Drivers::RPC3 {
 
 class CRPC3HeaderLease {
 public:
-  // Acquires the header of (access point, sub-directory, file name); throws the header's
-  // DBAccessException when it cannot be read, and then holds nothing.
-  CRPC3HeaderLease(const char* accessPoint, const char* subDirectory, const char* fileName)
-      : mKey(Utility::CFilePathU::sfBuild(accessPoint, subDirectory, fileName)),
-        mHeader(CRPC3HeaderRegistry::sfGetHeaderRegistry()->mfAcquireHeaderByKey(mKey)) {}
-  // Released by the key it was acquired with.
-  ~CRPC3HeaderLease() { CRPC3HeaderRegistry::sfGetHeaderRegistry()->mpReleaseHeaderByKey(mKey); }
+  // Acquires the header of the file; throws the header's DBAccessException when it cannot
+  // be read, and then holds nothing.
+  explicit CRPC3HeaderLease(Framework::CConfinedFileId file)
+      : mFile(std::move(file)), mHeader(CRPC3HeaderRegistry::sfGetHeaderRegistry()->mfAcquireHeader(mFile)) {}
+  // Released by the identity it was acquired with.
+  ~CRPC3HeaderLease() { CRPC3HeaderRegistry::sfGetHeaderRegistry()->mpReleaseHeader(mFile); }
   CRPC3HeaderLease(const CRPC3HeaderLease&) = delete;
   CRPC3HeaderLease& operator=(const CRPC3HeaderLease&) = delete;
 
   const CRPC3Header* operator->() const { return mHeader; }
   const CRPC3Header& operator*() const { return *mHeader; }
+  // The file the header was read from.
+  const Framework::CConfinedFileId& mfGetFile() const { return mFile; }
 
 private:
-  Utility::CStringU mKey;
+  Framework::CConfinedFileId mFile;
   CRPC3Header* mHeader;
 };
 

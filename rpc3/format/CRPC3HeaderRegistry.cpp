@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "host/utility/CFilePathU.h"
 
 namespace TamblixHq::NODRA::Drivers::RPC3 {
 
@@ -28,10 +27,11 @@ std::vector<CRPC3HeaderRegistry::Entry>::const_iterator CRPC3HeaderRegistry::mfF
 CRPC3Header* CRPC3HeaderRegistry::mfAcquireHeader(const Utility::CStringU& accessPoint,
                                                   const Utility::CStringU& subDirectory,
                                                   const Utility::CStringU& fileName) {
-  return mfAcquireHeaderByKey(Utility::CFilePathU::sfBuild(accessPoint, subDirectory, fileName));
+  return mfAcquireHeader(Framework::CConfinedFileId(accessPoint, subDirectory, fileName));
 }
 
-CRPC3Header* CRPC3HeaderRegistry::mfAcquireHeaderByKey(const Utility::CStringU& key) {
+CRPC3Header* CRPC3HeaderRegistry::mfAcquireHeader(const Framework::CConfinedFileId& file) {
+  const Utility::CStringU& key = file.mfGetKey();
   const std::lock_guard<std::mutex> lock(mMutex);
   const auto found = mfFind(key);
   if (found != mEntries.end()) {
@@ -39,7 +39,7 @@ CRPC3Header* CRPC3HeaderRegistry::mfAcquireHeaderByKey(const Utility::CStringU& 
     return found->mHeader.get();
   }
   // A throwing constructor leaves the list untouched; its exception reaches the caller as is.
-  std::unique_ptr<CRPC3Header> header(new CRPC3Header(key));
+  std::unique_ptr<CRPC3Header> header(new CRPC3Header(file));
   CRPC3Header* const shared = header.get();
   mEntries.push_back(Entry{key, std::move(header), 1});
   return shared;
@@ -48,10 +48,11 @@ CRPC3Header* CRPC3HeaderRegistry::mfAcquireHeaderByKey(const Utility::CStringU& 
 void CRPC3HeaderRegistry::mpReleaseHeader(const Utility::CStringU& accessPoint,
                                           const Utility::CStringU& subDirectory,
                                           const Utility::CStringU& fileName) {
-  mpReleaseHeaderByKey(Utility::CFilePathU::sfBuild(accessPoint, subDirectory, fileName));
+  mpReleaseHeader(Framework::CConfinedFileId(accessPoint, subDirectory, fileName));
 }
 
-void CRPC3HeaderRegistry::mpReleaseHeaderByKey(const Utility::CStringU& key) {
+void CRPC3HeaderRegistry::mpReleaseHeader(const Framework::CConfinedFileId& file) {
+  const Utility::CStringU& key = file.mfGetKey();
   std::unique_ptr<CRPC3Header> released;
   {
     const std::lock_guard<std::mutex> lock(mMutex);

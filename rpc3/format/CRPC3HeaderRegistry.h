@@ -11,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "host/framework/CConfinedFileId.h"
 #include "host/utility/CStringU.h"
 #include "rpc3/format/CRPC3Header.h"
 
@@ -25,28 +26,27 @@ public:
   CRPC3HeaderRegistry(const CRPC3HeaderRegistry&) = delete;
   CRPC3HeaderRegistry& operator=(const CRPC3HeaderRegistry&) = delete;
 
-  // The shared header of the file "<access point directory>[\<subDirectory>]\<fileName>"
-  // (CFilePathU::sfBuild), read on the first acquire of that key. The pointer stays valid
-  // until the matching mpReleaseHeader. Throws the header's DBAccessException when the header
-  // cannot be read; nothing is registered then, so the next acquire tries again.
+  // The shared header of a file, read on the first acquire of its key
+  // (CConfinedFileId::mfGetKey). The pointer stays valid until the matching release. Throws
+  // the header's DBAccessException when the header cannot be read; nothing is registered
+  // then, so the next acquire tries again.
+  CRPC3Header* mfAcquireHeader(const Framework::CConfinedFileId& file);
+  // Gives one acquisition back; the last one frees the header. A key that is not registered
+  // is ignored. A holder that releases the identity it acquired with gives back that header
+  // even if an access point was re-pointed meanwhile.
+  void mpReleaseHeader(const Framework::CConfinedFileId& file);
+
+  // The same for (access point, sub-directory, file name).
   CRPC3Header* mfAcquireHeader(const Utility::CStringU& accessPoint,
                                const Utility::CStringU& subDirectory,
                                const Utility::CStringU& fileName);
-
-  // Gives one acquisition back; the last one frees the header. A key that is not registered
-  // is ignored.
   void mpReleaseHeader(const Utility::CStringU& accessPoint, const Utility::CStringU& subDirectory,
                        const Utility::CStringU& fileName);
-
-  // The same by key, as CFilePathU::sfBuild makes it. A holder that releases with the key it
-  // acquired with gives back that header even if an access point was re-pointed meanwhile.
-  CRPC3Header* mfAcquireHeaderByKey(const Utility::CStringU& key);
-  void mpReleaseHeaderByKey(const Utility::CStringU& key);
 
   // Registered files (diagnostics and tests).
   std::size_t mfGetNumberOfEntries() const;
 
-  // Acquisitions not yet released of a key as built by CFilePathU::sfBuild; 0 when absent.
+  // Acquisitions not yet released of a key; 0 when absent.
   int mfGetCount(const Utility::CStringU& key) const;
 
 private:

@@ -1,31 +1,21 @@
-// Pure functions of the RPC III sample layout and sample encoding: where a frame of a
-// channel lies in the file, and how stored bytes become values. No file access; see
-// doc/rpc3-format.md for the layout they implement.
+// How stored samples become values: the frame buffer slot, byte order, decoding and
+// scaling. Pure functions on bytes; no file access. The encodings: doc/rpc3-format.md.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <string>
+
+#include "rpc3/format/CRPC3Header.h"
 
 namespace TamblixHq::NODRA::Drivers::RPC3 {
 
-// The sample layout read from a header: B header blocks, C channels, P samples per frame,
-// G samples per group of one channel.
-struct RPC3Layout {
-  std::int64_t headerBlocks = 0;
-  std::int64_t channels = 0;
-  std::int64_t pointsPerFrame = 0;
-  std::int64_t pointsPerGroup = 0;
+// One slot of a frame buffer: one stored sample exactly as it stood in the file; a 2-byte
+// sample fills the first two bytes.
+union tuFrameData {
+  unsigned char bytes[4];
+  std::int16_t shortValue;
+  std::int32_t longValue;
 };
-
-// Why a layout cannot address channel c, or nullopt when it can: P >= 1, G >= P, B >= 0 and
-// 1 <= c <= C are needed for the frame arithmetic to address the channel's own samples.
-std::optional<std::string> checkLayout(const RPC3Layout& layout, std::int64_t channel);
-
-// Byte position of frame f (from 1) of channel c (from 1) for samples of `sampleSize`
-// bytes; nullopt when it does not fit in 63 bits. REQUIRES: checkLayout accepted c.
-std::optional<std::int64_t> frameBytePosition(const RPC3Layout& layout, std::int64_t channel,
-                                              std::int64_t frame, int sampleSize);
 
 // Stored 2- and 4-byte samples read in the named byte order.
 inline std::int16_t decodeInt16LE(const unsigned char* b) {
@@ -43,10 +33,26 @@ inline std::uint32_t decodeUInt32BE(const unsigned char* b) {
          (static_cast<std::uint32_t>(b[2]) << 8) | static_cast<std::uint32_t>(b[3]);
 }
 
+// The value of a stored sample that was read as a little-endian number: its bytes reversed
+// for eBinaryIeeeBigEnd, unchanged for every other format.
+inline std::int16_t reverseIfBigEndian(std::int16_t sample, eStorageFormat format) {
+  if (format != eBinaryIeeeBigEnd) return sample;
+  const auto u = static_cast<std::uint16_t>(sample);
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>((u >> 8) | (u << 8)));
+}
+inline std::int32_t reverseIfBigEndian(std::int32_t sample, eStorageFormat format) {
+  if (format != eBinaryIeeeBigEnd) return sample;
+  return static_cast<std::int32_t>(__builtin_bswap32(static_cast<std::uint32_t>(sample)));
+}
+
 // A value scaled as the files define it: the scale factor is rounded to single precision,
 // and the exact product (a double holds it) is rounded once to single precision.
 inline float scaleSample(double sample, float scale) {
   return static_cast<float>(sample * static_cast<double>(scale));
 }
+
+// Decodes `count` slots of one width and byte order, scaled, into `out`.
+void decodeSamples(const tuFrameData* slots, std::size_t count, eFrameDataType dataType,
+                   eStorageFormat format, float scale, float* out);
 
 }  // namespace TamblixHq::NODRA::Drivers::RPC3

@@ -11,7 +11,7 @@ CRPC3ChannelImpl::CRPC3ChannelImpl(const IDL::ObjectId* id, PortableServer::POA_
     : CBaseImpl(id, poa),
       CBrowsableImpl(id, poa),
       CFunction2DImpl(id, poa),
-      mHeader(id->access_point, id->sub_directory, id->file_name) {}
+      mHeader(Framework::CConfinedFileId(*id)) {}
 
 CRPC3ChannelImpl::~CRPC3ChannelImpl() = default;
 

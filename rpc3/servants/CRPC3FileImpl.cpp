@@ -24,7 +24,7 @@ CRPC3FileImpl::CRPC3FileImpl(const IDL::ObjectId* id, PortableServer::POA_ptr po
       CBrowsableImpl(id, poa),
       CFileImpl(id, poa),
       CDatabase(id, poa),
-      mHeader(id->access_point, id->sub_directory, id->file_name) {
+      mHeader(Framework::CConfinedFileId(*id)) {
   mpSetFiles(1, new CStringU[1]{CStringU(id->file_name)});
 }
 

@@ -1,6 +1,7 @@
 #include "rpc3/servants/CRPC3FunctionValuesImpl.h"
 
 #include "host/utility/RaiseLogged.h"
+#include "rpc3/format/RPC3Layout.h"
 #include "rpc3/servants/RPC3ObjectIdentity.h"
 
 namespace TamblixHq::NODRA::Drivers::RPC3 {
@@ -11,12 +12,8 @@ CRPC3FunctionValuesImpl::CRPC3FunctionValuesImpl(const IDL::ObjectId* id,
                                                  PortableServer::POA_ptr poa)
     : CBaseImpl(id, poa),
       CFunctionValuesImpl(id, poa),
-      mHeader(id->access_point, id->sub_directory, id->file_name) {
-  // 32-bit product keeping the low 32 bits, as the files' own tools count values.
-  std::uint32_t frames = static_cast<std::uint32_t>(mHeader->mfGetKeywordValue("FRAMES").mfGetLong());
-  std::uint32_t points =
-      static_cast<std::uint32_t>(mHeader->mfGetKeywordValue("PTS_PER_FRAME").mfGetLong());
-  mNumberOfValues = static_cast<CORBA::ULong>(frames * points);
+      mHeader(Framework::CConfinedFileId(*id)) {
+  mNumberOfValues = getNumberOfValues(*mHeader);
 }
 
 CRPC3FunctionValuesImpl::~CRPC3FunctionValuesImpl() = default;

@@ -7,6 +7,7 @@
 
 #include "host/framework/CFunctionValuesImpl.h"
 #include "rpc3/format/CRPC3HeaderLease.h"
+#include "rpc3/format/RPC3SampleCoding.h"
 
 namespace TamblixHq::NODRA::Drivers::RPC3 {
 
@@ -29,13 +30,10 @@ protected:
   // A stored sample in host order: bytes reversed for eBinaryIeeeBigEnd, else unchanged.
   // `sample` holds the stored bytes read as a little-endian number.
   static std::int16_t mfShortByteSwap(const std::int16_t& sample, eStorageFormat format) {
-    if (format != eBinaryIeeeBigEnd) return sample;
-    const auto u = static_cast<std::uint16_t>(sample);
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>((u >> 8) | (u << 8)));
+    return reverseIfBigEndian(sample, format);
   }
   static std::int32_t mfLongByteSwap(const std::int32_t& sample, eStorageFormat format) {
-    if (format != eBinaryIeeeBigEnd) return sample;
-    return static_cast<std::int32_t>(__builtin_bswap32(static_cast<std::uint32_t>(sample)));
+    return reverseIfBigEndian(sample, format);
   }
 
   CRPC3HeaderLease mHeader;  // the file's shared header, held for the servant's life

@@ -1,14 +1,13 @@
 #include "rpc3/servants/CRPC3RealValuesImpl.h"
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "host/framework/CBinaryFilePtrConnID.h"
 #include "host/framework/CFilePtrConnGuard.h"
-#include "host/utility/CObjectIdU.h"
 #include "host/utility/RaiseLogged.h"
+#include "rpc3/format/RPC3Layout.h"
 #include "rpc3/format/RPC3SampleCoding.h"
 
 namespace TamblixHq::NODRA::Drivers::RPC3 {
@@ -39,20 +38,11 @@ CRPC3RealValuesImpl::~CRPC3RealValuesImpl() = default;
 IDL::RealValueSeqUnion* CRPC3RealValuesImpl::get_value_chunk(CORBA::ULong start,
                                                              CORBA::ULong count) {
   IDL::ObjectId_var id = get_object_id();
-  CStringU channelText(id->index);
+  const CStringU channelText(id->index);
   const std::int64_t channel = channelText.mfGetLong();
-
   // The layout is looked up on every call: nothing is cached between calls.
-  RPC3Layout layout;
-  layout.pointsPerFrame = mHeader->mfGetKeywordValue("PTS_PER_FRAME").mfGetLong();
-  layout.pointsPerGroup = mHeader->mfGetKeywordValue("PTS_PER_GROUP").mfGetLong();
-  layout.channels = mHeader->mfGetKeywordValue("CHANNELS").mfGetLong();
-  layout.headerBlocks = mHeader->mfGetKeywordValue("NUM_HEADER_BLOCKS").mfGetLong();
-  CStringU scaleKeyword("SCALE.CHAN_");
-  scaleKeyword.mfAddString(channelText);
-  const float scale = static_cast<float>(mHeader->mfGetKeywordValue(scaleKeyword).mfGetDouble());
-  const eFrameDataType dataType = mHeader->mfGetDataType();
-  const eStorageFormat format = mHeader->mfGetStorageFormat();
+  const RPC3Layout layout = getLayout(*mHeader);
+  const float scale = getChannelScale(*mHeader, channelText);
 
   IDL::RealValueSeqUnion_var result = new IDL::RealValueSeqUnion;
   CORBA::ULong first = 0;
@@ -77,39 +67,22 @@ IDL::RealValueSeqUnion* CRPC3RealValuesImpl::get_value_chunk(CORBA::ULong start,
   // Owned here until the sequence takes it.
   std::unique_ptr<CORBA::Float, void (*)(CORBA::Float*)> owned(values, IDL::FloatSeq::freebuf);
 
-  const std::int64_t P = layout.pointsPerFrame;
-  const std::int64_t firstFrame = (static_cast<std::int64_t>(first) + P - 1) / P;
-  const std::int64_t firstPosition = first % P == 0 ? P : first % P;
-  const std::int64_t lastFrame = (static_cast<std::int64_t>(first) + n - 1 + P - 1) / P;
+  const RPC3ChunkWindow window = getChunkWindow(layout.pointsPerFrame, first, n);
   {
-    Utility::CObjectIdU wrapped(id.in());
-    Framework::CBinaryFilePtrConnID connection(wrapped);
+    Framework::CBinaryFilePtrConnID connection(mHeader.mfGetFile());
     Framework::CFilePtrConnGuard guard(connection);
     Utility::CFileU* file = guard.mfFilePtr();
-    const int sampleSize = dataType == eShortInteger ? 2 : 4;
     // A frame that does not fit in the file cannot be read: fail before sizing a buffer by it.
-    if (file && P * sampleSize > file->mfGetSize()) raiseReadError();
+    if (file && layout.pointsPerFrame * layout.mfSampleSize() > file->mfGetSize()) raiseReadError();
 
-    std::vector<tuFrameData> frame(file ? static_cast<std::size_t>(P) : 0);
-    CORBA::ULong i = 0;
-    for (std::int64_t f = firstFrame; f <= lastFrame; ++f) {
-      mpReadFrame(file, channel, f, layout, dataType, frame.data());
-      const std::int64_t from = f == firstFrame ? firstPosition : 1;
-      const std::int64_t to = std::min<std::int64_t>(P, from + (n - i) - 1);
-      const tuFrameData* slot = frame.data() + (from - 1);
-      if (dataType == eShortInteger) {
-        for (std::int64_t j = from; j <= to; ++j, ++slot, ++i) {
-          values[i] = scaleSample(mfShortByteSwap(decodeInt16LE(slot->bytes), format), scale);
-        }
-      } else {
-        for (std::int64_t j = from; j <= to; ++j, ++slot, ++i) {
-          const std::uint32_t bits = static_cast<std::uint32_t>(
-              mfLongByteSwap(static_cast<std::int32_t>(decodeUInt32LE(slot->bytes)), format));
-          float sample;
-          std::memcpy(&sample, &bits, sizeof sample);
-          values[i] = scaleSample(sample, scale);
-        }
-      }
+    std::vector<tuFrameData> frame(file ? static_cast<std::size_t>(layout.pointsPerFrame) : 0);
+    CORBA::Float* out = values;
+    for (std::int64_t f = window.firstFrame; f <= window.lastFrame; ++f) {
+      mpReadFrame(file, channel, f, layout, frame.data());
+      const std::int64_t begin = window.mfBegin(f);
+      const auto taken = static_cast<std::size_t>(window.mfEnd(f) - begin);
+      decodeSamples(frame.data() + begin, taken, layout.dataType, layout.storageFormat, scale, out);
+      out += taken;
     }
   }
   // The sequence takes the buffer over; the union's setter would copy it.
@@ -120,19 +93,16 @@ IDL::RealValueSeqUnion* CRPC3RealValuesImpl::get_value_chunk(CORBA::ULong start,
 
 void CRPC3RealValuesImpl::mpReadFrame(Utility::CFileU* file, std::int64_t channel,
                                       std::int64_t frameNumber, const RPC3Layout& layout,
-                                      eFrameDataType dataType, tuFrameData* frame) {
+                                      tuFrameData* frame) {
   if (!file) {
     raiseLogged<IDL::DBAccessException>("File Ptr to RPC3 File is NULL",
                                         "mfFilePtr() returned NULL", kFramePlace);
   }
-  const int sampleSize = dataType == eShortInteger ? 2 : 4;
-  std::optional<std::int64_t> position =
-      frameBytePosition(layout, channel, frameNumber, sampleSize);
+  const std::optional<std::int64_t> position = frameBytePosition(layout, channel, frameNumber);
   if (!position || file->mfSeek(*position, 0) != 0) raiseReadError();
+  const auto sampleSize = static_cast<std::size_t>(layout.mfSampleSize());
   for (std::int64_t k = 0; k < layout.pointsPerFrame; ++k) {
-    if (file->mfRead(frame[k].bytes, static_cast<std::size_t>(sampleSize), 1) != 1) {
-      raiseReadError();
-    }
+    if (file->mfRead(frame[k].bytes, sampleSize, 1) != 1) raiseReadError();
   }
 }
 

@@ -7,17 +7,11 @@
 
 #include "host/framework/CRealValuesImpl.h"
 #include "host/utility/CFileU.h"
+#include "rpc3/format/RPC3Layout.h"
 #include "rpc3/format/RPC3SampleCoding.h"
 #include "rpc3/servants/CRPC3FunctionValuesImpl.h"
 
 namespace TamblixHq::NODRA::Drivers::RPC3 {
-
-// One stored sample as it stood in the file: a 2-byte sample fills the first two bytes.
-union tuFrameData {
-  unsigned char bytes[4];
-  std::int16_t shortValue;
-  std::int32_t longValue;
-};
 
 class CRPC3RealValuesImpl : public virtual Framework::CRealValuesImpl,
                             public virtual CRPC3FunctionValuesImpl {
@@ -33,8 +27,7 @@ private:
   // Fills `frame` (P slots) with frame f of channel c, one read per sample; MemAllocException
   // when a sample cannot be read, DBAccessException when there is no file.
   void mpReadFrame(Utility::CFileU* file, std::int64_t channel, std::int64_t frameNumber,
-                   const RPC3Layout& layout, eFrameDataType dataType,
-                   tuFrameData* frame);
+                   const RPC3Layout& layout, tuFrameData* frame);
 };
 
 }  // namespace TamblixHq::NODRA::Drivers::RPC3

@@ -1,9 +1,8 @@
 #include "rpc3/servants/RPC3Registration.h"
 
-#include <cstring>
-
 #include "host/framework/CBinaryFilePtrConnID.h"
 #include "host/framework/CFilePtrConnGuard.h"
+#include "rpc3/format/RPC3HeaderRecords.h"
 #include "rpc3/servants/CRPC3ChannelImpl.h"
 #include "rpc3/servants/CRPC3EquidistantValuesImpl.h"
 #include "rpc3/servants/CRPC3FileImpl.h"
@@ -12,28 +11,19 @@
 
 namespace TamblixHq::NODRA::Drivers::RPC3 {
 
-namespace FW = Framework;
-namespace RPC3 = Drivers::RPC3;
-namespace IDL = ::TAMBLIX::NODRA::Framework;
-
-bool looksLikeRPC3File(const std::string& path) {
-  FW::CBinaryFilePtrConnID connection{TamblixHq::NODRA::Utility::CStringU(path)};
-  FW::CFilePtrConnGuard guard(connection);
-  auto* file = guard.mfFilePtr();
-  char keyword[32];
-  if (!file || file->mfRead(keyword, sizeof keyword, 1) != 1) return false;
-  return std::strncmp(keyword, "FORMAT", sizeof keyword) == 0;
+bool isRPC3File(const Framework::CConfinedFileId& file) {
+  const Framework::CBinaryFilePtrConnID connection(file);
+  const Framework::CFilePtrConnGuard guard(connection);
+  return guard.mfFilePtr() != nullptr && looksLikeRPC3File(*guard.mfFilePtr());
 }
 
-void registerRPC3Types(FW::CResolverImpl& resolver, FW::CDataServerImpl* server) {
-  resolver.mpRegisterType<RPC3::CRPC3FileImpl>(RPC3::kFileType, IDL::File::_PD_repoId);
-  resolver.mpRegisterType<RPC3::CRPC3ChannelImpl>(RPC3::kChannelType,
-                                                  IDL::Function2D::_PD_repoId);
-  resolver.mpRegisterType<RPC3::CRPC3EquidistantValuesImpl>(RPC3::kEquidistantValuesType,
-                                                            IDL::EquidistantValues::_PD_repoId);
-  resolver.mpRegisterType<RPC3::CRPC3RealValuesImpl>(RPC3::kRealValuesType,
-                                                     IDL::RealValues::_PD_repoId);
-  if (server) server->mpRegisterFileType("RPC3", RPC3::kFileType, looksLikeRPC3File);
+void registerRPC3Types(Framework::CResolverImpl& resolver, Framework::CDataServerImpl* server) {
+  resolver.mpRegisterType<CRPC3FileImpl>(kFileType, IDL::File::_PD_repoId);
+  resolver.mpRegisterType<CRPC3ChannelImpl>(kChannelType, IDL::Function2D::_PD_repoId);
+  resolver.mpRegisterType<CRPC3EquidistantValuesImpl>(kEquidistantValuesType,
+                                                      IDL::EquidistantValues::_PD_repoId);
+  resolver.mpRegisterType<CRPC3RealValuesImpl>(kRealValuesType, IDL::RealValues::_PD_repoId);
+  if (server) server->mpRegisterFileType("RPC3", kFileType, isRPC3File);
 }
 
 }  // namespace TamblixHq::NODRA::Drivers::RPC3

@@ -3,8 +3,7 @@
 // Call once per process, before the ORB serves requests.
 #pragma once
 
-#include <string>
-
+#include "host/framework/CConfinedFileId.h"
 #include "host/framework/CDataServerImpl.h"
 #include "host/framework/CResolverImpl.h"
 
@@ -14,7 +13,7 @@ namespace TamblixHq::NODRA::Drivers::RPC3 {
 // with the root object, when one is given.
 void registerRPC3Types(Framework::CResolverImpl& resolver, Framework::CDataServerImpl* server);
 
-// True when the file at a '/' path starts like an RPC III header (first keyword "FORMAT").
-bool looksLikeRPC3File(const std::string& path);
+// True when the file opens and starts like an RPC III header that the header reader reads.
+bool isRPC3File(const Framework::CConfinedFileId& file);
 
 }  // namespace TamblixHq::NODRA::Drivers::RPC3

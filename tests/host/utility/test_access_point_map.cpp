@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "host/utility/CAccessPointMapU.h"
-#include "host/utility/CFilePathU.h"
 
 using namespace TamblixHq::NODRA::Utility;
 
@@ -60,14 +59,4 @@ TEST_F(AccessPointMap, SetsReplacesRemovesAndListsSortedByName) {
     });
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(mMap->mfGetAccessPoints().size(), 4u);
-}
-
-TEST_F(AccessPointMap, FilePathsJoinWithBackslashesAsGiven) {
-  mMap->mpSetAccessPoint("AP", "/data/x");
-  mMap->mpSetAccessPoint("Slash", "/data/y/");
-  EXPECT_STREQ(CFilePathU::sfBuild("AP", "sub", "f.rsp").mfGetString(), "/data/x\\sub\\f.rsp");
-  EXPECT_STREQ(CFilePathU::sfBuild("AP", "", "f.rsp").mfGetString(), "/data/x\\f.rsp");
-  EXPECT_STREQ(CFilePathU::sfBuild("Slash", "", "f.rsp").mfGetString(), "/data/y/\\f.rsp");
-  EXPECT_STREQ(CFilePathU::sfBuild("AP", "a\\b", "").mfGetString(), "/data/x\\a\\b\\");
-  EXPECT_STREQ(CFilePathU::sfBuild("ap", "sub", "f").mfGetString(), "\\sub\\f");  // unknown name
 }

@@ -212,6 +212,35 @@ TEST_F(ServantTest, RootListsAccessPointsAndTheirRpc3Files) {
   EXPECT_TRUE(found);
 }
 
+TEST_F(ServantTest, RootRecognisesEveryHeaderTheReaderReadsAndStaysInsideItsDirectory) {
+  // The reader takes the first record as the format by position: a first keyword in lower
+  // case or padded with blanks still makes an RPC III file.
+  Bytes good = mfBuildRpc3File(threeChannels());
+  const Rpc3Record padded = Rpc3Record::sfPadded("format", "BINARY");
+  std::copy(padded.mBytes.begin(), padded.mBytes.end(), good.begin());
+  mpWriteFile(mDir.mfFile("padded.rsp"), good);
+  IDL::StringSeq_var files = mServer->list_files(mAccessPoint.c_str(), "");
+  ASSERT_EQ(files->length(), 1u);
+  EXPECT_STREQ(files[0], "padded.rsp");
+  IDL::File_var file = mServer->open_file(mAccessPoint.c_str(), "", "padded.rsp");
+  EXPECT_EQ(file->get_number_of_children(), 3u);
+
+  // A sub-directory that is a link out of the access point is neither listed nor opened.
+  ScratchDir outside;
+  mpWriteFile(outside.mfFile("secret.rsp"), good);
+  std::filesystem::create_symlink(outside.mfText(), mDir.mfFile("out"));
+  EXPECT_THROW(IDL::StringSeq_var(mServer->list_files(mAccessPoint.c_str(), "out")),
+               IDL::DBAccessException);
+  EXPECT_THROW(IDL::File_var(mServer->open_file(mAccessPoint.c_str(), "out", "secret.rsp")),
+               IDL::DBAccessException);
+  try {
+    IDL::StringSeq_var(mServer->list_files(mAccessPoint.c_str(), "/etc"));
+    FAIL() << "listed an absolute sub-directory";
+  } catch (const IDL::DBAccessException& e) {
+    EXPECT_STREQ(e.reason, "absolute sub-directory or file name");
+  }
+}
+
 TEST_F(ServantTest, EvictedServantsComeBackAndHeadersAreFreed) {
   Rpc3FileLayout layout;
   layout.mChannels = 40;

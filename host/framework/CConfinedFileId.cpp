@@ -1,0 +1,199 @@
+#include "host/framework/CConfinedFileId.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "host/utility/CAccessPointMapU.h"
+
+namespace TamblixHq::NODRA::Framework {
+
+namespace {
+
+constexpr char kKeySeparator = '\\';
+
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
+std::string toSlashes(std::string text) {
+  std::replace(text.begin(), text.end(), kKeySeparator, '/');
+  return text;
+}
+
+// True when a text has a ".." component, with either separator.
+bool hasDotDot(const std::string& text) {
+  std::size_t begin = 0;
+  for (;;) {
+    std::size_t end = begin;
+    while (end < text.size() && !isSeparator(text[end])) ++end;
+    if (end - begin == 2 && text.compare(begin, 2, "..") == 0) return true;
+    if (end == text.size()) return false;
+    begin = end + 1;
+  }
+}
+
+bool realPathOf(const std::string& path, std::string& real) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return false;
+  real.assign(resolved);
+  std::free(resolved);
+  return true;
+}
+
+// True when `real` is `realDirectory` or lies below it.
+bool isAtOrBelow(const std::string& real, const std::string& realDirectory) {
+  if (real.compare(0, realDirectory.size(), realDirectory) != 0) return false;
+  if (real.size() == realDirectory.size()) return true;
+  return realDirectory.back() == '/' || real[realDirectory.size()] == '/';
+}
+
+}  // namespace
+
+CConfinedFileId::CConfinedFileId(const Utility::CStringU& accessPoint,
+                                 const Utility::CStringU& subDirectory,
+                                 const Utility::CStringU& fileName)
+    : mAccessPoint(accessPoint),
+      mSubDirectory(subDirectory),
+      mFileName(fileName),
+      mDirectory(Utility::CAccessPointMapU::sfGetAccessPointMapU()->mfGetAccessPointValue(accessPoint)) {
+  mKey = mDirectory;
+  if (!mSubDirectory.mfIsEmpty()) mKey.mfAddChar(kKeySeparator).mfAddString(mSubDirectory);
+  mKey.mfAddChar(kKeySeparator).mfAddString(mFileName);
+  mpCheckAndBuild();
+}
+
+CConfinedFileId::CConfinedFileId(const ::TAMBLIX::NODRA::Framework::ObjectId& id)
+    : CConfinedFileId(Utility::CStringU(id.access_point), Utility::CStringU(id.sub_directory),
+                      Utility::CStringU(id.file_name)) {}
+
+CConfinedFileId CConfinedFileId::sfFromKey(const Utility::CStringU& key) {
+  CConfinedFileId identity;
+  identity.mKey = key;
+  std::size_t matched = 0;
+  for (const auto& [name, directory] :
+       Utility::CAccessPointMapU::sfGetAccessPointMapU()->mfGetAccessPoints()) {
+    const std::string& text = directory.mfStd();
+    // An access point without a directory would begin every key.
+    if (text.empty() || text.size() < matched || key.mfGetLength() <= text.size() ||
+        key.mfStd().compare(0, text.size(), text) != 0 || key.mfStd()[text.size()] != kKeySeparator) {
+      continue;
+    }
+    matched = text.size();
+    identity.mAccessPoint = name;
+    identity.mDirectory = directory;
+  }
+  if (matched == 0) {
+    identity.mPath = toSlashes(key.mfStd());
+    identity.mpRefuse(eNoAccessPointKey, "outside every access point");
+    return identity;
+  }
+  // The rest splits at its last separator into sub-directory and file name.
+  const std::string rest = key.mfStd().substr(matched + 1);
+  std::size_t last = rest.size();
+  while (last > 0 && !isSeparator(rest[last - 1])) --last;
+  identity.mSubDirectory = Utility::CStringU(rest.substr(0, last == 0 ? 0 : last - 1));
+  identity.mFileName = Utility::CStringU(rest.substr(last));
+  identity.mpCheckAndBuild();
+  return identity;
+}
+
+bool CConfinedFileId::sfIsPlainName(const std::string& name) {
+  return !name.empty() && std::none_of(name.begin(), name.end(), isSeparator);
+}
+
+CConfinedFileId CConfinedFileId::mfSibling(const Utility::CStringU& fileName) const {
+  CConfinedFileId sibling(*this);
+  sibling.mFileName = fileName;
+  sibling.mKey = mDirectory;
+  if (!mSubDirectory.mfIsEmpty()) sibling.mKey.mfAddChar(kKeySeparator).mfAddString(mSubDirectory);
+  sibling.mKey.mfAddChar(kKeySeparator).mfAddString(fileName);
+  sibling.mRefusal = eConfined;
+  sibling.mRefusalText.clear();
+  sibling.mpCheckAndBuild();
+  return sibling;
+}
+
+void CConfinedFileId::mpRefuse(eRefusal refusal, std::string text) {
+  if (mRefusal != eConfined) return;  // the first reason found stands
+  mRefusal = refusal;
+  mRefusalText = std::move(text);
+}
+
+void CConfinedFileId::mpCheckAndBuild() {
+  mPath = toSlashes(mKey.mfStd());
+  const std::string& sub = mSubDirectory.mfStd();
+  const std::string& name = mFileName.mfStd();
+  if (mDirectory.mfIsEmpty()) {
+    mpRefuse(eUnknownAccessPoint, "unknown access point \"" + mAccessPoint.mfStd() + "\"");
+  }
+  if (mKey.mfStd().find('\0') != std::string::npos) {
+    mpRefuse(eNulByte, "path contains a NUL byte");
+  }
+  if ((!sub.empty() && isSeparator(sub.front())) || (!name.empty() && isSeparator(name.front()))) {
+    mpRefuse(eAbsolute, "absolute sub-directory or file name");
+  }
+  if (hasDotDot(sub) || hasDotDot(name)) {
+    mpRefuse(eDotDot, "path contains a '..' component");
+  }
+}
+
+bool CConfinedFileId::mfResolve(std::string& realPath, std::string& error) const {
+  if (mfIsRefused()) {
+    error = mRefusalText;
+    return false;
+  }
+  std::string realDirectory;
+  if (!realPathOf(toSlashes(mDirectory.mfStd()), realDirectory)) {
+    error = "access point directory unavailable";
+    return false;
+  }
+  std::string real;
+  if (!realPathOf(mPath, real)) {
+    error = (errno == ENOENT || errno == ENOTDIR) ? "no such file" : std::strerror(errno);
+    return false;
+  }
+  if (!isAtOrBelow(real, realDirectory)) {
+    error = "path leads outside its access point";
+    return false;
+  }
+  realPath = std::move(real);
+  return true;
+}
+
+std::unique_ptr<Utility::CFdByteSourceU> CConfinedFileId::sfOpenResolved(const std::string& realPath,
+                                                                        std::string& error) {
+  // O_NOFOLLOW: the resolved path has no link left, so a link found now was swapped in
+  // after the check. O_NONBLOCK: a FIFO swapped in must not hang the open.
+  int fd;
+  do {
+    fd = ::open(realPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    error = std::string("cannot open: ") + std::strerror(errno);
+    return nullptr;
+  }
+  auto source = std::make_unique<Utility::CFdByteSourceU>(fd);
+  struct stat status;
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    error = "not a regular file";
+    return nullptr;
+  }
+  // O_NOFOLLOW guards only the last component: a directory swapped for a link between the
+  // check and the open would lead elsewhere. The descriptor's own path tells.
+  char opened[PATH_MAX];
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t length = ::readlink(link.c_str(), opened, sizeof opened);
+  if (length >= 0 && realPath.compare(0, std::string::npos, opened, static_cast<std::size_t>(length)) != 0) {
+    error = "path leads outside its access point";
+    return nullptr;
+  }
+  return source;
+}
+
+}  // namespace TamblixHq::NODRA::Framework

@@ -1,0 +1,88 @@
+// A data file as clients and drivers name it (access point, sub-directory, file name),
+// checked once against confinement: the only place that decides which files may be opened.
+// It gives the header registry's key and the path to open, and opens the file only while
+// it really lies inside its access point's directory. Immutable; safe to share.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "host/utility/CFdByteSourceU.h"
+#include "host/utility/CStringU.h"
+#include "nodra/Framework.hh"
+
+namespace TamblixHq::NODRA::Framework {
+
+class CConfinedFileId {
+public:
+  // Why a name is refused before any file is looked at.
+  enum eRefusal {
+    eConfined = 0,        // not refused
+    eUnknownAccessPoint,  // the access point has no directory
+    eNulByte,             // a NUL byte would end the path early
+    eAbsolute,            // the sub-directory or file name starts with a separator
+    eDotDot,              // a ".." component would climb out
+    eNoAccessPointKey     // a key that no access point's directory begins
+  };
+
+  // Backslashes and '/' both separate components of the sub-directory and the file name.
+  // The access point's directory is looked up once, here. An empty file name names the
+  // directory itself (for listings).
+  CConfinedFileId(const Utility::CStringU& accessPoint, const Utility::CStringU& subDirectory,
+                  const Utility::CStringU& fileName);
+  // Fields 0, 1 and 2 of an identifier.
+  explicit CConfinedFileId(const ::TAMBLIX::NODRA::Framework::ObjectId& id);
+  // The file whose key (see mfGetKey) is `key`, kept as given; for connections made from a
+  // path. The access point whose directory and a backslash begin the key, the longest
+  // such directory first.
+  static CConfinedFileId sfFromKey(const Utility::CStringU& key);
+
+  // True for a name of one component: not empty, no separator.
+  static bool sfIsPlainName(const std::string& name);
+
+  // A file beside this one: same access point and sub-directory.
+  CConfinedFileId mfSibling(const Utility::CStringU& fileName) const;
+
+  bool mfIsRefused() const { return mRefusal != eConfined; }
+  eRefusal mfGetRefusal() const { return mRefusal; }
+  // One line saying why the name is refused; "" when it is not.
+  const std::string& mfGetRefusalText() const { return mRefusalText; }
+
+  const Utility::CStringU& mfGetAccessPoint() const { return mAccessPoint; }
+  const Utility::CStringU& mfGetSubDirectory() const { return mSubDirectory; }
+  const Utility::CStringU& mfGetFileName() const { return mFileName; }
+  // "<access point directory>\<sub-directory>\<file name>", or without "\<sub-directory>"
+  // when it is empty; no separator removed or doubled. Names the file's shared header and
+  // its failure messages.
+  const Utility::CStringU& mfGetKey() const { return mKey; }
+  // The key with every backslash turned into '/'.
+  const std::string& mfGetPath() const { return mPath; }
+
+  // The real path (links resolved) of the file, if it lies at or below its access point's
+  // real directory now; otherwise false with a one-line reason: the refusal, "access point
+  // directory unavailable", "no such file" or "path leads outside its access point".
+  bool mfResolve(std::string& realPath, std::string& error) const;
+
+  // Opens a real path that mfResolve gave, read-only, without following a link swapped in
+  // since, and only if the descriptor still names that path's regular file; null with a
+  // one-line reason otherwise ("not a regular file", "path leads outside its access point",
+  // "cannot open: ...").
+  static std::unique_ptr<Utility::CFdByteSourceU> sfOpenResolved(const std::string& realPath,
+                                                                  std::string& error);
+
+private:
+  CConfinedFileId() = default;
+  // Checks the names and fills key and path. REQUIRES: mDirectory, mSubDirectory and
+  // mFileName set.
+  void mpCheckAndBuild();
+  void mpRefuse(eRefusal refusal, std::string text);
+
+  Utility::CStringU mAccessPoint, mSubDirectory, mFileName;
+  Utility::CStringU mDirectory;  // the access point's directory when this was made
+  Utility::CStringU mKey;
+  std::string mPath;
+  eRefusal mRefusal = eConfined;
+  std::string mRefusalText;
+};
+
+}  // namespace TamblixHq::NODRA::Framework

@@ -1,0 +1,46 @@
+// The header records of an RPC III file and the rule by which the reader takes them: by
+// position, the third record's value giving the last record read. Pure functions on
+// bytes, shared by the header reader and the file-type detector. Layout: doc/rpc3-format.md.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace TamblixHq::NODRA::Utility {
+class CFileU;
+}
+
+namespace TamblixHq::NODRA::Drivers::RPC3 {
+
+inline constexpr std::size_t kRecordSize = 128;
+inline constexpr std::size_t kKeywordSize = 32;
+inline constexpr std::size_t kValueSize = kRecordSize - kKeywordSize;
+// Records 0 to 2 are always read; the value of record 2 names the last record read.
+inline constexpr std::int64_t kMinimumRecords = 3;
+inline constexpr std::int64_t kCountRecordIndex = 2;
+
+// The text of a field: its bytes up to the first NUL, or the whole field.
+std::string_view fieldText(const char* field, std::size_t size);
+inline std::string_view recordKeyword(const char* record) { return fieldText(record, kKeywordSize); }
+inline std::string_view recordValue(const char* record) {
+  return fieldText(record + kKeywordSize, kValueSize);
+}
+
+// Number of records the reader reads when the count record's value text is `countValue`:
+// that number plus one, never fewer than kMinimumRecords.
+std::int64_t recordsToRead(std::string_view countValue);
+
+// Whether `records` records fit in a file of `fileSize` bytes (a negative size is unknown
+// and fits).
+bool recordsFit(std::int64_t records, std::int64_t fileSize);
+
+// Whether a file whose first `size` bytes are `bytes` is an RPC III file: its first record,
+// which the reader takes as "FORMAT" by position, has that keyword, blanks around it and
+// letter case aside. A damaged file that begins so is still one, so that opening it says
+// why its header cannot be read.
+bool looksLikeRPC3Header(const char* bytes, std::size_t size);
+// The same for an open file positioned at its start; reads its first keyword field.
+bool looksLikeRPC3File(Utility::CFileU& file);
+
+}  // namespace TamblixHq::NODRA::Drivers::RPC3

@@ -1,0 +1,89 @@
+#include "rpc3/format/RPC3Layout.h"
+
+namespace TamblixHq::NODRA::Drivers::RPC3 {
+
+namespace {
+
+std::int64_t integerOf(const CRPC3Header& header, const char* keyword) {
+  return header.mfGetKeywordValue(Utility::CStringU(keyword)).mfGetLong();
+}
+
+}  // namespace
+
+RPC3Layout getLayout(const CRPC3Header& header) {
+  RPC3Layout layout;
+  layout.headerBlocks = integerOf(header, "NUM_HEADER_BLOCKS");
+  layout.channels = integerOf(header, "CHANNELS");
+  layout.pointsPerFrame = integerOf(header, "PTS_PER_FRAME");
+  layout.pointsPerGroup = integerOf(header, "PTS_PER_GROUP");
+  layout.dataType = header.mfGetDataType();
+  layout.storageFormat = header.mfGetStorageFormat();
+  return layout;
+}
+
+float getChannelScale(const CRPC3Header& header, const Utility::CStringU& channelText) {
+  Utility::CStringU keyword("SCALE.CHAN_");
+  keyword.mfAddString(channelText);
+  return static_cast<float>(header.mfGetKeywordValue(keyword).mfGetDouble());
+}
+
+std::uint32_t getNumberOfValues(const CRPC3Header& header) {
+  const auto frames = static_cast<std::uint32_t>(integerOf(header, "FRAMES"));
+  const auto points = static_cast<std::uint32_t>(integerOf(header, "PTS_PER_FRAME"));
+  return frames * points;
+}
+
+std::optional<std::string> checkLayout(const RPC3Layout& layout, std::int64_t channel) {
+  if (layout.pointsPerFrame < 1) {
+    return "PTS_PER_FRAME is " + std::to_string(layout.pointsPerFrame) + ", must be at least 1";
+  }
+  if (layout.pointsPerGroup < layout.pointsPerFrame) {
+    return "PTS_PER_GROUP (" + std::to_string(layout.pointsPerGroup) +
+           ") is smaller than PTS_PER_FRAME (" + std::to_string(layout.pointsPerFrame) + ")";
+  }
+  if (layout.headerBlocks < 0) {
+    return "NUM_HEADER_BLOCKS is " + std::to_string(layout.headerBlocks);
+  }
+  if (channel < 1 || channel > layout.channels) {
+    return "channel " + std::to_string(channel) + " is outside the file's channels 1 to " +
+           std::to_string(layout.channels);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::int64_t> frameBytePosition(const RPC3Layout& layout, std::int64_t channel,
+                                              std::int64_t frame) {
+  const std::int64_t P = layout.pointsPerFrame;
+  const std::int64_t G = layout.pointsPerGroup;
+  const std::int64_t framesPerGroup = G / P;
+  const std::int64_t group = (frame - 1) / framesPerGroup;
+  const std::int64_t inGroup = (frame - 1) % framesPerGroup;
+  // offset = group * G * C + inGroup * P + (c - 1) * G, in samples, then in bytes.
+  std::int64_t groupSamples = 0, offset = 0, bytes = 0, position = 0;
+  if (__builtin_mul_overflow(G, layout.channels, &groupSamples) ||
+      __builtin_mul_overflow(group, groupSamples, &offset) ||
+      __builtin_add_overflow(offset, inGroup * P + (channel - 1) * G, &offset) ||
+      __builtin_mul_overflow(offset, static_cast<std::int64_t>(layout.mfSampleSize()), &bytes) ||
+      __builtin_add_overflow(bytes, layout.headerBlocks * 512, &position)) {
+    return std::nullopt;
+  }
+  return position;
+}
+
+RPC3ChunkWindow getChunkWindow(std::int64_t pointsPerFrame, std::int64_t first, std::int64_t count) {
+  RPC3ChunkWindow window;
+  const std::int64_t P = pointsPerFrame;
+  window.pointsPerFrame = P;
+  window.firstFrame = (first - 1) / P + 1;
+  window.firstOffset = (first - 1) % P;
+  if (count < 1) {
+    window.lastFrame = window.firstFrame - 1;
+    return window;
+  }
+  const std::int64_t last = first + count - 1;
+  window.lastFrame = (last - 1) / P + 1;
+  window.lastOffset = (last - 1) % P;
+  return window;
+}
+
+}  // namespace TamblixHq::NODRA::Drivers::RPC3

@@ -1,0 +1,85 @@
+// Header records by position, and the file-type detector that must accept what the header
+// reader reads: on byte literals and memory files.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "host/utility/CFileU.h"
+#include "host/utility/CMemoryByteSourceU.h"
+#include "rpc3/format/CRPC3Header.h"
+#include "rpc3/format/RPC3HeaderRecords.h"
+#include "tests/support/Rpc3Writer.h"
+
+namespace TamblixHq::NODRA::Drivers::RPC3 {
+namespace {
+
+using nodra::test::Bytes;
+using nodra::test::Rpc3HeaderWriter;
+using nodra::test::Rpc3Record;
+
+bool detects(const Bytes& bytes) {
+  Utility::CFileU file(std::make_unique<Utility::CMemoryByteSourceU>(bytes));
+  return looksLikeRPC3File(file);
+}
+
+bool reads(const Bytes& bytes) {
+  Utility::CFileU file(std::make_unique<Utility::CMemoryByteSourceU>(bytes));
+  try {
+    CRPC3Header header(file, "memory");
+    return true;
+  } catch (const ::TAMBLIX::NODRA::Framework::DBAccessException&) {
+    return false;
+  }
+}
+
+TEST(HeaderRecords, FieldsEndAtTheirFirstNulOrFillTheirBytes) {
+  const Rpc3Record full = Rpc3Record::sfText(std::string(32, 'K'), "value");
+  const char* record = reinterpret_cast<const char*>(full.mBytes.data());
+  EXPECT_EQ(recordKeyword(record), std::string(32, 'K'));
+  EXPECT_EQ(recordValue(record), "value");
+  const Rpc3Record padded = Rpc3Record::sfPadded("KEY", "v");
+  EXPECT_EQ(recordKeyword(reinterpret_cast<const char*>(padded.mBytes.data())), "KEY" + std::string(29, ' '));
+  EXPECT_EQ(recordValue(reinterpret_cast<const char*>(Rpc3Record::sfNul().mBytes.data())), "");
+}
+
+TEST(HeaderRecords, TheCountRecordNamesTheLastRecordReadButNeverFewerThanThree) {
+  EXPECT_EQ(recordsToRead("20"), 21);
+  EXPECT_EQ(recordsToRead(" 4"), 5);
+  for (const char* few : {"", "0", "1", "2", "-7", "many"}) EXPECT_EQ(recordsToRead(few), 3) << few;
+  EXPECT_EQ(recordsToRead("99999999999"), 2147483648LL);  // saturates, does not wrap
+  EXPECT_TRUE(recordsFit(4, 512));
+  EXPECT_FALSE(recordsFit(5, 512));
+  EXPECT_TRUE(recordsFit(1000, -1));
+}
+
+TEST(HeaderRecords, TheDetectorAcceptsTheHeadersTheReaderReadsByPosition) {
+  const auto standard = [] {
+    return Rpc3HeaderWriter().mfAdd("FORMAT", "BINARY").mfAdd("NUM_HEADER_BLOCKS", "1").mfAdd("NUM_PARAMS", "3");
+  };
+  const Bytes plain = standard().mfGetBytes();
+  EXPECT_TRUE(detects(plain));
+  EXPECT_TRUE(reads(plain));
+  // The reader goes by position: a first keyword in other letters or padded with blanks is
+  // still a header it reads, and the detector agrees.
+  for (const Rpc3Record& first : {Rpc3Record::sfText("format", "BINARY"), Rpc3Record::sfPadded("FORMAT", "BINARY"),
+                                  Rpc3Record::sfText("  Format\t", "BINARY")}) {
+    const Bytes bytes = Rpc3HeaderWriter().mfAdd(first).mfAdd("NUM_HEADER_BLOCKS", "1").mfAdd("NUM_PARAMS", "3").mfGetBytes();
+    EXPECT_TRUE(reads(bytes));
+    EXPECT_TRUE(detects(bytes));
+  }
+  // Something else first: not an RPC III file, even if the reader could take the bytes.
+  const Bytes other = Rpc3HeaderWriter().mfAdd("TITLE", "x").mfAdd("NUM_HEADER_BLOCKS", "1").mfAdd("NUM_PARAMS", "3").mfGetBytes();
+  EXPECT_FALSE(detects(other));
+  // A damaged header that begins like one is still an RPC III file, whose opening then
+  // says what is wrong; too few bytes for a keyword are nothing.
+  EXPECT_FALSE(reads(nodra::test::mfTruncate(plain, 3 * 128 - 1)));
+  EXPECT_TRUE(detects(nodra::test::mfTruncate(plain, 3 * 128 - 1)));
+  EXPECT_TRUE(detects(nodra::test::mfTruncate(plain, 32)));
+  EXPECT_FALSE(detects(nodra::test::mfTruncate(plain, 31)));
+  EXPECT_FALSE(detects(Bytes()));
+}
+
+}  // namespace
+}  // namespace TamblixHq::NODRA::Drivers::RPC3
