@@ -15,13 +15,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <string>
+#include <vector>
 
-#include "rpc3/servants/RPC3Registration.h"
-#include "host/framework/CDataServerImpl.h"
-#include "host/framework/CResolverImpl.h"
+#include "host/framework/CHostOrb.h"
 #include "host/utility/CAccessPointMapU.h"
 #include "host/utility/CLoggerU.h"
+#include "rpc3/servants/RPC3Registration.h"
 
 namespace {
 
@@ -62,24 +63,19 @@ std::string annotation(const IDL::AnnotationSeq& all, const char* name) {
 }
 
 // The file object: through the embedded ORB's root or the remote server's.
-IDL::File_ptr openFile(CORBA::ORB_ptr orb, const Options& options) {
+IDL::File_ptr openFile(FW::CHostOrb& orb, const Options& options) {
   if (options.server.empty()) {
     fs::path path = fs::absolute(options.file);
     TamblixHq::NODRA::Utility::CAccessPointMapU::sfGetAccessPointMapU()->mpSetAccessPoint(
         "local", path.parent_path().string());
-    CORBA::Object_var object = orb->resolve_initial_references("RootPOA");
-    PortableServer::POA_var root = PortableServer::POA::_narrow(object);
-    auto* resolver = FW::CResolverImpl::sfGetResolverImpl();
-    resolver->mpInit(orb, root, {});
-    auto* server = new FW::CDataServerImpl;
-    TamblixHq::NODRA::Drivers::RPC3::registerRPC3Types(*resolver, server);
-    IDL::DataServer_var local = server->_this();
-    server->_remove_ref();
-    PortableServer::POAManager_var manager = root->the_POAManager();
-    manager->activate();
+    FW::CDataServerImpl& server = orb.mpServeDataObjects({});
+    TamblixHq::NODRA::Drivers::RPC3::registerRPC3Types(*FW::CResolverImpl::sfGetResolverImpl(),
+                                                       &server);
+    orb.mpActivate();
+    IDL::DataServer_var local = orb.mfGetRoot();
     return local->open_file("local", "", path.filename().string().c_str());
   }
-  CORBA::Object_var object = orb->string_to_object(options.server.c_str());
+  CORBA::Object_var object = orb.mfOrb()->string_to_object(options.server.c_str());
   IDL::DataServer_var remote = IDL::DataServer::_narrow(object);
   std::size_t slash = options.file.find('/');
   std::string point = slash == std::string::npos ? "" : options.file.substr(0, slash);
@@ -175,6 +171,8 @@ int dump(IDL::File_ptr file, const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::vector<std::string> arguments, orbArguments;
+  FW::CHostOrb::sfSplitArguments(argc, argv, arguments, orbArguments);
   Options options;
   CLI::App app{"Lists the channels of an RPC III file and exports their values."};
   app.add_option("file", options.file, "RPC III file (with --server: ACCESS_POINT/NAME)");
@@ -186,8 +184,11 @@ int main(int argc, char** argv) {
   dumpCommand->add_option("--start", options.start, "first value, from 1");
   dumpCommand->add_option("--count", options.count, "number of values (default: to the end)");
   dumpCommand->add_option("--server", options.server, "browse a running server");
+  app.footer(FW::CHostOrb::kOrbOptionsHelp);
   try {
-    app.parse(argc, argv);
+    std::vector<const char*> programArgv;
+    for (const std::string& argument : arguments) programArgv.push_back(argument.c_str());
+    app.parse(static_cast<int>(programArgv.size()), programArgv.data());
     if (options.file.empty()) throw CLI::RequiredError("file");
   } catch (const CLI::ParseError& e) {
     int code = app.exit(e);
@@ -196,12 +197,20 @@ int main(int argc, char** argv) {
 
   // Servants report failures through the exception; the logger's copy would repeat it.
   TamblixHq::NODRA::Utility::CLoggerU::sfGetLoggerU(0)->mpSetEnabled(false);
-  int orbArgc = 0;
-  const char* orbOptions[][2] = {{"giopMaxMsgSize", "67108864"}, {nullptr, nullptr}};
-  CORBA::ORB_var orb = CORBA::ORB_init(orbArgc, nullptr, "omniORB4", orbOptions);
+  std::unique_ptr<FW::CHostOrb> orb;
+  try {
+    // The embedded objects need no network: listen on loopback only.
+    FW::CHostOrb::Settings settings;
+    settings.endpoint = "giop:tcp:127.0.0.1:";
+    orb = std::make_unique<FW::CHostOrb>(arguments[0], orbArguments, settings);
+  } catch (const CORBA::SystemException& e) {
+    std::cerr << "nodra-browse: the ORB refused its options (" << e._name() << "); "
+              << FW::CHostOrb::kOrbOptionsHelp << "\n";
+    return 2;
+  }
   int status = 1;
   try {
-    IDL::File_var file = openFile(orb, options);
+    IDL::File_var file = openFile(*orb, options);
     status = dumpCommand->parsed() ? dump(file, options) : list(file, options);
   } catch (const IDL::DBAccessException& e) {
     std::cerr << "nodra-browse: " << e.message << " (reason: " << e.reason << "; at " << e.place
@@ -215,7 +224,5 @@ int main(int argc, char** argv) {
   } catch (const CORBA::Exception& e) {
     std::cerr << "nodra-browse: " << e._name() << "\n";
   }
-  FW::CResolverImpl::sfGetResolverImpl()->mpShutdown();
-  orb->destroy();
   return status;
 }

@@ -1,6 +1,6 @@
 // nodra-server: serves directories of RPC III files to CORBA clients over IIOP.
 //
-//   nodra-server --access-point NAME=DIR [--access-point ...] [--port N]
+//   nodra-server --access-point NAME=DIR [--access-point ...] [--port N] [-ORB... options]
 //
 // The root object is published under the fixed key "NodraServer", so clients reach it as
 // corbaloc::HOST:PORT/NodraServer.
@@ -9,22 +9,23 @@
 
 #include <csignal>
 #include <filesystem>
-#include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "rpc3/servants/RPC3Registration.h"
-#include "host/framework/CDataServerImpl.h"
-#include "host/framework/CResolverImpl.h"
+#include "host/framework/CHostOrb.h"
 #include "host/utility/CAccessPointMapU.h"
-#include "host/utility/CLoggerU.h"
+#include "rpc3/servants/RPC3Registration.h"
 
 namespace {
 
 namespace FW = TamblixHq::NODRA::Framework;
+namespace RPC3 = TamblixHq::NODRA::Drivers::RPC3;
 using TamblixHq::NODRA::Utility::CAccessPointMapU;
+
+constexpr const char* kRootKey = "NodraServer";
 using TamblixHq::NODRA::Utility::CStringU;
 
 // SIGINT and SIGTERM are blocked in every thread (call before the ORB starts any) and
@@ -50,6 +51,9 @@ void shutDownOnSignal(CORBA::ORB_ptr orb, sigset_t signals) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::vector<std::string> arguments, orbArguments;
+  FW::CHostOrb::sfSplitArguments(argc, argv, arguments, orbArguments);
+
   CLI::App app{"Serves directories of RPC III files to CORBA clients over IIOP."};
   std::vector<std::string> accessPoints;
   int port = 2810;
@@ -67,8 +71,11 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(std::size_t{16}, std::size_t{1} << 24));
   app.add_option("--chunk-size", chunkSize, "channels per extended chunk")
       ->check(CLI::Range(1u, 65536u));
+  app.footer(FW::CHostOrb::kOrbOptionsHelp);
   try {
-    app.parse(argc, argv);
+    std::vector<const char*> programArgv;
+    for (const std::string& argument : arguments) programArgv.push_back(argument.c_str());
+    app.parse(static_cast<int>(programArgv.size()), programArgv.data());
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : 2;  // --help is no error; every other parse failure is usage
   }
@@ -91,49 +98,40 @@ int main(int argc, char** argv) {
   }
   const sigset_t shutdownSignals = blockShutdownSignals();
 
-  // The ORB is configured from our options only; its own command-line options are not used.
-  std::string endpoint = "giop:tcp:" + host + ":" + std::to_string(port);
-  std::string maxMessage = std::to_string(maxMessageMiB * 1024u * 1024u);
-  const char* options[][2] = {{"endPoint", endpoint.c_str()},
-                              {"giopMaxMsgSize", maxMessage.c_str()},
-                              {nullptr, nullptr}};
-  int orbArgc = 0;
+  FW::CHostOrb::Settings orbSettings;
+  orbSettings.endpoint = "giop:tcp:" + host + ":" + std::to_string(port);
+  orbSettings.maxMessageBytes = static_cast<unsigned long>(maxMessageMiB) << 20;
+  std::unique_ptr<FW::CHostOrb> orb;
   try {
-    CORBA::ORB_var orb = CORBA::ORB_init(orbArgc, nullptr, "omniORB4", options);
-    shutDownOnSignal(orb, shutdownSignals);
-    CORBA::Object_var object = orb->resolve_initial_references("RootPOA");
-    PortableServer::POA_var root = PortableServer::POA::_narrow(object);
-    object = orb->resolve_initial_references("omniINSPOA");
-    PortableServer::POA_var insPoa = PortableServer::POA::_narrow(object);
-
-    auto* resolver = FW::CResolverImpl::sfGetResolverImpl();
+    orb = std::make_unique<FW::CHostOrb>(arguments[0], orbArguments, orbSettings);
+  } catch (const CORBA::SystemException& e) {
+    std::cerr << "nodra-server: the ORB refused its options (" << e._name() << "); "
+              << FW::CHostOrb::kOrbOptionsHelp << std::endl;
+    return 2;
+  }
+  try {
+    shutDownOnSignal(orb->mfOrb(), shutdownSignals);
     FW::CResolverImpl::Settings settings;
     settings.maxServants = maxServants;
     settings.chunkSize = chunkSize;
-    resolver->mpInit(orb, root, settings);
-
-    auto* server = new FW::CDataServerImpl;
-    TamblixHq::NODRA::Drivers::RPC3::registerRPC3Types(*resolver, server);
-    PortableServer::ObjectId_var key = PortableServer::string_to_ObjectId("NodraServer");
-    insPoa->activate_object_with_id(key, server);
-    server->_remove_ref();
-
-    PortableServer::POAManager_var manager = root->the_POAManager();
-    manager->activate();
-    manager = insPoa->the_POAManager();
-    manager->activate();
-
-    std::cerr << "nodra-server: serving at corbaloc::" << host << ":" << port
-              << "/NodraServer" << std::endl;
-    orb->run();
-    resolver->mpShutdown();
-    orb->destroy();
+    FW::CDataServerImpl& server = orb->mpServeDataObjects(settings, kRootKey);
+    RPC3::registerRPC3Types(*FW::CResolverImpl::sfGetResolverImpl(), &server);
+    orb->mpActivate();
+    if (orb->mfUsesSettingsEndpoint()) {
+      std::cerr << "nodra-server: serving at corbaloc::" << host << ":" << port << "/" << kRootKey
+                << std::endl;
+    } else {
+      std::cerr << "nodra-server: serving under the key " << kRootKey
+                << " at the endpoints given with -ORBendPoint" << std::endl;
+    }
+    orb->mpRun();
+    orb.reset();
     std::cerr << "nodra-server: stopped" << std::endl;
     return 0;
   } catch (const CORBA::SystemException& e) {
     const char* minor = e.NP_minorString();
-    std::cerr << "nodra-server: cannot serve at " << endpoint << ": " << e._name() << " ("
-              << (minor ? minor : "no detail") << ")" << std::endl;
+    std::cerr << "nodra-server: cannot serve at " << orbSettings.endpoint << ": " << e._name()
+              << " (" << (minor ? minor : "no detail") << ")" << std::endl;
     return 1;
   } catch (const CORBA::Exception& e) {
     std::cerr << "nodra-server: " << e._name() << std::endl;

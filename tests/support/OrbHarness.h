@@ -1,6 +1,6 @@
 // One in-process ORB for a test program, set up on first use the way the programs set it
-// up: the resolver's POA with the RPC III servant table and the root object. Lives until
-// the process ends. Safe to call from any thread.
+// up (CHostOrb): the data objects' POA with the RPC III servant table and the root object.
+// Lives until the process ends. Safe to call from any thread.
 #pragma once
 
 #include "host/framework/CDataServerImpl.h"
@@ -10,7 +10,6 @@ namespace nodra::test {
 
 struct OrbHarness {
   CORBA::ORB_var mOrb;
-  PortableServer::POA_var mRootPoa;
   TamblixHq::NODRA::Framework::CDataServerImpl* mServer = nullptr;
   ::TAMBLIX::NODRA::Framework::DataServer_var mServerRef;
 
