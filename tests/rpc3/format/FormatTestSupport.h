@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "host/framework/CConfinedFileId.h"
 #include "host/framework/CFilePool.h"
 #include "host/utility/CAccessPointMapU.h"
 #include "host/utility/CLoggerU.h"
@@ -81,9 +82,9 @@ protected:
     mDir.mfWriteFile(relative, bytes);
     TamblixHq::NODRA::Framework::CFilePool::sfGetFilePool().mpCloseIdle();
   }
-  // The backslash key of a file directly in the scratch directory.
+  // The key of a file directly in the scratch directory.
   TamblixHq::NODRA::Utility::CStringU mfKey(const std::string& name) const {
-    return TamblixHq::NODRA::Utility::CStringU(mDir.mfPath().string() + "\\" + name);
+    return TamblixHq::NODRA::Framework::CConfinedFileId("AP", "", name).mfGetKey();
   }
 
   ScratchDir mDir;
