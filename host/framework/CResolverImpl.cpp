@@ -2,12 +2,10 @@
 
 #include <omniORB4/omniORB.h>
 
-#include <cstring>
-#include <iterator>
 #include <vector>
 
 #include "host/framework/CBaseImpl.h"
-#include "host/utility/CObjectIdU.h"
+#include "host/framework/CObjectIdCodec.h"
 
 namespace TamblixHq::NODRA::Framework {
 
@@ -31,25 +29,6 @@ public:
     servant->_remove_ref();  // the reference mfLocate took for this request
   }
 };
-
-using Utility::CObjectIdU;
-constexpr int kFields = CObjectIdU::kFieldCount;
-
-
-std::string encodeKey(const IDL::ObjectId& id) {
-  std::string key;
-  for (int i = 0; i < kFields; ++i) {
-    const char* text = *CObjectIdU::sfFieldMember(const_cast<IDL::ObjectId&>(id), i);
-    std::uint32_t n = static_cast<std::uint32_t>(std::strlen(text));
-    for (int b = 0; b < 4; ++b) key.push_back(static_cast<char>((n >> (8 * b)) & 0xFF));
-    key.append(text, n);
-  }
-  return key;
-}
-
-std::string keyOf(const PortableServer::ObjectId& oid) {
-  return std::string(reinterpret_cast<const char*>(oid.get_buffer()), oid.length());
-}
 
 }  // namespace
 
@@ -173,7 +152,7 @@ void CResolverImpl::mpEvict(std::vector<PortableServer::ServantBase*>& released,
 }
 
 IDL::Base_ptr CResolverImpl::mfResolve(const IDL::ObjectId& id) {
-  std::string key = encodeKey(id);
+  std::string key = CObjectIdCodec::sfEncode(id);
   std::string repositoryId;
   std::vector<PortableServer::ServantBase*> released;
   PortableServer::ServantBase* servant = nullptr;
@@ -202,12 +181,15 @@ IDL::Base_ptr CResolverImpl::mfResolve(const IDL::ObjectId& id) {
 
 PortableServer::ServantBase* CResolverImpl::mfLocate(const PortableServer::ObjectId& oid) {
   IDL::ObjectId id;
-  if (!sfDecode(oid, id)) throw CORBA::OBJECT_NOT_EXIST();
+  if (!CObjectIdCodec::sfDecode(oid, id)) throw CORBA::OBJECT_NOT_EXIST();
+  // The key mfResolve makes for this identifier: a decoded id encodes back to the bytes
+  // received.
+  const std::string key = CObjectIdCodec::sfEncode(id);
   std::string repositoryId;
   std::vector<PortableServer::ServantBase*> released;
   PortableServer::ServantBase* servant = nullptr;
   try {
-    servant = mfAcquireServant(keyOf(oid), id, repositoryId, released);
+    servant = mfAcquireServant(key, id, repositoryId, released);
   } catch (const CORBA::SystemException&) {
     for (auto* evicted : released) evicted->_remove_ref();
     throw;
@@ -268,32 +250,6 @@ std::size_t CResolverImpl::mfGetNumberOfServants() const {
 std::size_t CResolverImpl::mfGetNumberOfIncarnations() const {
   std::lock_guard<std::mutex> lock(mMutex);
   return mIncarnations;
-}
-
-PortableServer::ObjectId* CResolverImpl::sfEncode(const IDL::ObjectId& id) {
-  std::string key = encodeKey(id);
-  auto* oid = new PortableServer::ObjectId;
-  oid->length(static_cast<CORBA::ULong>(key.size()));
-  if (!key.empty()) std::memcpy(oid->get_buffer(), key.data(), key.size());
-  return oid;
-}
-
-bool CResolverImpl::sfDecode(const PortableServer::ObjectId& oid, IDL::ObjectId& id) {
-  const CORBA::Octet* bytes = oid.get_buffer();
-  std::size_t size = oid.length();
-  std::size_t pos = 0;
-  for (int i = 0; i < kFields; ++i) {
-    if (size - pos < 4) return false;
-    std::uint32_t n = 0;
-    for (int b = 0; b < 4; ++b) n |= static_cast<std::uint32_t>(bytes[pos + b]) << (8 * b);
-    pos += 4;
-    if (size - pos < n) return false;
-    std::string text(reinterpret_cast<const char*>(bytes + pos), n);
-    if (text.find('\0') != std::string::npos) return false;
-    *CObjectIdU::sfFieldMember(id, i) = text.c_str();
-    pos += n;
-  }
-  return pos == size;
 }
 
 }  // namespace TamblixHq::NODRA::Framework

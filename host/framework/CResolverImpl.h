@@ -72,10 +72,8 @@ public:
   std::size_t mfGetNumberOfServants() const;  // live servants in the cache
   std::size_t mfGetNumberOfIncarnations() const;  // servants built so far
 
-  // Object id <-> identifier encoding: eleven length-prefixed fields.
-  static PortableServer::ObjectId* sfEncode(const IDL::ObjectId& id);
-  static bool sfDecode(const PortableServer::ObjectId& oid, IDL::ObjectId& id);
-
+  // The servant for a request to the object id `oid` (bytes a client sent), with one
+  // reference for the request; used by the POA's servant locator.
   PortableServer::ServantBase* mfLocate(const PortableServer::ObjectId& oid);
 
 private:
