@@ -1,7 +1,5 @@
 #include "host/framework/CResolverImpl.h"
 
-#include <omniORB4/omniORB.h>
-
 #include <vector>
 
 #include "host/framework/CBaseImpl.h"
@@ -232,14 +230,6 @@ CORBA::ULong CResolverImpl::mfGetChunkSize() const {
 void CResolverImpl::mpSetChunkSize(CORBA::ULong chunkSize) {
   std::lock_guard<std::mutex> lock(mMutex);
   mSettings.chunkSize = chunkSize;
-}
-
-CORBA::ULong CResolverImpl::mfGetMaxValuesPerReply(std::size_t valueSize) const {
-  // Leave room for the message and reply headers and the union's discriminant.
-  constexpr CORBA::ULong kOverhead = 4096;
-  CORBA::ULong maxMessage = omniORB::giopMaxMsgSize();
-  if (maxMessage <= kOverhead || valueSize == 0) return 0;
-  return static_cast<CORBA::ULong>((maxMessage - kOverhead) / valueSize);
 }
 
 std::size_t CResolverImpl::mfGetNumberOfServants() const {

@@ -65,10 +65,6 @@ public:
   CORBA::ULong mfGetChunkSize() const;
   void mpSetChunkSize(CORBA::ULong chunkSize);
 
-  // Largest number of values of the given width that one reply may carry; requests for
-  // more are refused by the values servants with a clear exception.
-  CORBA::ULong mfGetMaxValuesPerReply(std::size_t valueSize) const;
-
   std::size_t mfGetNumberOfServants() const;  // live servants in the cache
   std::size_t mfGetNumberOfIncarnations() const;  // servants built so far
 
