@@ -1,5 +1,7 @@
 #include "host/framework/CResolverImpl.h"
 
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "host/framework/CBaseImpl.h"
@@ -72,8 +74,7 @@ void CResolverImpl::mpShutdown() {
 
 void CResolverImpl::mpRegisterType(const std::string& typeId, const std::string& repositoryId,
                                    Constructor constructor) {
-  std::lock_guard<std::mutex> lock(mMutex);
-  mTypes[typeId] = TypeEntry{repositoryId, std::move(constructor)};
+  mTypes.mpRegister(typeId, repositoryId, std::move(constructor));
 }
 
 PortableServer::ServantBase* CResolverImpl::mfAcquireServant(
@@ -87,17 +88,17 @@ PortableServer::ServantBase* CResolverImpl::mfAcquireServant(
       mLru.splice(mLru.begin(), mLru, cached->second.lru);
       PortableServer::ServantBase* servant = cached->second.servant;
       servant->_add_ref();
-      repositoryId = mTypes[static_cast<const char*>(id.type_id)].repositoryId;
+      repositoryId = mTypes.mfRepositoryId(static_cast<const char*>(id.type_id));
       mpEvict(released);
       return servant;
     }
     if (mBuilding.count(key) == 0) break;
     mBuilt.wait(lock);
   }
-  auto type = mTypes.find(static_cast<const char*>(id.type_id));
-  if (type == mTypes.end() || CORBA::is_nil(mPoa)) return nullptr;
-  const Constructor constructor = type->second.constructor;
-  repositoryId = type->second.repositoryId;
+  std::optional<CTypeTable::Entry> type = mTypes.mfFind(static_cast<const char*>(id.type_id));
+  if (!type || CORBA::is_nil(mPoa)) return nullptr;
+  const Constructor constructor = std::move(type->constructor);
+  repositoryId = type->repositoryId;
   PortableServer::POA_var poa = PortableServer::POA::_duplicate(mPoa);
 
   // Built without the lock: a servant may read its file, and other requests go on meanwhile.
@@ -206,10 +207,7 @@ PortableServer::ServantBase* CResolverImpl::mfLocate(const PortableServer::Objec
 }
 
 const char* CResolverImpl::mfIDLTypeIdChild(const char*, const char* childTypeId) {
-  std::lock_guard<std::mutex> lock(mMutex);
-  auto type = mTypes.find(childTypeId ? childTypeId : "");
-  // Entries are never removed, so the text outlives the lock.
-  return type == mTypes.end() ? "" : type->second.repositoryId.c_str();
+  return mTypes.mfRepositoryId(childTypeId ? childTypeId : "");
 }
 
 void CResolverImpl::mpSetMaxServants(std::size_t maxServants) {

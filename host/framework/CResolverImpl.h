@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <functional>
 #include <list>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,6 +16,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "host/framework/CTypeTable.h"
 #include "nodra/Framework.hh"
 
 namespace TamblixHq::NODRA::Framework {
@@ -26,8 +26,7 @@ namespace IDL = ::TAMBLIX::NODRA::Framework;
 class CResolverImpl {
 public:
   // Builds the servant of an identifier; may throw (the file cannot be read, ...).
-  using Constructor =
-      std::function<PortableServer::ServantBase*(const IDL::ObjectId*, PortableServer::POA_ptr)>;
+  using Constructor = CTypeTable::Constructor;
 
   struct Settings {
     std::size_t maxServants = 4096;  // evictable servants kept beyond this are evicted
@@ -57,7 +56,8 @@ public:
   // construction pass to the caller.
   IDL::Base_ptr mfResolve(const IDL::ObjectId& id);
 
-  // Repository id of a child type; the text stays owned by the resolver. The driver text
+  // Repository id of a child type, "" when it is not registered; the text stays valid for
+  // the life of the process, even if the type is registered again. The driver text
   // (identifier field 3) is accepted for any driver: type ids are unique across drivers.
   const char* mfIDLTypeIdChild(const char* driver, const char* childTypeId);
 
@@ -73,10 +73,6 @@ public:
   PortableServer::ServantBase* mfLocate(const PortableServer::ObjectId& oid);
 
 private:
-  struct TypeEntry {
-    std::string repositoryId;
-    Constructor constructor;
-  };
   struct CacheEntry {
     PortableServer::ServantBase* servant;  // one reference held by the cache
     std::list<std::string>::iterator lru;
@@ -100,7 +96,7 @@ private:
   CORBA::ORB_var mOrb;
   PortableServer::POA_var mPoa;
   Settings mSettings;
-  std::map<std::string, TypeEntry> mTypes;
+  CTypeTable mTypes;
   std::unordered_map<std::string, CacheEntry> mCache;
   std::list<std::string> mLru;  // most recently used at the front
   std::unordered_set<std::string> mBuilding;  // keys whose servant is being built
