@@ -32,6 +32,26 @@ public:
 
 }  // namespace
 
+// The servants whose cache reference is to be dropped. Declared before the lock it is
+// filled under, it drops them once that lock is let go, on every way out of the scope: a
+// servant's destructor may free a file header and must not run under mMutex.
+class CResolverImpl::CReleaseList {
+public:
+  CReleaseList() = default;
+  CReleaseList(const CReleaseList&) = delete;
+  CReleaseList& operator=(const CReleaseList&) = delete;
+  ~CReleaseList() {
+    for (PortableServer::ServantBase* servant : mServants) servant->_remove_ref();
+  }
+
+  // Add before taking the servant out of the cache: if this throws, the cache still
+  // owns it.
+  void mpAdd(PortableServer::ServantBase* servant) { mServants.push_back(servant); }
+
+private:
+  std::vector<PortableServer::ServantBase*> mServants;
+};
+
 CResolverImpl* CResolverImpl::sfGetResolverImpl() {
   static CResolverImpl* resolver = new CResolverImpl();  // lives until the process ends
   return resolver;
@@ -60,16 +80,16 @@ void CResolverImpl::mpInit(CORBA::ORB_ptr orb, PortableServer::POA_ptr parent,
 }
 
 void CResolverImpl::mpShutdown() {
-  std::vector<PortableServer::ServantBase*> released;
-  {
-    std::lock_guard<std::mutex> lock(mMutex);
-    for (auto& entry : mCache) released.push_back(entry.second.servant);
-    mCache.clear();
-    mLru.clear();
-    mPoa = PortableServer::POA::_nil();
-    mOrb = CORBA::ORB::_nil();
+  CReleaseList released;
+  std::lock_guard<std::mutex> lock(mMutex);
+  while (!mLru.empty()) {
+    auto entry = mCache.find(mLru.back());
+    released.mpAdd(entry->second.servant);
+    mCache.erase(entry);
+    mLru.pop_back();
   }
-  for (auto* servant : released) servant->_remove_ref();
+  mPoa = PortableServer::POA::_nil();
+  mOrb = CORBA::ORB::_nil();
 }
 
 void CResolverImpl::mpRegisterType(const std::string& typeId, const std::string& repositoryId,
@@ -78,8 +98,8 @@ void CResolverImpl::mpRegisterType(const std::string& typeId, const std::string&
 }
 
 PortableServer::ServantBase* CResolverImpl::mfAcquireServant(
-    const std::string& key, const IDL::ObjectId& id, std::string& repositoryId,
-    std::vector<PortableServer::ServantBase*>& released) {
+    const std::string& key, const IDL::ObjectId& id, std::string& repositoryId) {
+  CReleaseList released;
   std::unique_lock<std::mutex> lock(mMutex);
   // Another thread building the same object: wait for it rather than build a second one.
   for (;;) {
@@ -125,8 +145,7 @@ PortableServer::ServantBase* CResolverImpl::mfAcquireServant(
   return servant;
 }
 
-void CResolverImpl::mpEvict(std::vector<PortableServer::ServantBase*>& released,
-                            bool keepNewest) {
+void CResolverImpl::mpEvict(CReleaseList& released, bool keepNewest) {
   // Servants pinned with set_evictable(false) are spared until the cache holds twice the
   // bound: clients cannot grow it without limit by pinning.
   for (bool force : {false, true}) {
@@ -141,7 +160,7 @@ void CResolverImpl::mpEvict(std::vector<PortableServer::ServantBase*>& released,
       auto entry = mCache.find(*it);
       auto* base = dynamic_cast<CBaseImpl*>(entry->second.servant);
       if (force || !base || base->mfIsEvictable()) {
-        released.push_back(entry->second.servant);
+        released.mpAdd(entry->second.servant);
         mCache.erase(entry);
         it = mLru.erase(it);
         --excess;
@@ -153,15 +172,7 @@ void CResolverImpl::mpEvict(std::vector<PortableServer::ServantBase*>& released,
 IDL::Base_ptr CResolverImpl::mfResolve(const IDL::ObjectId& id) {
   std::string key = CObjectIdCodec::sfEncode(id);
   std::string repositoryId;
-  std::vector<PortableServer::ServantBase*> released;
-  PortableServer::ServantBase* servant = nullptr;
-  try {
-    servant = mfAcquireServant(key, id, repositoryId, released);
-  } catch (...) {
-    for (auto* evicted : released) evicted->_remove_ref();
-    throw;
-  }
-  for (auto* evicted : released) evicted->_remove_ref();
+  PortableServer::ServantBase* servant = mfAcquireServant(key, id, repositoryId);
   if (!servant) return IDL::Base::_nil();
   servant->_remove_ref();  // the cache keeps its own reference
 
@@ -185,23 +196,18 @@ PortableServer::ServantBase* CResolverImpl::mfLocate(const PortableServer::Objec
   // received.
   const std::string key = CObjectIdCodec::sfEncode(id);
   std::string repositoryId;
-  std::vector<PortableServer::ServantBase*> released;
   PortableServer::ServantBase* servant = nullptr;
   try {
-    servant = mfAcquireServant(key, id, repositoryId, released);
+    servant = mfAcquireServant(key, id, repositoryId);
   } catch (const CORBA::SystemException&) {
-    for (auto* evicted : released) evicted->_remove_ref();
     throw;
   } catch (const IDL::DBAccessException&) {
     // The object existed once but its file can no longer be read.
-    for (auto* evicted : released) evicted->_remove_ref();
     throw CORBA::OBJECT_NOT_EXIST();
   } catch (...) {
     // Out of memory or descriptors, say: worth trying again later.
-    for (auto* evicted : released) evicted->_remove_ref();
     throw CORBA::TRANSIENT();
   }
-  for (auto* evicted : released) evicted->_remove_ref();
   if (!servant) throw CORBA::OBJECT_NOT_EXIST();
   return servant;  // its extra reference is dropped in postinvoke
 }
@@ -211,13 +217,10 @@ const char* CResolverImpl::mfIDLTypeIdChild(const char*, const char* childTypeId
 }
 
 void CResolverImpl::mpSetMaxServants(std::size_t maxServants) {
-  std::vector<PortableServer::ServantBase*> released;
-  {
-    std::lock_guard<std::mutex> lock(mMutex);
-    mSettings.maxServants = maxServants;
-    mpEvict(released, false);
-  }
-  for (auto* servant : released) servant->_remove_ref();
+  CReleaseList released;
+  std::lock_guard<std::mutex> lock(mMutex);
+  mSettings.maxServants = maxServants;
+  mpEvict(released, false);
 }
 
 CORBA::ULong CResolverImpl::mfGetChunkSize() const {

@@ -80,17 +80,17 @@ private:
 
   CResolverImpl() = default;
 
+  class CReleaseList;
+
   // The cached servant of a key with one reference for the caller, built (without mMutex)
   // when absent; null when no servant type is registered. Marks it most recently used.
-  // Servants evicted meanwhile go to `released`, to be dropped by the caller.
   // REQUIRES: mMutex not held.
   PortableServer::ServantBase* mfAcquireServant(const std::string& key, const IDL::ObjectId& id,
-                                                std::string& repositoryId,
-                                                std::vector<PortableServer::ServantBase*>& released);
+                                                std::string& repositoryId);
   // REQUIRES: mMutex held. Evicts least recently used evictable servants beyond the bound,
   // sparing the newest when `keepNewest` (it is being handed out); their last references
   // are handed to `released`, dropped after the lock is let go.
-  void mpEvict(std::vector<PortableServer::ServantBase*>& released, bool keepNewest = true);
+  void mpEvict(CReleaseList& released, bool keepNewest = true);
 
   mutable std::mutex mMutex;
   CORBA::ORB_var mOrb;
