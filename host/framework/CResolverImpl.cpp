@@ -2,9 +2,7 @@
 
 #include <optional>
 #include <utility>
-#include <vector>
 
-#include "host/framework/CBaseImpl.h"
 #include "host/framework/CObjectIdCodec.h"
 
 namespace TamblixHq::NODRA::Framework {
@@ -32,25 +30,8 @@ public:
 
 }  // namespace
 
-// The servants whose cache reference is to be dropped. Declared before the lock it is
-// filled under, it drops them once that lock is let go, on every way out of the scope: a
-// servant's destructor may free a file header and must not run under mMutex.
-class CResolverImpl::CReleaseList {
-public:
-  CReleaseList() = default;
-  CReleaseList(const CReleaseList&) = delete;
-  CReleaseList& operator=(const CReleaseList&) = delete;
-  ~CReleaseList() {
-    for (PortableServer::ServantBase* servant : mServants) servant->_remove_ref();
-  }
-
-  // Add before taking the servant out of the cache: if this throws, the cache still
-  // owns it.
-  void mpAdd(PortableServer::ServantBase* servant) { mServants.push_back(servant); }
-
-private:
-  std::vector<PortableServer::ServantBase*> mServants;
-};
+CResolverImpl::CResolverImpl()
+    : mChunkSize(Settings().chunkSize), mServants(Settings().maxServants) {}
 
 CResolverImpl* CResolverImpl::sfGetResolverImpl() {
   static CResolverImpl* resolver = new CResolverImpl();  // lives until the process ends
@@ -59,9 +40,10 @@ CResolverImpl* CResolverImpl::sfGetResolverImpl() {
 
 void CResolverImpl::mpInit(CORBA::ORB_ptr orb, PortableServer::POA_ptr parent,
                            const Settings& settings) {
+  mServants.mpSetMaxServants(settings.maxServants);
   std::lock_guard<std::mutex> lock(mMutex);
   mOrb = CORBA::ORB::_duplicate(orb);
-  mSettings = settings;
+  mChunkSize = settings.chunkSize;
   CORBA::PolicyList policies;
   policies.length(5);
   policies[0] = parent->create_lifespan_policy(PortableServer::PERSISTENT);
@@ -80,16 +62,12 @@ void CResolverImpl::mpInit(CORBA::ORB_ptr orb, PortableServer::POA_ptr parent,
 }
 
 void CResolverImpl::mpShutdown() {
-  CReleaseList released;
-  std::lock_guard<std::mutex> lock(mMutex);
-  while (!mLru.empty()) {
-    auto entry = mCache.find(mLru.back());
-    released.mpAdd(entry->second.servant);
-    mCache.erase(entry);
-    mLru.pop_back();
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mPoa = PortableServer::POA::_nil();
+    mOrb = CORBA::ORB::_nil();
   }
-  mPoa = PortableServer::POA::_nil();
-  mOrb = CORBA::ORB::_nil();
+  mServants.mpClear();
 }
 
 void CResolverImpl::mpRegisterType(const std::string& typeId, const std::string& repositoryId,
@@ -97,95 +75,33 @@ void CResolverImpl::mpRegisterType(const std::string& typeId, const std::string&
   mTypes.mpRegister(typeId, repositoryId, std::move(constructor));
 }
 
-PortableServer::ServantBase* CResolverImpl::mfAcquireServant(
-    const std::string& key, const IDL::ObjectId& id, std::string& repositoryId) {
-  CReleaseList released;
-  std::unique_lock<std::mutex> lock(mMutex);
-  // Another thread building the same object: wait for it rather than build a second one.
-  for (;;) {
-    auto cached = mCache.find(key);
-    if (cached != mCache.end()) {
-      mLru.splice(mLru.begin(), mLru, cached->second.lru);
-      PortableServer::ServantBase* servant = cached->second.servant;
-      servant->_add_ref();
-      repositoryId = mTypes.mfRepositoryId(static_cast<const char*>(id.type_id));
-      mpEvict(released);
-      return servant;
-    }
-    if (mBuilding.count(key) == 0) break;
-    mBuilt.wait(lock);
-  }
-  std::optional<CTypeTable::Entry> type = mTypes.mfFind(static_cast<const char*>(id.type_id));
-  if (!type || CORBA::is_nil(mPoa)) return nullptr;
-  const Constructor constructor = std::move(type->constructor);
-  repositoryId = type->repositoryId;
-  PortableServer::POA_var poa = PortableServer::POA::_duplicate(mPoa);
-
-  // Built without the lock: a servant may read its file, and other requests go on meanwhile.
-  mBuilding.insert(key);
-  lock.unlock();
-  PortableServer::ServantBase* servant = nullptr;
-  try {
-    servant = constructor(&id, poa);
-  } catch (...) {
-    lock.lock();
-    mBuilding.erase(key);
-    mBuilt.notify_all();
-    throw;
-  }
-  lock.lock();
-  mBuilding.erase(key);
-  mBuilt.notify_all();
-  if (!servant) return nullptr;
-  ++mIncarnations;
-  mLru.push_front(key);
-  mCache.emplace(key, CacheEntry{servant, mLru.begin()});
-  servant->_add_ref();
-  mpEvict(released);
-  return servant;
+PortableServer::POA_ptr CResolverImpl::mfGetPoa() const {
+  std::lock_guard<std::mutex> lock(mMutex);
+  return PortableServer::POA::_duplicate(mPoa);
 }
 
-void CResolverImpl::mpEvict(CReleaseList& released, bool keepNewest) {
-  // Servants pinned with set_evictable(false) are spared until the cache holds twice the
-  // bound: clients cannot grow it without limit by pinning.
-  for (bool force : {false, true}) {
-    if (mCache.size() <= mSettings.maxServants) return;
-    if (force && mCache.size() <= 2 * mSettings.maxServants) return;
-    std::size_t excess = mCache.size() - mSettings.maxServants;
-    // Oldest first; `it` walks from the back towards the newest entry at the front.
-    auto it = mLru.end();
-    while (excess > 0 && it != mLru.begin()) {
-      --it;
-      if (keepNewest && it == mLru.begin()) break;
-      auto entry = mCache.find(*it);
-      auto* base = dynamic_cast<CBaseImpl*>(entry->second.servant);
-      if (force || !base || base->mfIsEvictable()) {
-        released.mpAdd(entry->second.servant);
-        mCache.erase(entry);
-        it = mLru.erase(it);
-        --excess;
-      }
-    }
-  }
+PortableServer::ServantBase* CResolverImpl::mfAcquireServant(const std::string& key,
+                                                             const IDL::ObjectId& id,
+                                                             PortableServer::POA_ptr poa,
+                                                             const char*& repositoryId) {
+  std::optional<CTypeTable::Entry> type = mTypes.mfFind(static_cast<const char*>(id.type_id));
+  if (!type || CORBA::is_nil(poa)) return nullptr;
+  repositoryId = type->repositoryId;
+  return mServants.mfAcquire(key, [&] { return type->constructor(&id, poa); });
 }
 
 IDL::Base_ptr CResolverImpl::mfResolve(const IDL::ObjectId& id) {
   std::string key = CObjectIdCodec::sfEncode(id);
-  std::string repositoryId;
-  PortableServer::ServantBase* servant = mfAcquireServant(key, id, repositoryId);
+  PortableServer::POA_var poa = mfGetPoa();
+  const char* repositoryId = nullptr;
+  PortableServer::ServantBase* servant = mfAcquireServant(key, id, poa, repositoryId);
   if (!servant) return IDL::Base::_nil();
   servant->_remove_ref();  // the cache keeps its own reference
 
-  PortableServer::POA_var poa;
-  {
-    std::lock_guard<std::mutex> lock(mMutex);
-    poa = PortableServer::POA::_duplicate(mPoa);
-  }
-  if (CORBA::is_nil(poa)) return IDL::Base::_nil();
   PortableServer::ObjectId oid(static_cast<CORBA::ULong>(key.size()),
                                static_cast<CORBA::ULong>(key.size()),
                                reinterpret_cast<CORBA::Octet*>(key.data()), false);
-  CORBA::Object_var object = poa->create_reference_with_id(oid, repositoryId.c_str());
+  CORBA::Object_var object = poa->create_reference_with_id(oid, repositoryId);
   return IDL::Base::_unchecked_narrow(object);
 }
 
@@ -195,10 +111,11 @@ PortableServer::ServantBase* CResolverImpl::mfLocate(const PortableServer::Objec
   // The key mfResolve makes for this identifier: a decoded id encodes back to the bytes
   // received.
   const std::string key = CObjectIdCodec::sfEncode(id);
-  std::string repositoryId;
+  PortableServer::POA_var poa = mfGetPoa();
+  const char* repositoryId = nullptr;
   PortableServer::ServantBase* servant = nullptr;
   try {
-    servant = mfAcquireServant(key, id, repositoryId);
+    servant = mfAcquireServant(key, id, poa, repositoryId);
   } catch (const CORBA::SystemException&) {
     throw;
   } catch (const IDL::DBAccessException&) {
@@ -217,30 +134,25 @@ const char* CResolverImpl::mfIDLTypeIdChild(const char*, const char* childTypeId
 }
 
 void CResolverImpl::mpSetMaxServants(std::size_t maxServants) {
-  CReleaseList released;
-  std::lock_guard<std::mutex> lock(mMutex);
-  mSettings.maxServants = maxServants;
-  mpEvict(released, false);
+  mServants.mpSetMaxServants(maxServants);
 }
 
 CORBA::ULong CResolverImpl::mfGetChunkSize() const {
   std::lock_guard<std::mutex> lock(mMutex);
-  return mSettings.chunkSize;
+  return mChunkSize;
 }
 
 void CResolverImpl::mpSetChunkSize(CORBA::ULong chunkSize) {
   std::lock_guard<std::mutex> lock(mMutex);
-  mSettings.chunkSize = chunkSize;
+  mChunkSize = chunkSize;
 }
 
 std::size_t CResolverImpl::mfGetNumberOfServants() const {
-  std::lock_guard<std::mutex> lock(mMutex);
-  return mCache.size();
+  return mServants.mfGetNumberOfServants();
 }
 
 std::size_t CResolverImpl::mfGetNumberOfIncarnations() const {
-  std::lock_guard<std::mutex> lock(mMutex);
-  return mIncarnations;
+  return mServants.mfGetNumberOfIncarnations();
 }
 
 }  // namespace TamblixHq::NODRA::Framework

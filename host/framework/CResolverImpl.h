@@ -1,21 +1,15 @@
-// Turns object identifiers into object references: a table that the program fills maps
-// each type id to the constructor of its servant; servants live in one POA under object
-// ids that encode the whole identifier, are built on first use (or again after eviction)
-// and are evicted least recently used first beyond a configured number.
+// Turns object identifiers into object references. The data objects' servants live in one
+// POA under object ids that encode the whole identifier (CObjectIdCodec); the constructor
+// the program registered for the type id (CTypeTable) builds them on first use, or again
+// after eviction, and a bounded cache (CServantCache) keeps them.
 // Safe for concurrent use from any number of ORB threads.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
-#include <functional>
-#include <list>
-#include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
-#include <vector>
 
+#include "host/framework/CServantCache.h"
 #include "host/framework/CTypeTable.h"
 #include "nodra/Framework.hh"
 
@@ -73,35 +67,23 @@ public:
   PortableServer::ServantBase* mfLocate(const PortableServer::ObjectId& oid);
 
 private:
-  struct CacheEntry {
-    PortableServer::ServantBase* servant;  // one reference held by the cache
-    std::list<std::string>::iterator lru;
-  };
+  CResolverImpl();
 
-  CResolverImpl() = default;
-
-  class CReleaseList;
-
-  // The cached servant of a key with one reference for the caller, built (without mMutex)
-  // when absent; null when no servant type is registered. Marks it most recently used.
-  // REQUIRES: mMutex not held.
+  // A new reference to the POA of the data objects; nil outside mpInit ... mpShutdown.
+  PortableServer::POA_ptr mfGetPoa() const;
+  // The servant of an identifier with one reference for the caller, cached or built in
+  // `poa`; null when its type id has no servant type. `repositoryId` receives the type's.
+  // REQUIRES: mMutex not held (servants evicted meanwhile are released in here).
   PortableServer::ServantBase* mfAcquireServant(const std::string& key, const IDL::ObjectId& id,
-                                                std::string& repositoryId);
-  // REQUIRES: mMutex held. Evicts least recently used evictable servants beyond the bound,
-  // sparing the newest when `keepNewest` (it is being handed out); their last references
-  // are handed to `released`, dropped after the lock is let go.
-  void mpEvict(CReleaseList& released, bool keepNewest = true);
+                                                PortableServer::POA_ptr poa,
+                                                const char*& repositoryId);
 
-  mutable std::mutex mMutex;
+  mutable std::mutex mMutex;  // guards mOrb, mPoa and mChunkSize
   CORBA::ORB_var mOrb;
   PortableServer::POA_var mPoa;
-  Settings mSettings;
+  CORBA::ULong mChunkSize;
   CTypeTable mTypes;
-  std::unordered_map<std::string, CacheEntry> mCache;
-  std::list<std::string> mLru;  // most recently used at the front
-  std::unordered_set<std::string> mBuilding;  // keys whose servant is being built
-  std::condition_variable mBuilt;             // signalled when a build ends
-  std::size_t mIncarnations = 0;
+  CServantCache mServants;
 };
 
 }  // namespace TamblixHq::NODRA::Framework
