@@ -1,5 +1,7 @@
 #include "host/framework/CEquidistantValuesImpl.h"
 
+#include "host/framework/CReplyLimit.h"
+
 namespace TamblixHq::NODRA::Framework {
 
 CEquidistantValuesImpl::CEquidistantValuesImpl(const IDL::ObjectId* id,
@@ -23,7 +25,7 @@ IDL::RealValueSeqUnion* CEquidistantValuesImpl::get_value_chunk(CORBA::ULong sta
   CORBA::ULong first = 0;
   CORBA::ULong n = 0;
   sfClipChunk(start, count, get_number_of_values(), first, n);
-  sfCheckReplySize(n, sizeof(double), "CEquidistantValuesImpl::get_value_chunk");
+  CReplyLimit::sfCheck(n, sizeof(double), "CEquidistantValuesImpl::get_value_chunk");
   IDL::EquidistantValues::EquidistantValueAnnotation axis = get_equidistant_value_annotation();
 
   IDL::RealValueSeqUnion_var result = new IDL::RealValueSeqUnion;

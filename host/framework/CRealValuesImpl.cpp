@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "host/framework/CResolverImpl.h"
+#include "host/framework/CReplyLimit.h"
 #include "host/utility/RaiseLogged.h"
 
 namespace TamblixHq::NODRA::Framework {
@@ -48,16 +48,6 @@ void CRealValuesImpl::sfClipChunk(CORBA::ULong start, CORBA::ULong count, CORBA:
   clipped = count < available ? count : available;
 }
 
-void CRealValuesImpl::sfCheckReplySize(CORBA::ULong count, std::size_t valueSize,
-                                       const char* place) {
-  CORBA::ULong limit = CResolverImpl::sfGetResolverImpl()->mfGetMaxValuesPerReply(valueSize);
-  if (count <= limit) return;
-  raiseLogged<IDL::DBAccessException>("Too many values requested: " + std::to_string(count) +
-           " values do not fit in one reply (at most " + std::to_string(limit) +
-           "); read in smaller chunks",
-       "count exceeds the largest reply", place);
-}
-
 IDL::RealValueSeqUnion* CRealValuesImpl::get_values() {
   return get_value_chunk(1, get_number_of_values());
 }
@@ -65,7 +55,7 @@ IDL::RealValueSeqUnion* CRealValuesImpl::get_values() {
 IDL::RealValueSeqUnion* CRealValuesImpl::get_specific_values(const IDL::IndexSeq& indices) {
   const char* place = "CRealValuesImpl::get_specific_values";
   CORBA::ULong total = get_number_of_values();
-  sfCheckReplySize(indices.length(), sizeof(double), place);
+  CReplyLimit::sfCheck(indices.length(), sizeof(double), place);
   IDL::RealValueSeqUnion_var result = new IDL::RealValueSeqUnion;
   bool started = false;
   CORBA::ULong i = 0;

@@ -3,8 +3,6 @@
 // Safe to share between threads once constructed.
 #pragma once
 
-#include <cstddef>
-
 #include "host/framework/CFunctionValuesImpl.h"
 
 namespace TamblixHq::NODRA::Framework {
@@ -26,10 +24,6 @@ public:
   // start past the end or a count of 0 selects nothing (count 0).
   static void sfClipChunk(CORBA::ULong start, CORBA::ULong count, CORBA::ULong total,
                           CORBA::ULong& first, CORBA::ULong& clipped);
-
-  // Refuses, with a logged DBAccessException, a reply of more values of `valueSize` bytes
-  // than one message may carry.
-  static void sfCheckReplySize(CORBA::ULong count, std::size_t valueSize, const char* place);
 };
 
 }  // namespace TamblixHq::NODRA::Framework

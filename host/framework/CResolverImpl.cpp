@@ -1,13 +1,9 @@
 #include "host/framework/CResolverImpl.h"
 
-#include <omniORB4/omniORB.h>
+#include <optional>
+#include <utility>
 
-#include <cstring>
-#include <iterator>
-#include <vector>
-
-#include "host/framework/CBaseImpl.h"
-#include "host/utility/CObjectIdU.h"
+#include "host/framework/CObjectIdCodec.h"
 
 namespace TamblixHq::NODRA::Framework {
 
@@ -32,26 +28,10 @@ public:
   }
 };
 
-using Utility::CObjectIdU;
-constexpr int kFields = CObjectIdU::kFieldCount;
-
-
-std::string encodeKey(const IDL::ObjectId& id) {
-  std::string key;
-  for (int i = 0; i < kFields; ++i) {
-    const char* text = *CObjectIdU::sfFieldMember(const_cast<IDL::ObjectId&>(id), i);
-    std::uint32_t n = static_cast<std::uint32_t>(std::strlen(text));
-    for (int b = 0; b < 4; ++b) key.push_back(static_cast<char>((n >> (8 * b)) & 0xFF));
-    key.append(text, n);
-  }
-  return key;
-}
-
-std::string keyOf(const PortableServer::ObjectId& oid) {
-  return std::string(reinterpret_cast<const char*>(oid.get_buffer()), oid.length());
-}
-
 }  // namespace
+
+CResolverImpl::CResolverImpl()
+    : mChunkSize(Settings().chunkSize), mServants(Settings().maxServants) {}
 
 CResolverImpl* CResolverImpl::sfGetResolverImpl() {
   static CResolverImpl* resolver = new CResolverImpl();  // lives until the process ends
@@ -60,9 +40,10 @@ CResolverImpl* CResolverImpl::sfGetResolverImpl() {
 
 void CResolverImpl::mpInit(CORBA::ORB_ptr orb, PortableServer::POA_ptr parent,
                            const Settings& settings) {
+  mServants.mpSetMaxServants(settings.maxServants);
   std::lock_guard<std::mutex> lock(mMutex);
   mOrb = CORBA::ORB::_duplicate(orb);
-  mSettings = settings;
+  mChunkSize = settings.chunkSize;
   CORBA::PolicyList policies;
   policies.length(5);
   policies[0] = parent->create_lifespan_policy(PortableServer::PERSISTENT);
@@ -81,219 +62,97 @@ void CResolverImpl::mpInit(CORBA::ORB_ptr orb, PortableServer::POA_ptr parent,
 }
 
 void CResolverImpl::mpShutdown() {
-  std::vector<PortableServer::ServantBase*> released;
   {
     std::lock_guard<std::mutex> lock(mMutex);
-    for (auto& entry : mCache) released.push_back(entry.second.servant);
-    mCache.clear();
-    mLru.clear();
     mPoa = PortableServer::POA::_nil();
     mOrb = CORBA::ORB::_nil();
   }
-  for (auto* servant : released) servant->_remove_ref();
+  mServants.mpClear();
 }
 
 void CResolverImpl::mpRegisterType(const std::string& typeId, const std::string& repositoryId,
                                    Constructor constructor) {
+  mTypes.mpRegister(typeId, repositoryId, std::move(constructor));
+}
+
+PortableServer::POA_ptr CResolverImpl::mfGetPoa() const {
   std::lock_guard<std::mutex> lock(mMutex);
-  mTypes[typeId] = TypeEntry{repositoryId, std::move(constructor)};
+  return PortableServer::POA::_duplicate(mPoa);
 }
 
-PortableServer::ServantBase* CResolverImpl::mfAcquireServant(
-    const std::string& key, const IDL::ObjectId& id, std::string& repositoryId,
-    std::vector<PortableServer::ServantBase*>& released) {
-  std::unique_lock<std::mutex> lock(mMutex);
-  // Another thread building the same object: wait for it rather than build a second one.
-  for (;;) {
-    auto cached = mCache.find(key);
-    if (cached != mCache.end()) {
-      mLru.splice(mLru.begin(), mLru, cached->second.lru);
-      PortableServer::ServantBase* servant = cached->second.servant;
-      servant->_add_ref();
-      repositoryId = mTypes[static_cast<const char*>(id.type_id)].repositoryId;
-      mpEvict(released);
-      return servant;
-    }
-    if (mBuilding.count(key) == 0) break;
-    mBuilt.wait(lock);
-  }
-  auto type = mTypes.find(static_cast<const char*>(id.type_id));
-  if (type == mTypes.end() || CORBA::is_nil(mPoa)) return nullptr;
-  const Constructor constructor = type->second.constructor;
-  repositoryId = type->second.repositoryId;
-  PortableServer::POA_var poa = PortableServer::POA::_duplicate(mPoa);
-
-  // Built without the lock: a servant may read its file, and other requests go on meanwhile.
-  mBuilding.insert(key);
-  lock.unlock();
-  PortableServer::ServantBase* servant = nullptr;
-  try {
-    servant = constructor(&id, poa);
-  } catch (...) {
-    lock.lock();
-    mBuilding.erase(key);
-    mBuilt.notify_all();
-    throw;
-  }
-  lock.lock();
-  mBuilding.erase(key);
-  mBuilt.notify_all();
-  if (!servant) return nullptr;
-  ++mIncarnations;
-  mLru.push_front(key);
-  mCache.emplace(key, CacheEntry{servant, mLru.begin()});
-  servant->_add_ref();
-  mpEvict(released);
-  return servant;
-}
-
-void CResolverImpl::mpEvict(std::vector<PortableServer::ServantBase*>& released,
-                            bool keepNewest) {
-  // Servants pinned with set_evictable(false) are spared until the cache holds twice the
-  // bound: clients cannot grow it without limit by pinning.
-  for (bool force : {false, true}) {
-    if (mCache.size() <= mSettings.maxServants) return;
-    if (force && mCache.size() <= 2 * mSettings.maxServants) return;
-    std::size_t excess = mCache.size() - mSettings.maxServants;
-    // Oldest first; `it` walks from the back towards the newest entry at the front.
-    auto it = mLru.end();
-    while (excess > 0 && it != mLru.begin()) {
-      --it;
-      if (keepNewest && it == mLru.begin()) break;
-      auto entry = mCache.find(*it);
-      auto* base = dynamic_cast<CBaseImpl*>(entry->second.servant);
-      if (force || !base || base->mfIsEvictable()) {
-        released.push_back(entry->second.servant);
-        mCache.erase(entry);
-        it = mLru.erase(it);
-        --excess;
-      }
-    }
-  }
+PortableServer::ServantBase* CResolverImpl::mfAcquireServant(const std::string& key,
+                                                             const IDL::ObjectId& id,
+                                                             PortableServer::POA_ptr poa,
+                                                             const char*& repositoryId) {
+  std::optional<CTypeTable::Entry> type = mTypes.mfFind(static_cast<const char*>(id.type_id));
+  if (!type || CORBA::is_nil(poa)) return nullptr;
+  repositoryId = type->repositoryId;
+  return mServants.mfAcquire(key, [&] { return type->constructor(&id, poa); });
 }
 
 IDL::Base_ptr CResolverImpl::mfResolve(const IDL::ObjectId& id) {
-  std::string key = encodeKey(id);
-  std::string repositoryId;
-  std::vector<PortableServer::ServantBase*> released;
-  PortableServer::ServantBase* servant = nullptr;
-  try {
-    servant = mfAcquireServant(key, id, repositoryId, released);
-  } catch (...) {
-    for (auto* evicted : released) evicted->_remove_ref();
-    throw;
-  }
-  for (auto* evicted : released) evicted->_remove_ref();
+  std::string key = CObjectIdCodec::sfEncode(id);
+  PortableServer::POA_var poa = mfGetPoa();
+  const char* repositoryId = nullptr;
+  PortableServer::ServantBase* servant = mfAcquireServant(key, id, poa, repositoryId);
   if (!servant) return IDL::Base::_nil();
   servant->_remove_ref();  // the cache keeps its own reference
 
-  PortableServer::POA_var poa;
-  {
-    std::lock_guard<std::mutex> lock(mMutex);
-    poa = PortableServer::POA::_duplicate(mPoa);
-  }
-  if (CORBA::is_nil(poa)) return IDL::Base::_nil();
   PortableServer::ObjectId oid(static_cast<CORBA::ULong>(key.size()),
                                static_cast<CORBA::ULong>(key.size()),
                                reinterpret_cast<CORBA::Octet*>(key.data()), false);
-  CORBA::Object_var object = poa->create_reference_with_id(oid, repositoryId.c_str());
+  CORBA::Object_var object = poa->create_reference_with_id(oid, repositoryId);
   return IDL::Base::_unchecked_narrow(object);
 }
 
 PortableServer::ServantBase* CResolverImpl::mfLocate(const PortableServer::ObjectId& oid) {
   IDL::ObjectId id;
-  if (!sfDecode(oid, id)) throw CORBA::OBJECT_NOT_EXIST();
-  std::string repositoryId;
-  std::vector<PortableServer::ServantBase*> released;
+  if (!CObjectIdCodec::sfDecode(oid, id)) throw CORBA::OBJECT_NOT_EXIST();
+  // The key mfResolve makes for this identifier: a decoded id encodes back to the bytes
+  // received.
+  const std::string key = CObjectIdCodec::sfEncode(id);
+  PortableServer::POA_var poa = mfGetPoa();
+  const char* repositoryId = nullptr;
   PortableServer::ServantBase* servant = nullptr;
   try {
-    servant = mfAcquireServant(keyOf(oid), id, repositoryId, released);
+    servant = mfAcquireServant(key, id, poa, repositoryId);
   } catch (const CORBA::SystemException&) {
-    for (auto* evicted : released) evicted->_remove_ref();
     throw;
   } catch (const IDL::DBAccessException&) {
     // The object existed once but its file can no longer be read.
-    for (auto* evicted : released) evicted->_remove_ref();
     throw CORBA::OBJECT_NOT_EXIST();
   } catch (...) {
     // Out of memory or descriptors, say: worth trying again later.
-    for (auto* evicted : released) evicted->_remove_ref();
     throw CORBA::TRANSIENT();
   }
-  for (auto* evicted : released) evicted->_remove_ref();
   if (!servant) throw CORBA::OBJECT_NOT_EXIST();
   return servant;  // its extra reference is dropped in postinvoke
 }
 
 const char* CResolverImpl::mfIDLTypeIdChild(const char*, const char* childTypeId) {
-  std::lock_guard<std::mutex> lock(mMutex);
-  auto type = mTypes.find(childTypeId ? childTypeId : "");
-  // Entries are never removed, so the text outlives the lock.
-  return type == mTypes.end() ? "" : type->second.repositoryId.c_str();
+  return mTypes.mfRepositoryId(childTypeId ? childTypeId : "");
 }
 
 void CResolverImpl::mpSetMaxServants(std::size_t maxServants) {
-  std::vector<PortableServer::ServantBase*> released;
-  {
-    std::lock_guard<std::mutex> lock(mMutex);
-    mSettings.maxServants = maxServants;
-    mpEvict(released, false);
-  }
-  for (auto* servant : released) servant->_remove_ref();
+  mServants.mpSetMaxServants(maxServants);
 }
 
 CORBA::ULong CResolverImpl::mfGetChunkSize() const {
   std::lock_guard<std::mutex> lock(mMutex);
-  return mSettings.chunkSize;
+  return mChunkSize;
 }
 
 void CResolverImpl::mpSetChunkSize(CORBA::ULong chunkSize) {
   std::lock_guard<std::mutex> lock(mMutex);
-  mSettings.chunkSize = chunkSize;
-}
-
-CORBA::ULong CResolverImpl::mfGetMaxValuesPerReply(std::size_t valueSize) const {
-  // Leave room for the message and reply headers and the union's discriminant.
-  constexpr CORBA::ULong kOverhead = 4096;
-  CORBA::ULong maxMessage = omniORB::giopMaxMsgSize();
-  if (maxMessage <= kOverhead || valueSize == 0) return 0;
-  return static_cast<CORBA::ULong>((maxMessage - kOverhead) / valueSize);
+  mChunkSize = chunkSize;
 }
 
 std::size_t CResolverImpl::mfGetNumberOfServants() const {
-  std::lock_guard<std::mutex> lock(mMutex);
-  return mCache.size();
+  return mServants.mfGetNumberOfServants();
 }
 
 std::size_t CResolverImpl::mfGetNumberOfIncarnations() const {
-  std::lock_guard<std::mutex> lock(mMutex);
-  return mIncarnations;
-}
-
-PortableServer::ObjectId* CResolverImpl::sfEncode(const IDL::ObjectId& id) {
-  std::string key = encodeKey(id);
-  auto* oid = new PortableServer::ObjectId;
-  oid->length(static_cast<CORBA::ULong>(key.size()));
-  if (!key.empty()) std::memcpy(oid->get_buffer(), key.data(), key.size());
-  return oid;
-}
-
-bool CResolverImpl::sfDecode(const PortableServer::ObjectId& oid, IDL::ObjectId& id) {
-  const CORBA::Octet* bytes = oid.get_buffer();
-  std::size_t size = oid.length();
-  std::size_t pos = 0;
-  for (int i = 0; i < kFields; ++i) {
-    if (size - pos < 4) return false;
-    std::uint32_t n = 0;
-    for (int b = 0; b < 4; ++b) n |= static_cast<std::uint32_t>(bytes[pos + b]) << (8 * b);
-    pos += 4;
-    if (size - pos < n) return false;
-    std::string text(reinterpret_cast<const char*>(bytes + pos), n);
-    if (text.find('\0') != std::string::npos) return false;
-    *CObjectIdU::sfFieldMember(id, i) = text.c_str();
-    pos += n;
-  }
-  return pos == size;
+  return mServants.mfGetNumberOfIncarnations();
 }
 
 }  // namespace TamblixHq::NODRA::Framework

@@ -1,22 +1,16 @@
-// Turns object identifiers into object references: a table that the program fills maps
-// each type id to the constructor of its servant; servants live in one POA under object
-// ids that encode the whole identifier, are built on first use (or again after eviction)
-// and are evicted least recently used first beyond a configured number.
+// Turns object identifiers into object references. The data objects' servants live in one
+// POA under object ids that encode the whole identifier (CObjectIdCodec); the constructor
+// the program registered for the type id (CTypeTable) builds them on first use, or again
+// after eviction, and a bounded cache (CServantCache) keeps them.
 // Safe for concurrent use from any number of ORB threads.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
-#include <functional>
-#include <list>
-#include <map>
-#include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
-#include <vector>
 
+#include "host/framework/CServantCache.h"
+#include "host/framework/CTypeTable.h"
 #include "nodra/Framework.hh"
 
 namespace TamblixHq::NODRA::Framework {
@@ -26,8 +20,7 @@ namespace IDL = ::TAMBLIX::NODRA::Framework;
 class CResolverImpl {
 public:
   // Builds the servant of an identifier; may throw (the file cannot be read, ...).
-  using Constructor =
-      std::function<PortableServer::ServantBase*(const IDL::ObjectId*, PortableServer::POA_ptr)>;
+  using Constructor = CTypeTable::Constructor;
 
   struct Settings {
     std::size_t maxServants = 4096;  // evictable servants kept beyond this are evicted
@@ -57,7 +50,8 @@ public:
   // construction pass to the caller.
   IDL::Base_ptr mfResolve(const IDL::ObjectId& id);
 
-  // Repository id of a child type; the text stays owned by the resolver. The driver text
+  // Repository id of a child type, "" when it is not registered; the text stays valid for
+  // the life of the process, even if the type is registered again. The driver text
   // (identifier field 3) is accepted for any driver: type ids are unique across drivers.
   const char* mfIDLTypeIdChild(const char* driver, const char* childTypeId);
 
@@ -65,53 +59,31 @@ public:
   CORBA::ULong mfGetChunkSize() const;
   void mpSetChunkSize(CORBA::ULong chunkSize);
 
-  // Largest number of values of the given width that one reply may carry; requests for
-  // more are refused by the values servants with a clear exception.
-  CORBA::ULong mfGetMaxValuesPerReply(std::size_t valueSize) const;
-
   std::size_t mfGetNumberOfServants() const;  // live servants in the cache
   std::size_t mfGetNumberOfIncarnations() const;  // servants built so far
 
-  // Object id <-> identifier encoding: eleven length-prefixed fields.
-  static PortableServer::ObjectId* sfEncode(const IDL::ObjectId& id);
-  static bool sfDecode(const PortableServer::ObjectId& oid, IDL::ObjectId& id);
-
+  // The servant for a request to the object id `oid` (bytes a client sent), with one
+  // reference for the request; used by the POA's servant locator.
   PortableServer::ServantBase* mfLocate(const PortableServer::ObjectId& oid);
 
 private:
-  struct TypeEntry {
-    std::string repositoryId;
-    Constructor constructor;
-  };
-  struct CacheEntry {
-    PortableServer::ServantBase* servant;  // one reference held by the cache
-    std::list<std::string>::iterator lru;
-  };
+  CResolverImpl();
 
-  CResolverImpl() = default;
-
-  // The cached servant of a key with one reference for the caller, built (without mMutex)
-  // when absent; null when no servant type is registered. Marks it most recently used.
-  // Servants evicted meanwhile go to `released`, to be dropped by the caller.
-  // REQUIRES: mMutex not held.
+  // A new reference to the POA of the data objects; nil outside mpInit ... mpShutdown.
+  PortableServer::POA_ptr mfGetPoa() const;
+  // The servant of an identifier with one reference for the caller, cached or built in
+  // `poa`; null when its type id has no servant type. `repositoryId` receives the type's.
+  // REQUIRES: mMutex not held (servants evicted meanwhile are released in here).
   PortableServer::ServantBase* mfAcquireServant(const std::string& key, const IDL::ObjectId& id,
-                                                std::string& repositoryId,
-                                                std::vector<PortableServer::ServantBase*>& released);
-  // REQUIRES: mMutex held. Evicts least recently used evictable servants beyond the bound,
-  // sparing the newest when `keepNewest` (it is being handed out); their last references
-  // are handed to `released`, dropped after the lock is let go.
-  void mpEvict(std::vector<PortableServer::ServantBase*>& released, bool keepNewest = true);
+                                                PortableServer::POA_ptr poa,
+                                                const char*& repositoryId);
 
-  mutable std::mutex mMutex;
+  mutable std::mutex mMutex;  // guards mOrb, mPoa and mChunkSize
   CORBA::ORB_var mOrb;
   PortableServer::POA_var mPoa;
-  Settings mSettings;
-  std::map<std::string, TypeEntry> mTypes;
-  std::unordered_map<std::string, CacheEntry> mCache;
-  std::list<std::string> mLru;  // most recently used at the front
-  std::unordered_set<std::string> mBuilding;  // keys whose servant is being built
-  std::condition_variable mBuilt;             // signalled when a build ends
-  std::size_t mIncarnations = 0;
+  CORBA::ULong mChunkSize;
+  CTypeTable mTypes;
+  CServantCache mServants;
 };
 
 }  // namespace TamblixHq::NODRA::Framework

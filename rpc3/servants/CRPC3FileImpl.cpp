@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "host/framework/CReplyLimit.h"
 #include "host/framework/CResolverImpl.h"
 #include "host/utility/RaiseLogged.h"
 #include "rpc3/servants/RPC3ObjectIdentity.h"
@@ -43,7 +44,7 @@ IDL::BrowsableStructSeq* CRPC3FileImpl::mfCreateAllChildren() {
     CResolverImpl* resolver = CResolverImpl::sfGetResolverImpl();
     // The count comes from the file: refuse one no reply could carry before building a
     // servant per channel.
-    const CORBA::ULong limit = resolver->mfGetMaxValuesPerReply(kMinimumEntrySize);
+    const CORBA::ULong limit = Framework::CReplyLimit::sfMaxValuesPerReply(kMinimumEntrySize);
     if (n > limit) {
       Utility::CLoggerU::sfGetLoggerU(0)->mpPrintText(
           "CHANNELS " + std::to_string(n) + " is more than the " + std::to_string(limit) +

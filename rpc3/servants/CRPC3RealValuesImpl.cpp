@@ -6,6 +6,7 @@
 
 #include "host/framework/CBinaryFilePtrConnID.h"
 #include "host/framework/CFilePtrConnGuard.h"
+#include "host/framework/CReplyLimit.h"
 #include "host/utility/RaiseLogged.h"
 #include "rpc3/format/RPC3Layout.h"
 #include "rpc3/format/RPC3SampleCoding.h"
@@ -57,7 +58,7 @@ IDL::RealValueSeqUnion* CRPC3RealValuesImpl::get_value_chunk(CORBA::ULong start,
         "Unable to read channel " + channelText.mfStd() + ": " + *problem,
         "invalid sample layout in header", kChunkPlace);
   }
-  sfCheckReplySize(n, sizeof(float), kChunkPlace);
+  Framework::CReplyLimit::sfCheck(n, sizeof(float), kChunkPlace);
 
   CORBA::Float* values = IDL::FloatSeq::allocbuf(n);
   if (!values) {

@@ -11,7 +11,7 @@
 #include <tuple>
 
 #include "host/framework/CFilePool.h"
-#include "host/framework/CResolverImpl.h"
+#include "host/framework/CReplyLimit.h"
 #include "rpc3/servants/RPC3ObjectIdentity.h"
 #include "tests/rpc3/servants/ServantTestSupport.h"
 
@@ -19,7 +19,7 @@ namespace nodra::test {
 namespace {
 
 using TamblixHq::NODRA::Framework::CFilePool;
-using TamblixHq::NODRA::Framework::CResolverImpl;
+using TamblixHq::NODRA::Framework::CReplyLimit;
 
 // (float samples, format text, channels, P, G, frames)
 using Scenario = std::tuple<bool, std::string, int, int, int, int>;
@@ -255,7 +255,7 @@ TEST_F(ServantTest, RequestsLargerThanOneReplyAreRefused) {
   layout.mExtraKeywords = {{"FRAMES", "100000"}};  // far more values than the file holds
   IDL::File_var file = mfOpen("huge.rsp", layout);
   IDL::RealValues_var values = mfValues(file, 1, IDL::Y);
-  CORBA::ULong limit = CResolverImpl::sfGetResolverImpl()->mfGetMaxValuesPerReply(sizeof(float));
+  CORBA::ULong limit = CReplyLimit::sfMaxValuesPerReply(sizeof(float));
   ASSERT_LT(limit, values->get_number_of_values());
   EXPECT_THROW(IDL::RealValueSeqUnion_var(values->get_value_chunk(1, limit + 1)),
                IDL::DBAccessException);
