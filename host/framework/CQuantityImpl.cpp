@@ -40,6 +40,16 @@ void CQuantityImpl::mpClear() {
   mpSetUnitTransform(0.0, 1.0, 1.0);
 }
 
+void CQuantityImpl::mpSetFrom(const IDL::Quantity::QuantityAnnotation& annotation) {
+  mpClear();
+  mpSetUnitLabel(Utility::CStringU(annotation.unit_label.in()));
+  for (CORBA::ULong i = 0; i < annotation.terms.length(); ++i) {
+    mpAddQuantity(annotation.terms[i].quantity, annotation.terms[i].exponent_numerator,
+                  annotation.terms[i].exponent_denominator);
+  }
+  mpSetUnitTransform(annotation.offset, annotation.numerator, annotation.denominator);
+}
+
 void CQuantityImpl::mpFillAnnotationContainer() {
   if (!mAnnotationsFilled) {
     IDL::AnnotationDef definition;

@@ -28,6 +28,8 @@ public:
   void mpSetUnitLabel(const Utility::CStringU& label);
   // Back to a dimensionless quantity: no terms, the identity transform, an empty label.
   void mpClear();
+  // Label, transform and terms of an annotation record, replacing the quantity's.
+  void mpSetFrom(const IDL::Quantity::QuantityAnnotation& annotation);
 
   // The annotation record as it stands (for builders that describe a quantity without
   // constructing its servant).

@@ -206,13 +206,7 @@ bool CUnitCatalogue::mfInitQuantity(const Utility::CStringU& unit, CQuantityImpl
                                     bool udunitsOnly) const {
   const std::optional<IDL::Quantity::QuantityAnnotation> reading = mfRead(unit.mfStd(), udunitsOnly);
   if (!reading) return false;
-  quantity.mpClear();
-  quantity.mpSetUnitLabel(Utility::CStringU(reading->unit_label.in()));
-  for (CORBA::ULong i = 0; i < reading->terms.length(); ++i) {
-    quantity.mpAddQuantity(reading->terms[i].quantity, reading->terms[i].exponent_numerator,
-                           reading->terms[i].exponent_denominator);
-  }
-  quantity.mpSetUnitTransform(reading->offset, reading->numerator, reading->denominator);
+  quantity.mpSetFrom(*reading);
   return true;
 }
 

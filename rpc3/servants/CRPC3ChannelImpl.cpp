@@ -1,5 +1,8 @@
 #include "rpc3/servants/CRPC3ChannelImpl.h"
 
+#include <cmath>
+#include <limits>
+
 #include "host/utility/RaiseLogged.h"
 #include "rpc3/servants/RPC3ObjectIdentity.h"
 
@@ -53,17 +56,31 @@ void CRPC3ChannelImpl::mpFillAnnotationContainer() {
   CFunction2DImpl::mpFillAnnotationContainer();
 }
 
+CORBA::Long getChannelLimit(const CStringU& text) {
+  // Limits are written in E-notation ("-1.00000000E+03"), which an integer reading would
+  // stop at the point: read the number, then truncate it toward zero, saturating.
+  const double value = std::trunc(text.mfGetDouble());
+  if (std::isnan(value)) return 0;
+  if (value <= static_cast<double>(std::numeric_limits<CORBA::Long>::min())) {
+    return std::numeric_limits<CORBA::Long>::min();
+  }
+  if (value >= static_cast<double>(std::numeric_limits<CORBA::Long>::max())) {
+    return std::numeric_limits<CORBA::Long>::max();
+  }
+  return static_cast<CORBA::Long>(value);
+}
+
 IDL::AnnotationSeq* getChannelAnnotations(const CRPC3Header& header,
                                           const IDL::ObjectId& channelId) {
-  enum Kind { kString, kLong, kDouble };
+  enum Kind { kString, kLong, kLimit, kDouble };
   struct Row {
     const char* name;
     const char* prefix;
     Kind kind;
   };
   static const Row rows[] = {
-      {"description", "DESC.CHAN_", kString},     {"lower_limit", "LOWER_LIMIT.CHAN_", kLong},
-      {"upper_limit", "UPPER_LIMIT.CHAN_", kLong}, {"map", "MAP.CHAN_", kLong},
+      {"description", "DESC.CHAN_", kString},     {"lower_limit", "LOWER_LIMIT.CHAN_", kLimit},
+      {"upper_limit", "UPPER_LIMIT.CHAN_", kLimit}, {"map", "MAP.CHAN_", kLong},
       {"units", "UNITS.CHAN_", kString},          {"scale", "SCALE.CHAN_", kDouble},
   };
   IDL::AnnotationSeq_var annotations = new IDL::AnnotationSeq(6);
@@ -80,6 +97,7 @@ IDL::AnnotationSeq* getChannelAnnotations(const CRPC3Header& header,
     switch (row.kind) {
       case kString: a.value.string_value(value.mfGetString()); break;
       case kLong: a.value.long_value(value.mfGetLong()); break;
+      case kLimit: a.value.long_value(getChannelLimit(value)); break;
       case kDouble: a.value.double_value(value.mfGetDouble()); break;
     }
   }

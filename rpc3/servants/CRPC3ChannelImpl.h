@@ -38,4 +38,8 @@ private:
 IDL::AnnotationSeq* getChannelAnnotations(const CRPC3Header& header,
                                           const IDL::ObjectId& channelId);
 
+// A channel limit text as a 32-bit integer: the number it writes ("-1.00000000E+03",
+// "-13.8", "250"), truncated toward zero and saturated; not a number gives 0.
+CORBA::Long getChannelLimit(const Utility::CStringU& text);
+
 }  // namespace TamblixHq::NODRA::Drivers::RPC3

@@ -1,13 +1,18 @@
 #include "rpc3/servants/CRPC3FileImpl.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
 
 #include "host/framework/CReplyLimit.h"
 #include "host/framework/CResolverImpl.h"
+#include "host/framework/CFunctionRecordImpl.h"
 #include "host/utility/RaiseLogged.h"
+#include "rpc3/servants/CRPC3ChannelImpl.h"
+#include "rpc3/servants/CRPC3FunctionRecordImpl.h"
+#include "rpc3/servants/CRPC3QuantityImpl.h"
 #include "rpc3/servants/RPC3ObjectIdentity.h"
 
 namespace TamblixHq::NODRA::Drivers::RPC3 {
@@ -38,10 +43,72 @@ CORBA::ULong CRPC3FileImpl::get_number_of_children() {
   return static_cast<CORBA::ULong>(std::max<std::int32_t>(0, channels.mfGetLong()));
 }
 
+void CRPC3FileImpl::mpListChannels(CORBA::ULong first, CORBA::ULong end,
+                                   IDL::BrowsableStructSeq& children,
+                                   IDL::AnnotationSeqSeq* annotations,
+                                   IDL::FunctionExtendedStructSeq* functions) {
+  CResolverImpl* resolver = CResolverImpl::sfGetResolverImpl();
+  const CORBA::ULong n = end - first;
+  // The count comes from the file: grow with the entries rather than trusting it.
+  const CORBA::ULong reserve = std::min<CORBA::ULong>(n, 1024);
+  children.length(reserve);
+  if (annotations) annotations->length(reserve);
+  if (functions) functions->length(reserve);
+  CORBA::ULong filled = 0;
+  IDL::ObjectId_var own = get_object_id();
+  for (CORBA::ULong k = first; k < end; ++k) {
+    CStringU keyword("DESC.CHAN_");
+    keyword.mfAddLong(k);
+    std::unique_ptr<IDL::ObjectId> channelId(
+        getChannelObjectId(own.in(), k, mHeader->mfGetKeywordValue(keyword)));
+    IDL::Base_var base = resolver->mfResolve(*channelId);
+    IDL::Browsable_var channel = IDL::Browsable::_unchecked_narrow(base);
+    if (CORBA::is_nil(channel)) continue;
+    if (filled == children.length()) {
+      const CORBA::ULong grown = std::min<CORBA::ULong>(n, 2 * filled);
+      children.length(grown);
+      if (annotations) annotations->length(grown);
+      if (functions) functions->length(grown);
+    }
+    IDL::BrowsableStruct& entry = children[filled];
+    entry.cached = false;
+    entry.id = *channelId;
+    entry.reference = IDL::Browsable::_duplicate(channel);
+    entry.label = channelId->label;
+    entry.idl_type_id = resolver->mfIDLTypeIdChild(channelId->driver, kChannelType);
+    if (annotations) {
+      IDL::AnnotationSeq_var channelAnnotations = getChannelAnnotations(*mHeader, *channelId);
+      (*annotations)[filled] = channelAnnotations.in();
+    }
+    if (functions) {
+      const CStringU number(channelId->index);
+      IDL::FunctionExtendedStruct& function = (*functions)[filled];
+      function.function_record = getChannelFunctionRecord(*channelId);
+      std::unique_ptr<IDL::FunctionRecord::FunctionRecordAnnotation> record(
+          Framework::getFunctionRecordAnnotation(IDL::FunctionRecord::SAMPLED_TIME_HISTORY));
+      function.function_record_annotation = *record;
+      std::unique_ptr<IDL::MeasurementFunctionRecord::MeasurementFunctionRecordAnnotation> measurement(
+          getChannelMeasurementAnnotation(*mHeader, number));
+      function.measurement_annotation = *measurement;
+      function.x_values = getChannelValues(*channelId, IDL::X);
+      function.x_quantity = getAxisQuantity(*channelId, IDL::X);
+      IDL::Quantity::QuantityAnnotation_var x = getQuantityAnnotation(*mHeader, number, IDL::X);
+      function.x_quantity_annotation = x.in();
+      function.y_values = getChannelValues(*channelId, IDL::Y);
+      function.y_quantity = getAxisQuantity(*channelId, IDL::Y);
+      IDL::Quantity::QuantityAnnotation_var y = getQuantityAnnotation(*mHeader, number, IDL::Y);
+      function.y_quantity_annotation = y.in();
+    }
+    ++filled;
+  }
+  children.length(filled);
+  if (annotations) annotations->length(filled);
+  if (functions) functions->length(filled);
+}
+
 IDL::BrowsableStructSeq* CRPC3FileImpl::mfCreateAllChildren() {
   try {
-    CORBA::ULong n = get_number_of_children();
-    CResolverImpl* resolver = CResolverImpl::sfGetResolverImpl();
+    const CORBA::ULong n = get_number_of_children();
     // The count comes from the file: refuse one no reply could carry before building a
     // servant per channel.
     const CORBA::ULong limit = Framework::CReplyLimit::sfMaxValuesPerReply(kMinimumEntrySize);
@@ -52,33 +119,103 @@ IDL::BrowsableStructSeq* CRPC3FileImpl::mfCreateAllChildren() {
       throw std::length_error("too many channels");
     }
     IDL::BrowsableStructSeq_var children = new IDL::BrowsableStructSeq;
-    // The count comes from the file: grow with the entries rather than trusting it.
-    children->length(std::min<CORBA::ULong>(n, 1024));
-    CORBA::ULong filled = 0;
-    IDL::ObjectId_var own = get_object_id();
-    for (CORBA::ULong k = 1; k <= n; ++k) {
-      CStringU keyword("DESC.CHAN_");
-      keyword.mfAddLong(k);
-      std::unique_ptr<IDL::ObjectId> channelId(
-          getChannelObjectId(own.in(), k, mHeader->mfGetKeywordValue(keyword)));
-      IDL::Base_var base = resolver->mfResolve(*channelId);
-      IDL::Browsable_var channel = IDL::Browsable::_unchecked_narrow(base);
-      if (CORBA::is_nil(channel)) continue;
-      if (filled == children->length()) children->length(std::min<CORBA::ULong>(n, 2 * filled));
-      IDL::BrowsableStruct& entry = children[filled++];
-      entry.cached = false;
-      entry.id = *channelId;
-      entry.reference = IDL::Browsable::_duplicate(channel);
-      entry.label = channelId->label;
-      entry.idl_type_id = resolver->mfIDLTypeIdChild(channelId->driver, kChannelType);
-    }
-    children->length(filled);
+    mpListChannels(1, n + 1, children.inout(), nullptr, nullptr);
     return children._retn();
   } catch (...) {
-    Utility::raiseLogged<IDL::DBAccessException>("Unable to get all children",
-                                                 "Unable to bind or load RPC3 Channel",
-                                                 "CRPC3FileImpl::mfCreateAllChildren");
+    sfRaiseListingFailure();
   }
+}
+
+IDL::BrowsableExtendedStruct* CRPC3FileImpl::get_all_children_extended_chunk(CORBA::ULong start) {
+  // Not evicted while the chunk is built; the client's own choice is back afterwards, on
+  // every path.
+  const bool evictable = get_evictable();
+  set_evictable(false);
+  struct Restore {
+    CRPC3FileImpl& file;
+    bool evictable;
+    ~Restore() { file.set_evictable(evictable); }
+  } restore{*this, evictable};
+  try {
+    IDL::BrowsableExtendedStruct_var chunk = new IDL::BrowsableExtendedStruct;
+    const CORBA::ULong n = get_number_of_children();
+    if (start < n) {
+      const CORBA::ULong size = CResolverImpl::sfGetResolverImpl()->mfGetChunkSize();
+      const CORBA::ULong end = static_cast<CORBA::ULong>(
+          std::min<std::uint64_t>(n, static_cast<std::uint64_t>(start) + size));
+      mpListChannels(start + 1, end + 1, chunk->children, &chunk->annotations, &chunk->functions);
+    }
+    return chunk._retn();
+  } catch (...) {
+    sfRaiseListingFailure();
+  }
+}
+
+void CRPC3FileImpl::sfRaiseListingFailure() {
+  Utility::raiseLogged<IDL::DBAccessException>("Unable to get all children",
+                                               "Unable to bind or load RPC3 Channel",
+                                               "CRPC3FileImpl::mfCreateAllChildren");
+}
+
+void CRPC3FileImpl::mpFillAnnotationContainer() {
+  if (!mAnnotationsFilled) {
+    IDL::AnnotationSeq_var annotations = getFileAnnotations(*mHeader);
+    for (CORBA::ULong i = 0; i < annotations->length(); ++i) {
+      mpAddAnnotation(annotations[i].definition, annotations[i].value);
+    }
+    mAnnotationsFilled = true;
+  }
+  CDatabase::mpFillAnnotationContainer();
+}
+
+IDL::AnnotationSeq* getFileAnnotations(const CRPC3Header& header) {
+  enum Kind { kString, kBoolean, kShort, kLong, kDouble };
+  struct Row {
+    const char* name;
+    const char* keyword;
+    Kind kind;
+  };
+  static const Row before[] = {
+      {"storage_format", "FORMAT", kString},  {"created_by", "OPERATION", kString},
+      {"file_type", "FILE_TYPE", kString},    {"time_type", "TIME_TYPE", kString},
+      {"bypass_filter", "BYPASS_FILTER", kBoolean}, {"number_of_channels", "CHANNELS", kShort},
+      {"date", "DATE", kString},              {"delta_t", "DELTA_T", kDouble},
+      {"half_frames", "HALF_FRAMES", kBoolean},
+  };
+  static const Row after[] = {
+      {"frames", "FRAMES", kShort},          {"num_header_blocks", "NUM_HEADER_BLOCKS", kShort},
+      {"num_params", "NUM_PARAMS", kShort},  {"pts_per_frame", "PTS_PER_FRAME", kLong},
+      {"pts_per_group", "PTS_PER_GROUP", kLong}, {"repeats", "REPEATS", kShort},
+  };
+  constexpr int kMaxParents = 109;
+
+  IDL::AnnotationSeq_var annotations = new IDL::AnnotationSeq;
+  auto append = [&](const char* name, const CStringU& text, Kind kind) {
+    const CORBA::ULong n = annotations->length();
+    annotations->length(n + 1);
+    IDL::Annotation& a = annotations[n];
+    a.definition.name = name;
+    a.definition.group = "";
+    a.definition.owner_type = kFileType;
+    switch (kind) {
+      case kString: a.value.string_value(text.mfGetString()); break;
+      case kBoolean: a.value.bool_value(text.mfGetInt() != 0); break;
+      // The low 16 bits, as the files' own tools keep them.
+      case kShort: a.value.short_value(static_cast<CORBA::Short>(static_cast<std::uint16_t>(text.mfGetInt()))); break;
+      case kLong: a.value.long_value(text.mfGetLong()); break;
+      case kDouble: a.value.double_value(text.mfGetDouble()); break;
+    }
+  };
+  for (const Row& row : before) append(row.name, header.mfGetKeywordValue(row.keyword), row.kind);
+  for (int n = 1; n <= kMaxParents; ++n) {
+    CStringU keyword("PARENT_");
+    keyword.mfAddInt(n);
+    const CStringU parent = header.mfGetKeywordValue(keyword);
+    if (parent.mfIsEmpty()) break;
+    append(keyword.mfGetString(), parent, kString);
+  }
+  for (const Row& row : after) append(row.name, header.mfGetKeywordValue(row.keyword), row.kind);
+  return annotations._retn();
 }
 
 }  // namespace TamblixHq::NODRA::Drivers::RPC3

@@ -1,6 +1,7 @@
 // Servant of the root object of one RPC III file: holds the file's shared header for its
-// life and lists one child per channel, each resolved on demand through the resolver.
-// Safe to share between threads.
+// life, carries the file annotations of the header and lists one child per channel, each
+// resolved on demand through the resolver, whole or in chunks that describe each channel
+// completely. Safe to share between threads.
 #pragma once
 
 #include "host/framework/CDatabase.h"
@@ -21,13 +22,33 @@ public:
 
   // "CHANNELS", looked up on every call; absent, negative or not a number gives 0.
   CORBA::ULong get_number_of_children() override;
+  // The channels from index `start` (from 0), at most the resolver's chunk size of them,
+  // each with its annotations, function record, values and quantities of both axes. A
+  // start at or past the last channel gives three empty sequences.
+  IDL::BrowsableExtendedStruct* get_all_children_extended_chunk(CORBA::ULong start) override;
 
 protected:
   // One entry per channel the resolver binds, in channel order.
   IDL::BrowsableStructSeq* mfCreateAllChildren() override;
+  // Adds the file annotations once, then runs the base's hook.
+  void mpFillAnnotationContainer() override;
 
 private:
-  CRPC3HeaderLease mHeader;  // the file's shared header, held for the servant's life
+  // The entries of channels [first, end) (from 1) that the resolver binds; with `functions`,
+  // also their annotations and function descriptions. REQUIRES: end - first fits one reply.
+  void mpListChannels(CORBA::ULong first, CORBA::ULong end, IDL::BrowsableStructSeq& children,
+                      IDL::AnnotationSeqSeq* annotations, IDL::FunctionExtendedStructSeq* functions);
+  // The one exception of both listings, whatever failed; logged first.
+  [[noreturn]] static void sfRaiseListingFailure();
+
+  bool mAnnotationsFilled = false;  // guarded by the base's fill serialisation
+  CRPC3HeaderLease mHeader;         // the file's shared header, held for the servant's life
 };
+
+// The file annotations of a header: storage format, creator, file and time type, bypass
+// filter, channels, date, delta t, half frames, the parent files PARENT_1 ... (up to the
+// first absent or empty one, at most 109), frames, header blocks, parameters, points per
+// frame and group, repeats. New; the caller owns it.
+IDL::AnnotationSeq* getFileAnnotations(const CRPC3Header& header);
 
 }  // namespace TamblixHq::NODRA::Drivers::RPC3

@@ -6,6 +6,8 @@
 #include "rpc3/servants/CRPC3ChannelImpl.h"
 #include "rpc3/servants/CRPC3EquidistantValuesImpl.h"
 #include "rpc3/servants/CRPC3FileImpl.h"
+#include "rpc3/servants/CRPC3FunctionRecordImpl.h"
+#include "rpc3/servants/CRPC3QuantityImpl.h"
 #include "rpc3/servants/CRPC3RealValuesImpl.h"
 #include "rpc3/servants/RPC3ObjectIdentity.h"
 
@@ -23,6 +25,9 @@ void registerRPC3Types(Framework::CResolverImpl& resolver, Framework::CDataServe
   resolver.mpRegisterType<CRPC3EquidistantValuesImpl>(kEquidistantValuesType,
                                                       IDL::EquidistantValues::_PD_repoId);
   resolver.mpRegisterType<CRPC3RealValuesImpl>(kRealValuesType, IDL::RealValues::_PD_repoId);
+  resolver.mpRegisterType<CRPC3FunctionRecordImpl>(kFunctionRecordType,
+                                                   IDL::MeasurementFunctionRecord::_PD_repoId);
+  resolver.mpRegisterType<CRPC3QuantityImpl>(kQuantityType, IDL::Quantity::_PD_repoId);
   if (server) server->mpRegisterFileType("RPC3", kFileType, isRPC3File);
 }
 
