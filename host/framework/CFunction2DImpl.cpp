@@ -1,20 +1,28 @@
 #include "host/framework/CFunction2DImpl.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
+#include "host/framework/CRealValuesImpl.h"
+#include "host/framework/CReplyLimit.h"
 #include "host/utility/RaiseLogged.h"
 
 namespace TamblixHq::NODRA::Framework {
 
 namespace {
 
-IDL::DoubleSeq toDoubles(const IDL::RealValueSeqUnion& values) {
-  IDL::DoubleSeq out;
-  if (values._d() == IDL::DOUBLE_PRECISION) return values.double_sequence();
-  const IDL::FloatSeq& in = values.float_sequence();
-  out.length(in.length());
-  for (CORBA::ULong i = 0; i < in.length(); ++i) out[i] = in[i];
-  return out;
+// Values read per call while reducing: bounds the memory of a reduction of any length.
+constexpr CORBA::ULong kReadChunk = 64 * 1024;
+
+double valueAt(const IDL::RealValueSeqUnion& values, CORBA::ULong i) {
+  return values._d() == IDL::DOUBLE_PRECISION ? values.double_sequence()[i]
+                                              : static_cast<double>(values.float_sequence()[i]);
+}
+
+CORBA::ULong lengthOf(const IDL::RealValueSeqUnion& values) {
+  return values._d() == IDL::DOUBLE_PRECISION ? values.double_sequence().length()
+                                              : values.float_sequence().length();
 }
 
 IDL::RealValues_ptr realValues(IDL::FunctionValues_ptr values) {
@@ -36,50 +44,85 @@ IDL::FunctionValues_ptr CFunction2DImpl::get_values_by_index(CORBA::UShort, IDL:
   return IDL::FunctionValues::_nil();
 }
 
-IDL::DoubleSeq CFunction2DImpl::mfYValues(CORBA::ULong start, CORBA::ULong count,
-                                          const char* place) {
+IDL::RealValues_ptr CFunction2DImpl::mfYValues(CORBA::ULong start, CORBA::ULong count,
+                                               CORBA::ULong& first, CORBA::ULong& n,
+                                               const char* place) {
   IDL::FunctionValues_var values = get_values_by_index(0, IDL::Y);
   IDL::RealValues_var real = realValues(values);
   if (CORBA::is_nil(real)) {
     Utility::raiseLogged<IDL::DBAccessException>("The function has no Y values",
                                                  "get_values_by_index returned nil", place);
   }
-  IDL::RealValueSeqUnion_var chunk = real->get_value_chunk(start, count);
-  return toDoubles(chunk.in());
+  CRealValuesImpl::sfClipChunk(start, count, real->get_number_of_values(), first, n);
+  return real._retn();
 }
 
 IDL::RealValueSeqUnion* CFunction2DImpl::get_reduced_y_values(CORBA::ULong start,
                                                               CORBA::ULong count,
                                                               CORBA::ULong step) {
-  IDL::DoubleSeq all = mfYValues(start, count, "CFunction2DImpl::get_reduced_y_values");
+  const char* place = "CFunction2DImpl::get_reduced_y_values";
+  CORBA::ULong first = 0, n = 0;
+  IDL::RealValues_var values = mfYValues(start, count, first, n, place);
   step = std::max<CORBA::ULong>(step, 1);
+  const CORBA::ULong picked = n / step + (n % step != 0);
+  CReplyLimit::sfCheck(picked, sizeof(double), place);
+
   IDL::RealValueSeqUnion_var result = new IDL::RealValueSeqUnion;
   result->double_sequence(IDL::DoubleSeq());
   IDL::DoubleSeq& out = result->double_sequence();
-  out.length(all.length() / step + (all.length() % step != 0));
-  for (CORBA::ULong k = 0; k < out.length(); ++k) out[k] = all[k * step];
+  out.length(picked);
+  if (step >= kReadChunk) {
+    // Far apart: one read per picked value.
+    for (CORBA::ULong k = 0; k < picked; ++k) {
+      IDL::RealValueSeqUnion_var one = values->get_value_chunk(first + k * step, 1);
+      out[k] = valueAt(one.in(), 0);
+    }
+    return result._retn();
+  }
+  // Close together: whole chunks, a whole number of steps each.
+  const CORBA::ULong chunk = kReadChunk / step * step;
+  CORBA::ULong k = 0;
+  for (CORBA::ULong offset = 0; offset < n; offset += chunk) {
+    IDL::RealValueSeqUnion_var part = values->get_value_chunk(first + offset, std::min(chunk, n - offset));
+    for (CORBA::ULong i = 0; i < lengthOf(part.in()) && k < picked; i += step) out[k++] = valueAt(part.in(), i);
+  }
+  out.length(k);
   return result._retn();
 }
 
 IDL::DoubleSeq* CFunction2DImpl::get_reduced_y_data(CORBA::ULong start, CORBA::ULong count,
                                                     CORBA::ULong blockSize) {
-  IDL::DoubleSeq all = mfYValues(start, count, "CFunction2DImpl::get_reduced_y_data");
+  const char* place = "CFunction2DImpl::get_reduced_y_data";
+  CORBA::ULong first = 0, n = 0;
+  IDL::RealValues_var values = mfYValues(start, count, first, n, place);
   blockSize = std::max<CORBA::ULong>(blockSize, 1);
-  auto* out = new IDL::DoubleSeq;
-  CORBA::ULong blocks = all.length() / blockSize + (all.length() % blockSize != 0);
+  const CORBA::ULong blocks = n / blockSize + (n % blockSize != 0);
+  const CORBA::ULong most = std::numeric_limits<CORBA::ULong>::max();
+  CReplyLimit::sfCheck(blocks > most / 2 ? most : 2 * blocks, sizeof(double), place);
+
+  IDL::DoubleSeq_var out = new IDL::DoubleSeq;
   out->length(2 * blocks);
-  for (CORBA::ULong b = 0; b < blocks; ++b) {
-    CORBA::ULong begin = b * blockSize;
-    CORBA::ULong end = begin + std::min(blockSize, all.length() - begin);
-    double lo = all[begin], hi = all[begin];
-    for (CORBA::ULong i = begin + 1; i < end; ++i) {
-      lo = std::min(lo, static_cast<double>(all[i]));
-      hi = std::max(hi, static_cast<double>(all[i]));
+  // Minimum and maximum of each block; NaN values are left out, and a block of nothing
+  // else is NaN.
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (CORBA::ULong b = 0; b < blocks; ++b) out[2 * b] = out[2 * b + 1] = nan;
+  CORBA::ULong index = 0;  // of the next value in the chunk, from 0
+  for (CORBA::ULong offset = 0; offset < n; offset += kReadChunk) {
+    IDL::RealValueSeqUnion_var part =
+        values->get_value_chunk(first + offset, std::min(kReadChunk, n - offset));
+    const CORBA::ULong length = lengthOf(part.in());
+    for (CORBA::ULong i = 0; i < length && index < n; ++i, ++index) {
+      const double v = valueAt(part.in(), i);
+      if (std::isnan(v)) continue;
+      const CORBA::ULong b = index / blockSize;
+      double& lo = out[2 * b];
+      double& hi = out[2 * b + 1];
+      if (std::isnan(lo) || v < lo) lo = v;
+      if (std::isnan(hi) || v > hi) hi = v;
     }
-    (*out)[2 * b] = lo;
-    (*out)[2 * b + 1] = hi;
+    if (length == 0) break;
   }
-  return out;
+  return out._retn();
 }
 
 IDL::MinMax CFunction2DImpl::get_x_min_max() {
@@ -91,8 +134,8 @@ IDL::MinMax CFunction2DImpl::get_x_min_max() {
   if (n == 0) return range;
   IDL::RealValueSeqUnion_var first = real->get_value_chunk(1, 1);
   IDL::RealValueSeqUnion_var last = real->get_value_chunk(n, 1);
-  double a = toDoubles(first.in())[0];
-  double b = toDoubles(last.in())[0];
+  const double a = valueAt(first.in(), 0);
+  const double b = valueAt(last.in(), 0);
   range.min = std::min(a, b);
   range.max = std::max(a, b);
   return range;

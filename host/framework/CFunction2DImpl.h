@@ -1,6 +1,6 @@
 // Base implementation of two-dimensional functions (X and Y values): reduced views of the Y
-// values and the X range, answered through the derived servant's values objects.
-// Safe to share between threads.
+// values for plots of any length, read in bounded chunks, and the X range, answered through
+// the derived servant's values objects. Safe to share between threads.
 #pragma once
 
 #include "host/framework/CBrowsableImpl.h"
@@ -16,10 +16,13 @@ public:
   // The base has no values objects: nil.
   IDL::FunctionValues_ptr get_values_by_id(const char* id, IDL::AxisEnum axis) override;
   IDL::FunctionValues_ptr get_values_by_index(CORBA::UShort index, IDL::AxisEnum axis) override;
-  // Every step-th Y value of the chunk (start, count).
+  // Every step-th Y value of the chunk (start, count), clipped as get_value_chunk clips,
+  // from its first value on, as doubles. A step of 0 reads as 1.
   IDL::RealValueSeqUnion* get_reduced_y_values(CORBA::ULong start, CORBA::ULong count,
                                                CORBA::ULong step) override;
-  // Minimum and maximum of each block of blockSize Y values of the chunk, in pairs.
+  // Minimum and maximum of each block of blockSize Y values of the chunk (the last block
+  // may be shorter), in pairs; NaN values are left out, and a block of nothing else gives
+  // NaN twice. A block size of 0 reads as 1.
   IDL::DoubleSeq* get_reduced_y_data(CORBA::ULong start, CORBA::ULong count,
                                      CORBA::ULong blockSize) override;
   // First and last X value (0, 0 without values).
@@ -29,8 +32,10 @@ public:
   IDL::FunctionRecord_ptr get_function_record() override;
 
 private:
-  // The Y values of the chunk as doubles.
-  IDL::DoubleSeq mfYValues(CORBA::ULong start, CORBA::ULong count, const char* place);
+  // The Y values object, with the chunk (start, count) clipped to its values: [first,
+  // first + n). DBAccessException naming `place` when there is none.
+  IDL::RealValues_ptr mfYValues(CORBA::ULong start, CORBA::ULong count, CORBA::ULong& first,
+                                CORBA::ULong& n, const char* place);
 };
 
 }  // namespace TamblixHq::NODRA::Framework

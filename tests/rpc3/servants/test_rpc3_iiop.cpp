@@ -13,6 +13,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/rpc3/servants/ServantTestSupport.h"
 
@@ -40,13 +41,14 @@ int freePort() {
 // The server program, started on a port of its own and stopped with SIGTERM.
 class ServerProcess {
 public:
-  ServerProcess(const std::string& accessPoint, int port) {
-    std::string program = NODRA_SERVER_PATH;
-    std::string portText = std::to_string(port);
-    const char* argv[] = {program.c_str(), "--access-point", accessPoint.c_str(),
-                          "--port", portText.c_str(), nullptr};
-    if (posix_spawn(&mPid, program.c_str(), nullptr, nullptr, const_cast<char**>(argv),
-                    environ) != 0) {
+  ServerProcess(const std::string& accessPoint, int port, std::vector<std::string> more = {}) {
+    std::vector<std::string> args = {NODRA_SERVER_PATH, "--access-point", accessPoint, "--port",
+                                     std::to_string(port)};
+    args.insert(args.end(), more.begin(), more.end());
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&mPid, args[0].c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
       mPid = -1;
     }
   }
@@ -69,6 +71,22 @@ private:
   int mStatus = 0;
 };
 
+// The root object of a server on `port`, once it listens.
+IDL::DataServer_ptr reachServer(int port) {
+  CORBA::ORB_var orb = OrbHarness::sfGet().mOrb;
+  const std::string url = "corbaloc::127.0.0.1:" + std::to_string(port) + "/NodraServer";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    try {
+      CORBA::Object_var object = orb->string_to_object(url.c_str());
+      IDL::DataServer_var root = IDL::DataServer::_narrow(object);
+      if (!CORBA::is_nil(root)) return root._retn();
+    } catch (const CORBA::TRANSIENT&) {
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return IDL::DataServer::_nil();
+}
+
 TEST_F(ServantTest, ClientReadsAChannelOverIiopAndTheServerStopsCleanly) {
   Rpc3FileLayout layout;
   layout.mChannels = 2;
@@ -81,21 +99,9 @@ TEST_F(ServantTest, ClientReadsAChannelOverIiopAndTheServerStopsCleanly) {
   ASSERT_GT(port, 0);
   ServerProcess server("rig=" + mDir.mfText(), port);
   ASSERT_TRUE(server.mfStarted());
-  CORBA::ORB_var orb = OrbHarness::sfGet().mOrb;
-  std::string url = "corbaloc::127.0.0.1:" + std::to_string(port) + "/NodraServer";
-  IDL::DataServer_var remote;
-  IDL::File_var file;
-  // The server needs a moment to listen.
-  for (int attempt = 0; attempt < 100 && CORBA::is_nil(file); ++attempt) {
-    try {
-      CORBA::Object_var object = orb->string_to_object(url.c_str());
-      remote = IDL::DataServer::_narrow(object);
-      file = remote->open_file("rig", "", "remote.rsp");
-    } catch (const CORBA::TRANSIENT&) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-  }
-  ASSERT_FALSE(CORBA::is_nil(file));
+  IDL::DataServer_var remote = reachServer(port);
+  ASSERT_FALSE(CORBA::is_nil(remote));
+  IDL::File_var file = remote->open_file("rig", "", "remote.rsp");
   EXPECT_FALSE(file->_is_equivalent(mServer.in()));
   IDL::RealValues_var values = mfValues(file, 2, IDL::Y);
   std::vector<float> got = mfFloats(IDL::RealValueSeqUnion_var(values->get_value_chunk(7, 4)).in());
@@ -104,6 +110,93 @@ TEST_F(ServantTest, ClientReadsAChannelOverIiopAndTheServerStopsCleanly) {
   std::vector<double> t = mfDoubles(IDL::RealValueSeqUnion_var(x->get_value_chunk(32, 5)).in());
   EXPECT_EQ(t, (std::vector<double>{31 * 0.001}));
 
+  int status = server.mfStopAndGetStatus();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+}
+
+}  // namespace
+}  // namespace nodra::test
+
+namespace nodra::test {
+namespace {
+
+TEST_F(ServantTest, ClientWalksAWholeFileInExtendedChunksKnowingOnlyTheRootObject) {
+  Rpc3FileLayout layout;
+  layout.mChannels = 5;
+  layout.mPtsPerFrame = 8;
+  layout.mFrames = 3;
+  layout.mChannelTexts = {{"Wheel force:FL:+Z", "kN", "0.5", "-2.00000000E+03", "2.00000000E+03"},
+                          {"Strain", "ue", "", "", ""},
+                          {"Speed", "kph", "", "", ""},
+                          {"Mystery", "glorbs", "", "", ""},
+                          {"Time", "s", "", "", ""}};
+  layout.mExtraKeywords = {{"PARENT_1", "mother.rsp"}};
+  mpWriteFile(mDir.mfFile("walk.rsp"), mfBuildRpc3File(layout));
+  const int port = freePort();
+  ASSERT_GT(port, 0);
+  ServerProcess server("rig=" + mDir.mfText(), port, {"--chunk-size", "2"});
+  ASSERT_TRUE(server.mfStarted());
+  IDL::DataServer_var root = reachServer(port);
+  ASSERT_FALSE(CORBA::is_nil(root));
+  ASSERT_EQ(root->get_chunk_size(), 2u);
+  IDL::File_var file = root->open_file("rig", "", "walk.rsp");
+  IDL::AnnotationSeq_var fileAnnotations = file->get_all_annotations();
+  EXPECT_EQ(fileAnnotations->length(), 16u);  // fifteen and one parent
+
+  struct Seen {
+    std::string description, unit;
+    CORBA::ULong terms;
+    CORBA::Long lower, channelNumber;
+    CORBA::ULong values;
+    IDL::MeasurementFunctionRecord::PointDirectionEnum direction;
+  };
+  std::vector<Seen> seen;
+  const CORBA::ULong n = file->get_number_of_children();
+  for (CORBA::ULong start = 0; start < n; start += root->get_chunk_size()) {
+    IDL::BrowsableExtendedStruct_var chunk = file->get_all_children_extended_chunk(start);
+    ASSERT_LE(chunk->children.length(), 2u);
+    ASSERT_EQ(chunk->annotations.length(), chunk->children.length());
+    ASSERT_EQ(chunk->functions.length(), chunk->children.length());
+    for (CORBA::ULong i = 0; i < chunk->children.length(); ++i) {
+      const IDL::AnnotationSeq& annotations = chunk->annotations[i];
+      const IDL::FunctionExtendedStruct& function = chunk->functions[i];
+      ASSERT_EQ(annotations.length(), 6u);
+      Seen s;
+      s.description = annotations[0].value.string_value();
+      s.lower = annotations[1].value.long_value();
+      s.unit = function.y_quantity_annotation.unit_label.in();
+      s.terms = function.y_quantity_annotation.terms.length();
+      s.channelNumber = function.measurement_annotation.description.channel_number;
+      s.direction = function.measurement_annotation.description.point_direction;
+      IDL::FunctionValues_var y = IDL::FunctionValues::_duplicate(function.y_values);
+      s.values = y->get_number_of_values();
+      // The references answer what the chunk says.
+      CORBA::String_var label = function.y_quantity->get_unit_label();
+      EXPECT_EQ(s.unit, label.in());
+      IDL::MeasurementFunctionRecord_var record =
+          IDL::MeasurementFunctionRecord::_narrow(function.function_record);
+      ASSERT_FALSE(CORBA::is_nil(record));
+      IDL::MeasurementFunctionRecord::MeasurementFunctionRecordAnnotation_var measured =
+          record->get_measurement_function_record_annotation();
+      EXPECT_EQ(measured->description.channel_number, s.channelNumber);
+      EXPECT_STREQ(function.x_quantity_annotation.unit_label, "s");
+      seen.push_back(s);
+    }
+  }
+  ASSERT_EQ(seen.size(), 5u);
+  EXPECT_EQ(seen[0].description, "Wheel force:FL:+Z");
+  EXPECT_EQ(seen[0].unit, "kN");
+  EXPECT_EQ(seen[0].terms, 3u);  // length, mass, time
+  EXPECT_EQ(seen[0].lower, -2000);
+  EXPECT_EQ(seen[0].direction, IDL::MeasurementFunctionRecord::PLUS_Z);
+  EXPECT_EQ(seen[1].unit, "ue");
+  EXPECT_EQ(seen[1].terms, 0u);
+  EXPECT_EQ(seen[2].terms, 2u);
+  EXPECT_EQ(seen[3].unit, "unknown");
+  for (std::size_t k = 0; k < seen.size(); ++k) {
+    EXPECT_EQ(seen[k].channelNumber, static_cast<CORBA::Long>(k + 1));
+    EXPECT_EQ(seen[k].values, 24u);
+  }
   int status = server.mfStopAndGetStatus();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
