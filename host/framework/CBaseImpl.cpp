@@ -49,6 +49,14 @@ void CBaseImpl::mpAddAnnotation(const IDL::AnnotationDef& definition,
   mAnnotations[n].value = value;
 }
 
+void CBaseImpl::mpAddAnnotation(const char* name, const IDL::DSVariantUnion& value) {
+  IDL::AnnotationDef definition;
+  definition.name = name;
+  definition.group = "";
+  definition.owner_type = mId.type_id;
+  mpAddAnnotation(definition, value);
+}
+
 IDL::AnnotationSeq CBaseImpl::mfFilledAnnotations() {
   {
     std::lock_guard<std::mutex> fill(mFillMutex);

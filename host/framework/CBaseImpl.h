@@ -50,6 +50,8 @@ protected:
 
   // Appends a copy of an annotation to the container.
   void mpAddAnnotation(const IDL::AnnotationDef& definition, const IDL::DSVariantUnion& value);
+  // The same for an ungrouped annotation that this object's type carries.
+  void mpAddAnnotation(const char* name, const IDL::DSVariantUnion& value);
 
 private:
   // A snapshot of the container after the fill hook has run.

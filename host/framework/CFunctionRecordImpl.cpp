@@ -42,13 +42,9 @@ void CFunctionRecordImpl::mpSetFunctionClass(IDL::FunctionRecord::FunctionClassE
 
 void CFunctionRecordImpl::mpFillAnnotationContainer() {
   if (!mAnnotationsFilled) {
-    IDL::AnnotationDef definition;
-    definition.name = "function_class";
-    definition.group = "";
-    definition.owner_type = mfGetId().type_id;
     IDL::DSVariantUnion value;
     value.long_value(static_cast<CORBA::Long>(mFunctionClass));
-    mpAddAnnotation(definition, value);
+    mpAddAnnotation("function_class", value);
     mAnnotationsFilled = true;
   }
   CBaseImpl::mpFillAnnotationContainer();

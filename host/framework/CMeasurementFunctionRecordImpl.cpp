@@ -44,28 +44,21 @@ void CMeasurementFunctionRecordImpl::mpSetFunctionClass(
 void CMeasurementFunctionRecordImpl::mpFillAnnotationContainer() {
   if (!mAnnotationsFilled) {
     const Measurement::MeasurementFunctionRecordDescription& d = mMeasurementAnnotation->description;
-    auto add = [this](const char* name, const IDL::DSVariantUnion& value) {
-      IDL::AnnotationDef definition;
-      definition.name = name;
-      definition.group = "";
-      definition.owner_type = mfGetId().type_id;
-      mpAddAnnotation(definition, value);
-    };
     IDL::DSVariantUnion value;
     if (d.date._d() == 0) {
       value.long_value(d.date.time_value());
     } else {
       value.string_value(d.date.date_string());
     }
-    add("date", value);
+    mpAddAnnotation("date", value);
     value.double_value(d.sampling_frequency);
-    add("sampling_frequency", value);
+    mpAddAnnotation("sampling_frequency", value);
     value.long_value(d.channel_number);
-    add("channel_number", value);
+    mpAddAnnotation("channel_number", value);
     value.string_value(d.point_name);
-    add("point_name", value);
+    mpAddAnnotation("point_name", value);
     value.long_value(static_cast<CORBA::Long>(d.point_direction));
-    add("point_direction", value);
+    mpAddAnnotation("point_direction", value);
     mAnnotationsFilled = true;
   }
   CFunctionRecordImpl::mpFillAnnotationContainer();

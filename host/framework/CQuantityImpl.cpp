@@ -52,13 +52,9 @@ void CQuantityImpl::mpSetFrom(const IDL::Quantity::QuantityAnnotation& annotatio
 
 void CQuantityImpl::mpFillAnnotationContainer() {
   if (!mAnnotationsFilled) {
-    IDL::AnnotationDef definition;
-    definition.name = "unit_label";
-    definition.group = "";
-    definition.owner_type = mfGetId().type_id;
     IDL::DSVariantUnion value;
     value.string_value(mAnnotation.unit_label);
-    mpAddAnnotation(definition, value);
+    mpAddAnnotation("unit_label", value);
     mAnnotationsFilled = true;
   }
   CBaseImpl::mpFillAnnotationContainer();
