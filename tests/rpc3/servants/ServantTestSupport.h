@@ -7,8 +7,10 @@
 #include <atomic>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "host/framework/CResolverImpl.h"
 #include "host/utility/CAccessPointMapU.h"
 #include "host/utility/CLoggerU.h"
 #include "tests/support/OrbHarness.h"
@@ -78,5 +80,27 @@ inline float expectedValue(const Rpc3FileLayout& layout, int channel, std::int64
                                 : static_cast<double>(std::lround(std::fmax(-32768.0, std::fmin(32767.0, raw))));
   return static_cast<float>(sample * static_cast<double>(static_cast<float>(scale)));
 }
+
+// Another constructor for a type id for one scope; the real servant type again afterwards.
+template <class Servant>
+class TypeOverride {
+public:
+  TypeOverride(const char* typeId, const char* repositoryId,
+               TamblixHq::NODRA::Framework::CResolverImpl::Constructor constructor)
+      : mTypeId(typeId), mRepositoryId(repositoryId) {
+    TamblixHq::NODRA::Framework::CResolverImpl::sfGetResolverImpl()->mpRegisterType(
+        mTypeId, mRepositoryId, std::move(constructor));
+  }
+  ~TypeOverride() {
+    TamblixHq::NODRA::Framework::CResolverImpl::sfGetResolverImpl()->mpRegisterType<Servant>(
+        mTypeId, mRepositoryId);
+  }
+  TypeOverride(const TypeOverride&) = delete;
+  TypeOverride& operator=(const TypeOverride&) = delete;
+
+private:
+  std::string mTypeId;
+  std::string mRepositoryId;
+};
 
 }  // namespace nodra::test
