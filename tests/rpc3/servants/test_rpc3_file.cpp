@@ -11,6 +11,7 @@
 #include "host/framework/CResolverImpl.h"
 #include "rpc3/format/CRPC3HeaderRegistry.h"
 #include "rpc3/servants/CRPC3ChannelImpl.h"
+#include "rpc3/servants/CRPC3QuantityImpl.h"
 #include "rpc3/servants/RPC3ObjectIdentity.h"
 #include "tests/rpc3/servants/ServantTestSupport.h"
 
@@ -19,6 +20,7 @@ namespace {
 
 using TamblixHq::NODRA::Drivers::RPC3::CRPC3ChannelImpl;
 using TamblixHq::NODRA::Drivers::RPC3::CRPC3HeaderRegistry;
+using TamblixHq::NODRA::Drivers::RPC3::CRPC3QuantityImpl;
 using TamblixHq::NODRA::Framework::CResolverImpl;
 
 Rpc3FileLayout threeChannels() {
@@ -163,9 +165,12 @@ TEST_F(ServantTest, QuantityLookupFailuresReachTheClientAsTheValuesException) {
       IDL::Function2D::_narrow(IDL::BrowsableStructSeq_var(file->get_all_children())[0].reference);
   IDL::FunctionValues_var values = channel->get_values_by_index(0, IDL::Y);
   auto* resolver = CResolverImpl::sfGetResolverImpl();
-  resolver->mpRegisterType("RPC3Quantity", IDL::Quantity::_PD_repoId,
-                           [](const IDL::ObjectId*, PortableServer::POA_ptr)
-                               -> PortableServer::ServantBase* { throw std::bad_alloc(); });
+  // The real quantity type is registered again when the test ends.
+  TypeOverride<CRPC3QuantityImpl> failing(
+      "RPC3Quantity", IDL::Quantity::_PD_repoId,
+      [](const IDL::ObjectId*, PortableServer::POA_ptr) -> PortableServer::ServantBase* {
+        throw std::bad_alloc();
+      });
   try {
     IDL::Quantity_var quantity = values->get_quantity();
     ADD_FAILURE() << "get_quantity succeeded";
