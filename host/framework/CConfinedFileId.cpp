@@ -62,9 +62,7 @@ CConfinedFileId::CConfinedFileId(const Utility::CStringU& accessPoint,
       mSubDirectory(subDirectory),
       mFileName(fileName),
       mDirectory(Utility::CAccessPointMapU::sfGetAccessPointMapU()->mfGetAccessPointValue(accessPoint)) {
-  mKey = mDirectory;
-  if (!mSubDirectory.mfIsEmpty()) mKey.mfAddChar(kKeySeparator).mfAddString(mSubDirectory);
-  mKey.mfAddChar(kKeySeparator).mfAddString(mFileName);
+  mpBuildKey();
   mpCheckAndBuild();
 }
 
@@ -110,13 +108,17 @@ bool CConfinedFileId::sfIsPlainName(const std::string& name) {
 CConfinedFileId CConfinedFileId::mfSibling(const Utility::CStringU& fileName) const {
   CConfinedFileId sibling(*this);
   sibling.mFileName = fileName;
-  sibling.mKey = mDirectory;
-  if (!mSubDirectory.mfIsEmpty()) sibling.mKey.mfAddChar(kKeySeparator).mfAddString(mSubDirectory);
-  sibling.mKey.mfAddChar(kKeySeparator).mfAddString(fileName);
+  sibling.mpBuildKey();
   sibling.mRefusal = eConfined;
   sibling.mRefusalText.clear();
   sibling.mpCheckAndBuild();
   return sibling;
+}
+
+void CConfinedFileId::mpBuildKey() {
+  mKey = mDirectory;
+  if (!mSubDirectory.mfIsEmpty()) mKey.mfAddChar(kKeySeparator).mfAddString(mSubDirectory);
+  mKey.mfAddChar(kKeySeparator).mfAddString(mFileName);
 }
 
 void CConfinedFileId::mpRefuse(eRefusal refusal, std::string text) {

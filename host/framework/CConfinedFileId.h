@@ -72,6 +72,8 @@ public:
 
 private:
   CConfinedFileId() = default;
+  // The key rule: directory, "\" + sub-directory unless empty, "\" + file name.
+  void mpBuildKey();
   // Checks the names and fills key and path. REQUIRES: mDirectory, mSubDirectory and
   // mFileName set.
   void mpCheckAndBuild();

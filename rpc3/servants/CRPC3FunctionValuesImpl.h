@@ -7,7 +7,6 @@
 
 #include "host/framework/CFunctionValuesImpl.h"
 #include "rpc3/format/CRPC3HeaderLease.h"
-#include "rpc3/format/RPC3SampleCoding.h"
 
 namespace TamblixHq::NODRA::Drivers::RPC3 {
 
@@ -26,15 +25,6 @@ public:
 protected:
   // Acquires the file's header; throws its DBAccessException when it cannot be read.
   CRPC3FunctionValuesImpl(const IDL::ObjectId* id, PortableServer::POA_ptr poa);
-
-  // A stored sample in host order: bytes reversed for eBinaryIeeeBigEnd, else unchanged.
-  // `sample` holds the stored bytes read as a little-endian number.
-  static std::int16_t mfShortByteSwap(const std::int16_t& sample, eStorageFormat format) {
-    return reverseIfBigEndian(sample, format);
-  }
-  static std::int32_t mfLongByteSwap(const std::int32_t& sample, eStorageFormat format) {
-    return reverseIfBigEndian(sample, format);
-  }
 
   CRPC3HeaderLease mHeader;  // the file's shared header, held for the servant's life
 };
