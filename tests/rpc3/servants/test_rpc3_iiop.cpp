@@ -2,74 +2,25 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tests/rpc3/servants/ServantTestSupport.h"
-
-extern char** environ;
+#include "tests/support/ChildProcess.h"
 
 namespace nodra::test {
 namespace {
 
-// A loopback port nobody listens on now, as the system hands them out.
-int freePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  if (fd >= 0) ::close(fd);
-  return port;
+// The server program, started on a port of its own.
+std::vector<std::string> serverCommand(const std::string& accessPoint, int port,
+                                       std::vector<std::string> more = {}) {
+  std::vector<std::string> args = {NODRA_SERVER_PATH, "--access-point", accessPoint, "--port",
+                                   std::to_string(port)};
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
 }
-
-// The server program, started on a port of its own and stopped with SIGTERM.
-class ServerProcess {
-public:
-  ServerProcess(const std::string& accessPoint, int port, std::vector<std::string> more = {}) {
-    std::vector<std::string> args = {NODRA_SERVER_PATH, "--access-point", accessPoint, "--port",
-                                     std::to_string(port)};
-    args.insert(args.end(), more.begin(), more.end());
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&mPid, args[0].c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
-      mPid = -1;
-    }
-  }
-  ~ServerProcess() {
-    if (mPid > 0) {
-      ::kill(mPid, SIGTERM);
-      ::waitpid(mPid, &mStatus, 0);
-    }
-  }
-  int mfStopAndGetStatus() {
-    ::kill(mPid, SIGTERM);
-    ::waitpid(mPid, &mStatus, 0);
-    mPid = -1;
-    return mStatus;
-  }
-  bool mfStarted() const { return mPid > 0; }
-
-private:
-  pid_t mPid = -1;
-  int mStatus = 0;
-};
 
 // The root object of a server on `port`, once it listens.
 IDL::DataServer_ptr reachServer(int port) {
@@ -95,9 +46,9 @@ TEST_F(ServantTest, ClientReadsAChannelOverIiopAndTheServerStopsCleanly) {
   layout.mSample = [](int channel, std::int64_t index) { return channel * 100 + index; };
   mpWriteFile(mDir.mfFile("remote.rsp"), mfBuildRpc3File(layout));
 
-  const int port = freePort();
+  const int port = mfFreePort();
   ASSERT_GT(port, 0);
-  ServerProcess server("rig=" + mDir.mfText(), port);
+  ChildProcess server(serverCommand("rig=" + mDir.mfText(), port));
   ASSERT_TRUE(server.mfStarted());
   IDL::DataServer_var remote = reachServer(port);
   ASSERT_FALSE(CORBA::is_nil(remote));
@@ -110,8 +61,7 @@ TEST_F(ServantTest, ClientReadsAChannelOverIiopAndTheServerStopsCleanly) {
   std::vector<double> t = mfDoubles(IDL::RealValueSeqUnion_var(x->get_value_chunk(32, 5)).in());
   EXPECT_EQ(t, (std::vector<double>{31 * 0.001}));
 
-  int status = server.mfStopAndGetStatus();
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  EXPECT_EQ(server.mfStopAndGetStatus(), 0);
 }
 
 }  // namespace
@@ -132,9 +82,9 @@ TEST_F(ServantTest, ClientWalksAWholeFileInExtendedChunksKnowingOnlyTheRootObjec
                           {"Time", "s", "", "", ""}};
   layout.mExtraKeywords = {{"PARENT_1", "mother.rsp"}};
   mpWriteFile(mDir.mfFile("walk.rsp"), mfBuildRpc3File(layout));
-  const int port = freePort();
+  const int port = mfFreePort();
   ASSERT_GT(port, 0);
-  ServerProcess server("rig=" + mDir.mfText(), port, {"--chunk-size", "2"});
+  ChildProcess server(serverCommand("rig=" + mDir.mfText(), port, {"--chunk-size", "2"}));
   ASSERT_TRUE(server.mfStarted());
   IDL::DataServer_var root = reachServer(port);
   ASSERT_FALSE(CORBA::is_nil(root));
@@ -197,8 +147,7 @@ TEST_F(ServantTest, ClientWalksAWholeFileInExtendedChunksKnowingOnlyTheRootObjec
     EXPECT_EQ(seen[k].channelNumber, static_cast<CORBA::Long>(k + 1));
     EXPECT_EQ(seen[k].values, 24u);
   }
-  int status = server.mfStopAndGetStatus();
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  EXPECT_EQ(server.mfStopAndGetStatus(), 0);
 }
 
 }  // namespace
