@@ -9,7 +9,8 @@ set(layers
   "rpc3/servants:nodra/,host/utility/,host/framework/,rpc3/format/"
   "apps:nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/"
   "tests/support:nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/"
-  "tests:nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/,tests/"
+  "tests:nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/,apps/,tests/"
+  "tools:tests/support/"
   "bench:nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/,tests/support/"
   "fuzz:nodra/,host/utility/,host/framework/,rpc3/format/")
 

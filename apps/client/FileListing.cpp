@@ -1,0 +1,90 @@
+#include "apps/client/FileListing.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace TamblixHq::NODRA::Client {
+
+namespace {
+
+template <typename Number>
+std::string shortestText(Number value) {
+  if (std::isnan(value)) return "nan";
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  char text[64];
+  const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::general).ptr;
+  return std::string(text, end);
+}
+
+// The time base of a channel's X values; left as it is when they are not equidistant.
+void readTimeBase(ChannelListing& channel) {
+  IDL::EquidistantValues_var x = IDL::EquidistantValues::_narrow(channel.mFunction.x_values);
+  if (CORBA::is_nil(x)) return;
+  const IDL::EquidistantValues::EquidistantValueAnnotation axis = x->get_equidistant_value_annotation();
+  channel.mFirst = axis.first_value;
+  channel.mSpacing = axis.spacing;
+}
+
+}  // namespace
+
+std::string mfNumberText(double value) { return shortestText(value); }
+std::string mfNumberText(float value) { return shortestText(value); }
+
+std::string mfAnnotationValueText(const IDL::DSVariantUnion& value) {
+  switch (value._d()) {
+    case 0: return value.bool_value() ? "true" : "false";
+    case 1: return std::to_string(value.octet_value());
+    case 2: return std::to_string(value.short_value());
+    case 3: return std::to_string(value.long_value());
+    case 4: return mfNumberText(value.float_value());
+    case 5: return mfNumberText(value.double_value());
+    case 6: return static_cast<const char*>(value.string_value());
+    default: return "";
+  }
+}
+
+const char* mfDirectionText(IDL::MeasurementFunctionRecord::PointDirectionEnum direction) {
+  static const char* const texts[] = {"",   "S",  "+X", "+Y", "+Z", "+RX", "+RY",
+                                      "+RZ", "-X", "-Y", "-Z", "-RX", "-RY", "-RZ"};
+  const auto index = static_cast<std::size_t>(direction);
+  return index < sizeof texts / sizeof texts[0] ? texts[index] : "?";
+}
+
+std::string ChannelListing::mfAnnotationText(const char* name) const {
+  for (CORBA::ULong i = 0; i < mAnnotations.length(); ++i) {
+    if (std::string(mAnnotations[i].definition.name) == name) {
+      return mfAnnotationValueText(mAnnotations[i].value);
+    }
+  }
+  return "";
+}
+
+FileListing mfReadListing(IDL::File_ptr file) {
+  FileListing listing;
+  IDL::AnnotationSeq_var annotations = file->get_all_annotations();
+  listing.mAnnotations = annotations.in();
+  const CORBA::ULong total = file->get_number_of_children();
+  listing.mChannels.reserve(total);
+  // A chunk answers as many channels as the server's chunk size allows; an empty one ends
+  // the walk early should the file have fewer channels than it said.
+  while (listing.mChannels.size() < total) {
+    const auto start = static_cast<CORBA::ULong>(listing.mChannels.size());
+    IDL::BrowsableExtendedStruct_var chunk = file->get_all_children_extended_chunk(start);
+    if (chunk->children.length() == 0) break;
+    for (CORBA::ULong i = 0; i < chunk->children.length(); ++i) {
+      ChannelListing channel;
+      channel.mNumber = start + i + 1;
+      channel.mLabel = chunk->children[i].label.in();
+      if (i < chunk->annotations.length()) channel.mAnnotations = chunk->annotations[i];
+      if (i < chunk->functions.length()) channel.mFunction = chunk->functions[i];
+      if (!CORBA::is_nil(channel.mFunction.y_values)) {
+        channel.mCount = channel.mFunction.y_values->get_number_of_values();
+      }
+      readTimeBase(channel);
+      listing.mChannels.push_back(std::move(channel));
+    }
+  }
+  return listing;
+}
+
+}  // namespace TamblixHq::NODRA::Client

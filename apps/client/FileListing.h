@@ -1,0 +1,50 @@
+// Everything a program shows about a file: its annotations and, per channel, the
+// annotations, function record, quantities and time base, gathered through the file's
+// extended chunks (a few calls per run of channels rather than dozens per channel).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "nodra/Framework.hh"
+
+namespace TamblixHq::NODRA::Client {
+
+namespace IDL = ::TAMBLIX::NODRA::Framework;
+
+struct ChannelListing {
+  CORBA::ULong mNumber = 0;  // from 1, in the file's order
+  std::string mLabel;
+  IDL::AnnotationSeq mAnnotations;
+  IDL::FunctionExtendedStruct mFunction;  // references and descriptions of the channel's parts
+  CORBA::ULong mCount = 0;                // values of the channel
+  // The time base: value i (from 1) lies at mFirst + (i - 1) * mSpacing.
+  double mFirst = 0;
+  double mSpacing = 0;
+
+  // The text of the annotation called `name`; empty when the channel has none.
+  std::string mfAnnotationText(const char* name) const;
+  // The time of value `index` (from 1), in double precision and never accumulated.
+  double mfTime(CORBA::ULong index) const { return mFirst + static_cast<double>(index - 1) * mSpacing; }
+};
+
+struct FileListing {
+  IDL::AnnotationSeq mAnnotations;
+  std::vector<ChannelListing> mChannels;
+};
+
+// Reads the listing of `file`. Throws what the file object throws.
+FileListing mfReadListing(IDL::File_ptr file);
+
+// The shortest text in %g style that reads back as `value` ("inf", "-inf", "nan" when not
+// finite).
+std::string mfNumberText(double value);
+std::string mfNumberText(float value);
+
+// An annotation's value as text: true/false, numbers as mfNumberText, strings as they are.
+std::string mfAnnotationValueText(const IDL::DSVariantUnion& value);
+
+// "+Z", "-RX", "S" (scalar) or "" (no direction).
+const char* mfDirectionText(IDL::MeasurementFunctionRecord::PointDirectionEnum direction);
+
+}  // namespace TamblixHq::NODRA::Client

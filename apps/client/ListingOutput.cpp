@@ -1,0 +1,145 @@
+#include "apps/client/ListingOutput.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace TamblixHq::NODRA::Client {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+const char* quantityName(IDL::FundamentalQuantity quantity) {
+  static const char* const names[] = {"DIMENSIONLESS",    "LENGTH",      "MASS",
+                                      "TIME",             "ELECTRIC_CURRENT", "TEMPERATURE",
+                                      "AMOUNT_OF_SUBSTANCE", "LUMINOUS_INTENSITY", "PLANE_ANGLE"};
+  const auto index = static_cast<std::size_t>(quantity);
+  return index < sizeof names / sizeof names[0] ? names[index] : "UNKNOWN";
+}
+
+Json annotationValue(const IDL::DSVariantUnion& value, const char*& type) {
+  switch (value._d()) {
+    case 0: type = "boolean"; return static_cast<bool>(value.bool_value());
+    case 1: type = "octet"; return value.octet_value();
+    case 2: type = "short"; return value.short_value();
+    case 3: type = "long"; return value.long_value();
+    case 4: type = "float"; return mfJsonNumber(value.float_value());
+    case 5: type = "double"; return mfJsonNumber(value.double_value());
+    case 6: type = "string"; return static_cast<const char*>(value.string_value());
+    default: type = "unknown"; return nullptr;
+  }
+}
+
+Json quantityJson(const IDL::Quantity::QuantityAnnotation& quantity) {
+  Json terms = Json::array();
+  for (CORBA::ULong i = 0; i < quantity.terms.length(); ++i) {
+    const IDL::QuantityTerm& term = quantity.terms[i];
+    terms.push_back(Json::array({term.exponent_numerator, term.exponent_denominator,
+                                 quantityName(term.quantity)}));
+  }
+  return Json{{"unit", quantity.unit_label.in()},
+              {"transform", Json::array({mfJsonNumber(quantity.offset), mfJsonNumber(quantity.numerator),
+                                         mfJsonNumber(quantity.denominator)})},
+              {"terms", terms}};
+}
+
+Json functionRecordJson(const IDL::MeasurementFunctionRecord::MeasurementFunctionRecordAnnotation& record) {
+  const auto& d = record.description;
+  Json date = d.date._d() == 0 ? Json(d.date.time_value()) : Json(d.date.date_string());
+  return Json{{"function_class", static_cast<int>(record.function_class)},
+              {"date", date},
+              {"sampling_frequency", mfJsonNumber(d.sampling_frequency)},
+              {"channel_number", d.channel_number},
+              {"point", d.point_name.in()},
+              {"direction", static_cast<int>(d.point_direction)}};
+}
+
+// A table whose columns are as wide as their widest entry.
+class Table {
+public:
+  explicit Table(std::vector<std::string> header, std::vector<bool> rightAligned)
+      : mRight(std::move(rightAligned)) {
+    mRows.push_back(std::move(header));
+  }
+  void mpAdd(std::vector<std::string> row) { mRows.push_back(std::move(row)); }
+  void mpPrint(std::ostream& out) const {
+    std::vector<std::size_t> widths(mRight.size(), 0);
+    for (const auto& row : mRows) {
+      for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+    }
+    for (const auto& row : mRows) {
+      std::string line;
+      for (std::size_t c = 0; c < row.size(); ++c) {
+        const std::string pad(widths[c] - row[c].size(), ' ');
+        line += c == 0 ? "" : "  ";
+        line += mRight[c] ? pad + row[c] : row[c] + (c + 1 == row.size() ? "" : pad);
+      }
+      out << line.substr(0, line.find_last_not_of(' ') + 1) << "\n";
+    }
+  }
+
+private:
+  std::vector<bool> mRight;
+  std::vector<std::vector<std::string>> mRows;
+};
+
+}  // namespace
+
+Json mfJsonNumber(double value) {
+  if (std::isfinite(value)) return value;
+  return mfNumberText(value);
+}
+
+Json mfAnnotationsJson(const IDL::AnnotationSeq& annotations) {
+  Json all = Json::array();
+  for (CORBA::ULong i = 0; i < annotations.length(); ++i) {
+    const char* type = "";
+    Json value = annotationValue(annotations[i].value, type);
+    all.push_back(Json{{"name", annotations[i].definition.name.in()}, {"type", type}, {"value", value}});
+  }
+  return all;
+}
+
+Json mfListingJson(const FileListing& listing) {
+  Json channels = Json::array();
+  for (const ChannelListing& channel : listing.mChannels) {
+    const IDL::FunctionExtendedStruct& f = channel.mFunction;
+    channels.push_back(Json{{"number", channel.mNumber},
+                            {"label", channel.mLabel},
+                            {"annotations", mfAnnotationsJson(channel.mAnnotations)},
+                            {"values", Json{{"count", channel.mCount},
+                                            {"first", mfJsonNumber(channel.mFirst)},
+                                            {"spacing", mfJsonNumber(channel.mSpacing)}}},
+                            {"unit", f.y_quantity_annotation.unit_label.in()},
+                            {"quantity", quantityJson(f.y_quantity_annotation)},
+                            {"function_record", functionRecordJson(f.measurement_annotation)}});
+  }
+  return Json{{"file", Json{{"annotations", mfAnnotationsJson(listing.mAnnotations)}}},
+              {"channels", channels}};
+}
+
+void mpPrintListing(std::ostream& out, const std::string& title, const FileListing& listing) {
+  out << title << ": " << listing.mChannels.size()
+      << (listing.mChannels.size() == 1 ? " channel\n" : " channels\n");
+  for (CORBA::ULong i = 0; i < listing.mAnnotations.length(); ++i) {
+    out << "  " << listing.mAnnotations[i].definition.name.in() << " = "
+        << mfAnnotationValueText(listing.mAnnotations[i].value) << "\n";
+  }
+  out << "\n";
+  Table table({"#", "description", "unit", "scale", "lower", "upper", "values", "rate [Hz]",
+               "point", "direction"},
+              {true, false, false, true, true, true, true, true, false, false});
+  for (const ChannelListing& channel : listing.mChannels) {
+    const auto& d = channel.mFunction.measurement_annotation.description;
+    table.mpAdd({std::to_string(channel.mNumber), channel.mfAnnotationText("description"),
+                 channel.mFunction.y_quantity_annotation.unit_label.in(),
+                 channel.mfAnnotationText("scale"), channel.mfAnnotationText("lower_limit"),
+                 channel.mfAnnotationText("upper_limit"), std::to_string(channel.mCount),
+                 mfNumberText(d.sampling_frequency), d.point_name.in(),
+                 mfDirectionText(d.point_direction)});
+  }
+  table.mpPrint(out);
+}
+
+}  // namespace TamblixHq::NODRA::Client

@@ -1,0 +1,28 @@
+// The two forms a file's listing is printed in: a text table for people and a JSON
+// document for scripts. Both are output contracts that scripts and users rely on.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <ostream>
+#include <string>
+
+#include "apps/client/FileListing.h"
+
+namespace TamblixHq::NODRA::Client {
+
+// The title line, the file annotations (name = value), then one table row per channel:
+// number, description, unit, scale, limits, values, sampling rate, point and direction.
+void mpPrintListing(std::ostream& out, const std::string& title, const FileListing& listing);
+
+// {"file": {"annotations": [...]}, "channels": [...]}; non-finite numbers as "inf", "-inf",
+// "nan" so that the document stays valid JSON.
+nlohmann::ordered_json mfListingJson(const FileListing& listing);
+
+// One annotation list as [{"name", "type", "value"}...], in the order given.
+nlohmann::ordered_json mfAnnotationsJson(const IDL::AnnotationSeq& annotations);
+
+// A number, or its text when it is not finite.
+nlohmann::ordered_json mfJsonNumber(double value);
+
+}  // namespace TamblixHq::NODRA::Client
