@@ -1,0 +1,251 @@
+// nodra-browse as scripts use it, end to end: the JSON document, the CSV dump and the exit
+// status, for files of every storage format and sample width, embedded and through a
+// server process on loopback.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/framework/CUnitCatalogue.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Rpc3Writer.h"
+#include "tests/support/ScratchDir.h"
+
+namespace nodra::test {
+namespace {
+
+using Json = nlohmann::json;
+
+struct Format {
+  const char* mName;
+  const char* mStorage;
+  bool mFloat;
+};
+
+const Format kFormats[] = {{"ShortLittle", "BINARY_IEEE_LITTLE_END", false},
+                           {"ShortBig", "BINARY_IEEE_BIG_END", false},
+                           {"FloatLittle", "BINARY_IEEE_LITTLE_END", true},
+                           {"FloatBig", "BINARY_IEEE_BIG_END", true}};
+
+// Three channels of 3 frames of 8 values, 2 frames per group; every stored sample and
+// every scaled value is exact in binary, so the dump must give them exactly.
+Rpc3FileLayout exampleLayout(const Format& format) {
+  Rpc3FileLayout layout;
+  layout.mChannels = 3;
+  layout.mPtsPerFrame = 8;
+  layout.mPtsPerGroup = 16;
+  layout.mFrames = 3;
+  layout.mFloat = format.mFloat;
+  layout.mFormat = format.mStorage;
+  layout.mDeltaT = "0.0025";
+  layout.mDate = "015-Jun-2024 08:30:00";
+  layout.mChannelTexts = {{"Hub:force:+Z", "N", "0.5", "-2000", "2000"},
+                          {"Damper:travel:-X", "mm", "0.25", "-50", "50"},
+                          {"Body, rear:acceleration", "g", "1", "-3", "3"}};
+  layout.mExtraKeywords = {{"PARENT_1", "drive.rsp"}};
+  layout.mSample = [](int channel, std::int64_t index) {
+    return channel * 100 - static_cast<double>(index) * (channel == 2 ? 3 : 1);
+  };
+  return layout;
+}
+
+float scaled(const Rpc3FileLayout& layout, int channel, std::int64_t index) {
+  const double scales[] = {0.5, 0.25, 1};
+  return static_cast<float>(layout.mSample(channel, index) * scales[channel - 1]);
+}
+
+class BrowseProgram : public ::testing::Test {
+protected:
+  void SetUp() override { ::setenv("TZ", "UTC", 1); }  // header dates are read as local time
+
+  ProgramResult mfBrowse(std::vector<std::string> args) {
+    args.insert(args.begin(), NODRA_BROWSE_PATH);
+    return mfRunProgram(args);
+  }
+  Json mfJson(std::vector<std::string> args) {
+    ProgramResult run = mfBrowse(args);
+    EXPECT_EQ(run.mStatus, 0) << run.mErr;
+    return Json::parse(run.mOut);  // throws, failing the test, on invalid JSON
+  }
+
+  ScratchDir mDir;
+};
+
+// The annotation list as "name:type:value" texts.
+std::vector<std::string> annotationTexts(const Json& annotations) {
+  std::vector<std::string> texts;
+  for (const Json& a : annotations) {
+    texts.push_back(a.at("name").get<std::string>() + ":" + a.at("type").get<std::string>() + ":" +
+                    a.at("value").dump());
+  }
+  return texts;
+}
+
+TEST_F(BrowseProgram, JsonDescribesEveryFieldForEveryStorageFormatAndWidth) {
+  for (const Format& format : kFormats) {
+    SCOPED_TRACE(format.mName);
+    const Rpc3FileLayout layout = exampleLayout(format);
+    const std::string path = mDir.mfWriteFile(std::string(format.mName) + ".rsp", mfBuildRpc3File(layout));
+    const Json doc = mfJson({"--json", path});
+    ASSERT_EQ(doc.size(), 2u);
+
+    const std::vector<std::string> file = annotationTexts(doc.at("file").at("annotations"));
+    const std::vector<std::string> expectedFile = {
+        std::string("storage_format:string:\"") + format.mStorage + "\"",
+        "created_by:string:\"TEST_WRITER\"", "file_type:string:\"TIME_HISTORY\"",
+        "time_type:string:\"RESPONSE\"", "bypass_filter:boolean:false",
+        "number_of_channels:short:3", "date:string:\"015-Jun-2024 08:30:00\"",
+        "delta_t:double:0.0025", "half_frames:boolean:false", "PARENT_1:string:\"drive.rsp\"",
+        "frames:short:3"};
+    ASSERT_EQ(file.size(), 16u) << doc.at("file").dump();
+    for (std::size_t i = 0; i < expectedFile.size(); ++i) EXPECT_EQ(file[i], expectedFile[i]);
+    EXPECT_EQ(file[11].rfind("num_header_blocks:short:", 0), 0u) << file[11];
+    EXPECT_EQ(file[12], "num_params:short:" + std::to_string(16 + 3 * 6 + 1));
+    EXPECT_EQ(file[13], std::string("pts_per_frame:long:8"));
+    EXPECT_EQ(file[14], std::string("pts_per_group:long:16"));
+    EXPECT_EQ(file[15], std::string("repeats:short:1"));
+
+    const Json& channels = doc.at("channels");
+    ASSERT_EQ(channels.size(), 3u);
+    const char* const directions[] = {"+Z", "-X", ""};
+    const int directionEnums[] = {4, 8, 0};
+    const char* const points[] = {"Hub:force", "Damper:travel", "Body, rear:acceleration"};
+    for (int c = 0; c < 3; ++c) {
+      SCOPED_TRACE("channel " + std::to_string(c + 1));
+      const Json& channel = channels[c];
+      const Rpc3ChannelTexts& texts = layout.mChannelTexts[c];
+      ASSERT_EQ(channel.size(), 7u);
+      EXPECT_EQ(channel.at("number"), c + 1);
+      EXPECT_EQ(channel.at("label"), texts.mDesc);
+      EXPECT_EQ(annotationTexts(channel.at("annotations")),
+                (std::vector<std::string>{"description:string:\"" + texts.mDesc + "\"",
+                                          "lower_limit:long:" + texts.mLower,
+                                          "upper_limit:long:" + texts.mUpper,
+                                          "map:long:" + std::to_string(c + 1),
+                                          "units:string:\"" + texts.mUnits + "\"",
+                                          "scale:double:" + Json(std::stod(texts.mScale)).dump()}));
+      EXPECT_EQ(channel.at("values"), (Json{{"count", 24}, {"first", 0.0}, {"spacing", 0.0025}}));
+      EXPECT_EQ(channel.at("unit"), texts.mUnits);
+
+      const auto quantity =
+          TamblixHq::NODRA::Framework::CUnitCatalogue::sfGetUnitCatalogue()->mfRead(texts.mUnits);
+      ASSERT_TRUE(quantity.has_value());
+      const Json& q = channel.at("quantity");
+      EXPECT_EQ(q.at("unit"), texts.mUnits);
+      EXPECT_EQ(q.at("transform"), (Json{quantity->offset, quantity->numerator, quantity->denominator}));
+      ASSERT_EQ(q.at("terms").size(), quantity->terms.length());
+      for (CORBA::ULong t = 0; t < quantity->terms.length(); ++t) {
+        EXPECT_EQ(q.at("terms")[t][0], quantity->terms[t].exponent_numerator);
+        EXPECT_EQ(q.at("terms")[t][1], quantity->terms[t].exponent_denominator);
+        EXPECT_TRUE(q.at("terms")[t][2].is_string());
+      }
+
+      const Json& record = channel.at("function_record");
+      EXPECT_EQ(record.at("function_class"), 13);        // a sampled time history
+      EXPECT_EQ(record.at("date"), 1718440200);           // 2024-06-15 08:30:00 UTC
+      EXPECT_EQ(record.at("sampling_frequency"), 400.0);
+      EXPECT_EQ(record.at("channel_number"), c + 1);
+      EXPECT_EQ(record.at("point"), points[c]);
+      EXPECT_EQ(record.at("direction"), directionEnums[c]) << directions[c];
+    }
+    // Newton and g are made of length, mass and time; the millimetre is a length.
+    EXPECT_EQ(channels[1].at("quantity").at("terms"), (Json{{1, 1, "LENGTH"}}));
+  }
+}
+
+TEST_F(BrowseProgram, DumpGivesEveryValueOfSeveralChannelsExactlyForEveryFormat) {
+  for (const Format& format : kFormats) {
+    SCOPED_TRACE(format.mName);
+    const Rpc3FileLayout layout = exampleLayout(format);
+    const std::string path = mDir.mfWriteFile(std::string(format.mName) + ".rsp", mfBuildRpc3File(layout));
+    const ProgramResult run = mfBrowse({"dump", path, "--channel", "3,1,2", "--start", "6", "--count", "15"});
+    ASSERT_EQ(run.mStatus, 0) << run.mErr;
+    std::istringstream lines(run.mOut);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "time [s],\"Body, rear:acceleration [g]\",Hub:force:+Z [N],Damper:travel:-X [mm]");
+    int rows = 0;
+    for (std::int64_t index = 6; std::getline(lines, line); ++index, ++rows) {
+      std::istringstream fields(line);
+      std::string time, a, b, c;
+      std::getline(fields, time, ',');
+      std::getline(fields, a, ',');
+      std::getline(fields, b, ',');
+      std::getline(fields, c, ',');
+      EXPECT_EQ(std::stod(time), static_cast<double>(index - 1) * 0.0025) << line;
+      EXPECT_EQ(std::stof(a), scaled(layout, 3, index)) << line;
+      EXPECT_EQ(std::stof(b), scaled(layout, 1, index)) << line;
+      EXPECT_EQ(std::stof(c), scaled(layout, 2, index)) << line;
+    }
+    EXPECT_EQ(rows, 15);
+  }
+}
+
+TEST_F(BrowseProgram, AZeroSamplingIntervalStillGivesValidJson) {
+  Rpc3FileLayout layout = exampleLayout(kFormats[0]);
+  layout.mDeltaT = "0";
+  layout.mDate = "not a date";
+  const Json doc = mfJson({"--json", mDir.mfWriteFile("still.rsp", mfBuildRpc3File(layout))});
+  const Json& record = doc.at("channels")[0].at("function_record");
+  EXPECT_EQ(record.at("sampling_frequency"), "inf");
+  EXPECT_EQ(record.at("date"), "not a date");
+}
+
+TEST_F(BrowseProgram, DataErrorsGiveStatusOneWithTheExceptionsReasonAndPlace) {
+  const Bytes whole = mfBuildRpc3File(exampleLayout(kFormats[0]));
+  const ProgramResult run = mfBrowse({mDir.mfWriteFile("cut.rsp", mfTruncate(whole, 700))});
+  EXPECT_EQ(run.mStatus, 1);
+  EXPECT_NE(run.mErr.find("(reason: "), std::string::npos) << run.mErr;
+  EXPECT_NE(run.mErr.find("; at "), std::string::npos) << run.mErr;
+  EXPECT_TRUE(run.mOut.empty());
+}
+
+// The root object of a server on `port`, once it answers.
+bool waitForServer(int port) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const ProgramResult probe = mfRunProgram({NODRA_BROWSE_PATH, "--server",
+                                              "corbaloc::127.0.0.1:" + std::to_string(port) + "/NodraServer",
+                                              "rig/none.rsp"});
+    if (probe.mErr.find("cannot reach") == std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+TEST_F(BrowseProgram, AServerOnLoopbackAnswersAsTheEmbeddedObjectsDo) {
+  for (const Format& format : kFormats) {
+    mDir.mfWriteFile(std::string("2024/") + format.mName + ".rsp", mfBuildRpc3File(exampleLayout(format)));
+  }
+  const int port = mfFreePort();
+  ASSERT_GT(port, 0);
+  ChildProcess server({NODRA_SERVER_PATH, "--access-point", "rig=" + mDir.mfText(), "--port",
+                       std::to_string(port)});
+  ASSERT_TRUE(server.mfStarted());
+  ASSERT_TRUE(waitForServer(port));
+  const std::string url = "corbaloc::127.0.0.1:" + std::to_string(port) + "/NodraServer";
+  for (const Format& format : kFormats) {
+    SCOPED_TRACE(format.mName);
+    const std::string name = std::string("2024/") + format.mName + ".rsp";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--json"}, {"dump", "--channel", "1,2,3"}}) {
+      std::vector<std::string> local = args, remote = args;
+      local.push_back(mDir.mfFile(name));
+      remote.insert(remote.end(), {"--server", url, "rig/" + name});
+      const ProgramResult embedded = mfBrowse(local), served = mfBrowse(remote);
+      EXPECT_EQ(served.mStatus, 0) << served.mErr;
+      EXPECT_EQ(served.mOut, embedded.mOut);
+      EXPECT_FALSE(served.mOut.empty());
+    }
+  }
+  EXPECT_EQ(server.mfStopAndGetStatus(), 0);
+}
+
+}  // namespace
+}  // namespace nodra::test
