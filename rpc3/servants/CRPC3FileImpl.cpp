@@ -115,7 +115,8 @@ IDL::BrowsableStructSeq* CRPC3FileImpl::mfCreateAllChildren() {
     if (n > limit) {
       Utility::CLoggerU::sfGetLoggerU(0)->mpPrintText(
           "CHANNELS " + std::to_string(n) + " is more than the " + std::to_string(limit) +
-          " children one reply can carry");
+          " children one reply can carry",
+          Utility::CLoggerU::kDetail);
       throw std::length_error("too many channels");
     }
     IDL::BrowsableStructSeq_var children = new IDL::BrowsableStructSeq;
