@@ -205,6 +205,10 @@ TEST_F(ServerPrograms, ANameIsTakenOverAfterACrashAndWithdrawnOnlyByItsHolder) {
 
   EXPECT_EQ(second->mfStopAndGetStatus(), 0);
   EXPECT_TRUE(CORBA::is_nil(IDL::DataServer_var(names.mfResolve("rig")))) << mfLog("second.log");
+  // A browser told to use the withdrawn name says what is missing.
+  const ProgramResult late = browse(mDir.mfText(), {"--server", names.mfUrl("rig"), "rig/a.rsp"});
+  EXPECT_EQ(late.mStatus, 1);
+  EXPECT_NE(late.mErr.find("has no object under that name"), std::string::npos) << late.mErr;
 }
 
 TEST_F(ServerPrograms, WithoutANamingServiceTheServerSaysSoOnceAndServesOn) {
