@@ -74,6 +74,7 @@ bool CRPC3Header::mfReadRecords(const Framework::CConfinedFileId& identity) {
         Utility::CLoggerU::kDetail);
     return false;
   }
+  mVersion = file->mfGetSource().mfGetVersion();
   return mfReadRecords(*file);
 }
 

@@ -30,7 +30,7 @@ CRPC3FileImpl::CRPC3FileImpl(const IDL::ObjectId* id, PortableServer::POA_ptr po
       CBrowsableImpl(id, poa),
       CFileImpl(id, poa),
       CDatabase(id, poa),
-      mHeader(Framework::CConfinedFileId(*id)) {
+      mHeader(*id) {
   mpSetFiles(1, new CStringU[1]{CStringU(id->file_name)});
 }
 

@@ -76,6 +76,13 @@ IDL::RealValueSeqUnion* CRPC3RealValuesImpl::get_value_chunk(CORBA::ULong start,
     Framework::CBinaryFilePtrConnID connection(mHeader.mfGetFile());
     Framework::CFilePtrConnGuard guard(connection);
     Utility::CFileU* file = guard.mfFilePtr();
+    // Samples are decoded only with the header of the version they are read from.
+    if (file && mHeader->mfGetVersion() && file->mfGetSource().mfGetVersion() != mHeader->mfGetVersion()) {
+      raiseLogged<IDL::DBAccessException>(
+          "Unable to read channel " + channelText.mfStd() + ": " +
+              CRPC3HeaderRegistry::kChangedWhileOpen + "; open the file again to read it as it is now",
+          CRPC3HeaderRegistry::kChangedWhileOpen, kChunkPlace);
+    }
     // A frame that does not fit in the file cannot be read: fail before reading it.
     std::int64_t frameBytes = 0;
     if (file && (__builtin_mul_overflow(layout.pointsPerFrame, std::int64_t{layout.mfSampleSize()}, &frameBytes) ||

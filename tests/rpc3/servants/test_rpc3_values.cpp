@@ -272,6 +272,34 @@ TEST_F(ServantTest, ValueCountsBeyondThirtyTwoBitsAreRefusedNotWrapped) {
   EXPECT_EQ(mfDoubles(IDL::RealValueSeqUnion_var(time->get_value_chunk(4294967295u, 1)).in()).size(), 1u);
 }
 
+TEST_F(ServantTest, AFileRewrittenWhileServedIsNeverDecodedWithTheOldHeader) {
+  Rpc3FileLayout layout;
+  layout.mPtsPerFrame = 4;
+  layout.mSample = [](int, std::int64_t index) { return static_cast<double>(index); };
+  IDL::File_var before = mfOpen("run.rsp", layout);
+  IDL::RealValues_var oldValues = mfValues(before, 1, IDL::Y);
+  EXPECT_EQ(mfFloats(IDL::RealValueSeqUnion_var(oldValues->get_value_chunk(1, 4)).in()),
+            (std::vector<float>{1, 2, 3, 4}));
+
+  // The same name now holds 4-byte floats: decoded with the old header they would read as
+  // halves of floats.
+  layout.mFloat = true;
+  layout.mSample = [](int, std::int64_t index) { return 10.0 * static_cast<double>(index); };
+  mpWriteFile(mDir.mfFile("run.rsp"), mfBuildRpc3File(layout));
+  try {
+    IDL::RealValueSeqUnion_var v = oldValues->get_value_chunk(1, 4);
+    FAIL() << "the old object read the rewritten file";
+  } catch (const IDL::DBAccessException& e) {
+    EXPECT_STREQ(e.reason, "file changed while open");
+  }
+  // Opening it again reads the new header; the old object still refuses.
+  IDL::File_var after = mServer->open_file(mAccessPoint.c_str(), "", "run.rsp");
+  IDL::RealValues_var newValues = mfValues(after, 1, IDL::Y);
+  EXPECT_EQ(mfFloats(IDL::RealValueSeqUnion_var(newValues->get_value_chunk(1, 4)).in()),
+            (std::vector<float>{10, 20, 30, 40}));
+  EXPECT_THROW(IDL::RealValueSeqUnion_var(oldValues->get_value_chunk(1, 4)), IDL::DBAccessException);
+}
+
 TEST_F(ServantTest, RequestsLargerThanOneReplyAreRefused) {
   Rpc3FileLayout layout;
   layout.mPtsPerFrame = 4096;
