@@ -10,6 +10,39 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
+// Header texts are meant to be ASCII; other bytes are kept readable in JSON, which must be
+// UTF-8: valid UTF-8 stays as it is, anything else is read as Latin-1, the usual 8-bit
+// text of the tools that write these files.
+bool isUtf8(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xe ? 3 : (c >> 3) == 0x1e ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) >> 6) != 0x2) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+std::string jsonText(const char* raw) {
+  std::string text = raw ? raw : "";
+  if (isUtf8(text)) return text;
+  std::string converted;
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      converted += c;
+    } else {
+      converted += static_cast<char>(0xc0 | (byte >> 6));
+      converted += static_cast<char>(0x80 | (byte & 0x3f));
+    }
+  }
+  return converted;
+}
+std::string jsonText(const std::string& raw) { return jsonText(raw.c_str()); }
+
 const char* quantityName(IDL::FundamentalQuantity quantity) {
   static const char* const names[] = {"DIMENSIONLESS",    "LENGTH",      "MASS",
                                       "TIME",             "ELECTRIC_CURRENT", "TEMPERATURE",
@@ -26,7 +59,7 @@ Json annotationValue(const IDL::DSVariantUnion& value, const char*& type) {
     case 3: type = "long"; return value.long_value();
     case 4: type = "float"; return mfJsonNumber(value.float_value());
     case 5: type = "double"; return mfJsonNumber(value.double_value());
-    case 6: type = "string"; return static_cast<const char*>(value.string_value());
+    case 6: type = "string"; return jsonText(value.string_value());
     default: type = "unknown"; return nullptr;
   }
 }
@@ -38,7 +71,7 @@ Json quantityJson(const IDL::Quantity::QuantityAnnotation& quantity) {
     terms.push_back(Json::array({term.exponent_numerator, term.exponent_denominator,
                                  quantityName(term.quantity)}));
   }
-  return Json{{"unit", quantity.unit_label.in()},
+  return Json{{"unit", jsonText(quantity.unit_label.in())},
               {"transform", Json::array({mfJsonNumber(quantity.offset), mfJsonNumber(quantity.numerator),
                                          mfJsonNumber(quantity.denominator)})},
               {"terms", terms}};
@@ -46,12 +79,12 @@ Json quantityJson(const IDL::Quantity::QuantityAnnotation& quantity) {
 
 Json functionRecordJson(const IDL::MeasurementFunctionRecord::MeasurementFunctionRecordAnnotation& record) {
   const auto& d = record.description;
-  Json date = d.date._d() == 0 ? Json(d.date.time_value()) : Json(d.date.date_string());
+  Json date = d.date._d() == 0 ? Json(d.date.time_value()) : Json(jsonText(d.date.date_string()));
   return Json{{"function_class", static_cast<int>(record.function_class)},
               {"date", date},
               {"sampling_frequency", mfJsonNumber(d.sampling_frequency)},
               {"channel_number", d.channel_number},
-              {"point", d.point_name.in()},
+              {"point", jsonText(d.point_name.in())},
               {"direction", static_cast<int>(d.point_direction)}};
 }
 
@@ -96,7 +129,7 @@ Json mfAnnotationsJson(const IDL::AnnotationSeq& annotations) {
   for (CORBA::ULong i = 0; i < annotations.length(); ++i) {
     const char* type = "";
     Json value = annotationValue(annotations[i].value, type);
-    all.push_back(Json{{"name", annotations[i].definition.name.in()}, {"type", type}, {"value", value}});
+    all.push_back(Json{{"name", jsonText(annotations[i].definition.name.in())}, {"type", type}, {"value", value}});
   }
   return all;
 }
@@ -106,12 +139,12 @@ Json mfListingJson(const FileListing& listing) {
   for (const ChannelListing& channel : listing.mChannels) {
     const IDL::FunctionExtendedStruct& f = channel.mFunction;
     channels.push_back(Json{{"number", channel.mNumber},
-                            {"label", channel.mLabel},
+                            {"label", jsonText(channel.mLabel)},
                             {"annotations", mfAnnotationsJson(channel.mAnnotations)},
                             {"values", Json{{"count", channel.mCount},
                                             {"first", mfJsonNumber(channel.mFirst)},
                                             {"spacing", mfJsonNumber(channel.mSpacing)}}},
-                            {"unit", f.y_quantity_annotation.unit_label.in()},
+                            {"unit", jsonText(f.y_quantity_annotation.unit_label.in())},
                             {"quantity", quantityJson(f.y_quantity_annotation)},
                             {"function_record", functionRecordJson(f.measurement_annotation)}});
   }

@@ -16,7 +16,7 @@ namespace TamblixHq::NODRA::Client {
 void mpPrintListing(std::ostream& out, const std::string& title, const FileListing& listing);
 
 // {"file": {"annotations": [...]}, "channels": [...]}; non-finite numbers as "inf", "-inf",
-// "nan" so that the document stays valid JSON.
+// "nan", and texts that are not UTF-8 read as Latin-1, so that the document stays valid JSON.
 nlohmann::ordered_json mfListingJson(const FileListing& listing);
 
 // One annotation list as [{"name", "type", "value"}...], in the order given.

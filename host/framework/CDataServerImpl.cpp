@@ -97,9 +97,15 @@ IDL::File_ptr CDataServerImpl::open_file(const char* accessPoint, const char* su
   }
   const CConfinedFileId file(accessPoint, subDirectory, fileName);
   failIfRefused(file, place);
+  // Why a file cannot be reached at all (missing, a link that leads out) says more than
+  // that no file type recognises it.
+  std::string realPath, unreachable;
+  if (!file.mfResolve(realPath, unreachable)) {
+    fail("Unable to open " + name + ": " + unreachable, unreachable, place);
+  }
   const std::optional<FileType> type = mfTypeOf(file);
   if (!type) {
-    fail("Unable to open " + name + ": not a file this server reads, or missing",
+    fail("Unable to open " + name + ": not a file this server reads",
          "no file type recognises the file", place);
   }
   // The identifier names the version of the file opened (field 10, carried to every

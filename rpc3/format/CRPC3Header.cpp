@@ -108,6 +108,7 @@ bool CRPC3Header::mfReadRecords(Utility::CFileU& file) {
       }
     }
   }
+  mRecordCount = records;
   return true;
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 
 #include <ace/Hash_Map_Manager_T.h>
@@ -75,6 +76,9 @@ public:
   // header only from that version.
   const std::optional<Utility::CFileVersionU>& mfGetVersion() const { return mVersion; }
 
+  // Header records read, as the count rule gives them (doc/rpc3-format.md).
+  std::int64_t mfGetRecordCount() const { return mRecordCount; }
+
 private:
   using KeywordMap = ACE_Hash_Map_Manager_Ex<ACE_String_Base<char>, ACE_String_Base<char>,
                                              ACE_Hash<ACE_String_Base<char>>,
@@ -96,6 +100,7 @@ private:
   KeywordMap mMap;
   mutable ACE_RW_Thread_Mutex mLock;
   std::optional<Utility::CFileVersionU> mVersion;  // set while reading, then constant
+  std::int64_t mRecordCount = 0;                   // set while reading, then constant
 };
 
 }  // namespace TamblixHq::NODRA::Drivers::RPC3

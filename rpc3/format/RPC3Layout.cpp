@@ -15,6 +15,7 @@ std::int64_t integerOf(const CRPC3Header& header, const char* keyword) {
 RPC3Layout getLayout(const CRPC3Header& header) {
   RPC3Layout layout;
   layout.headerBlocks = integerOf(header, "NUM_HEADER_BLOCKS");
+  layout.headerRecords = header.mfGetRecordCount();
   layout.channels = integerOf(header, "CHANNELS");
   layout.pointsPerFrame = integerOf(header, "PTS_PER_FRAME");
   layout.pointsPerGroup = integerOf(header, "PTS_PER_GROUP");
@@ -46,8 +47,10 @@ std::optional<std::string> checkLayout(const RPC3Layout& layout, std::int64_t ch
     return "PTS_PER_GROUP (" + std::to_string(layout.pointsPerGroup) +
            ") is smaller than PTS_PER_FRAME (" + std::to_string(layout.pointsPerFrame) + ")";
   }
-  if (layout.headerBlocks < 0) {
-    return "NUM_HEADER_BLOCKS is " + std::to_string(layout.headerBlocks);
+  // Records are 128 bytes, blocks 512: B blocks hold 4 B records.
+  if (layout.headerBlocks < 0 || layout.headerBlocks < (layout.headerRecords + 3) / 4) {
+    return "NUM_HEADER_BLOCKS is " + std::to_string(layout.headerBlocks) + ", too few for the header's " +
+           std::to_string(layout.headerRecords) + " records";
   }
   if (channel < 1 || channel > layout.channels) {
     return "channel " + std::to_string(channel) + " is outside the file's channels 1 to " +
