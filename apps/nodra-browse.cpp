@@ -118,10 +118,7 @@ int main(int argc, char** argv) {
   TamblixHq::NODRA::Utility::CLoggerU::sfGetLoggerU(0)->mpSetEnabled(false);
   std::unique_ptr<FW::CHostOrb> orb;
   try {
-    // The embedded objects need no network: listen on loopback only.
-    FW::CHostOrb::Settings settings;
-    settings.endpoint = "giop:tcp:127.0.0.1:";
-    orb = std::make_unique<FW::CHostOrb>(arguments[0], orbArguments, settings);
+    orb = std::make_unique<FW::CHostOrb>(arguments[0], orbArguments, Client::mfClientOrbSettings());
   } catch (const CORBA::SystemException& e) {
     std::cerr << "nodra-browse: the ORB refused its options (" << e._name() << "); "
               << FW::CHostOrb::kOrbOptionsHelp << "\n";
