@@ -375,6 +375,48 @@ TEST_F(WebViewer, ThePageAndItsPlotLibraryAreServedAndUnknownRoutesAreJson) {
   EXPECT_EQ(status, 404);
 }
 
+TEST_F(WebViewer, AViewerOfARemoteServerAnswersAsTheEmbeddedOne) {
+  const int corbaPort = mfFreePort();
+  ASSERT_GT(corbaPort, 0);
+  ChildProcess server({NODRA_SERVER_PATH, "--access-point", "t=" + sDir->mfFile("ap"), "--port",
+                       std::to_string(corbaPort)});
+  ASSERT_TRUE(server.mfStarted());
+  // The viewer checks the server when it starts: retry until the server listens.
+  const std::string log = sDir->mfFile("remote.log");
+  const std::regex url("http://127\\.0\\.0\\.1:([0-9]+)/");
+  int port = 0;
+  for (int attempt = 0; attempt < 50 && port == 0; ++attempt) {
+    ChildProcess viewer({NODRA_WEB_PATH, "--server", "corbaloc::127.0.0.1:" + std::to_string(corbaPort) + "/NodraServer",
+                         "--listen", "127.0.0.1:0"},
+                        log);
+    for (int wait = 0; wait < 100 && port == 0; ++wait) {
+      std::ifstream in(log);
+      std::stringstream text;
+      text << in.rdbuf();
+      const std::string printed = text.str();
+      std::smatch match;
+      if (std::regex_search(printed, match, url)) port = std::stoi(match[1]);
+      if (printed.find("cannot reach") != std::string::npos) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (port == 0) continue;
+    httplib::Client remote("127.0.0.1", port);
+    for (const char* target : {"/api/files", "/api/file?path=t/wheel.rsp",
+                               "/api/channel?path=t/wheel.rsp&channel=1&from=1&to=4&width=300",
+                               "/api/channel?path=t/gaps.rsp&channel=1", "/api/file?path=t/link.rsp",
+                               "/api/channel?path=t/cut.rsp&channel=1&from=4&width=10"}) {
+      int status = 0;
+      const Json embedded = mfGet(target, status);
+      const httplib::Result answer = remote.Get(target);
+      ASSERT_TRUE(answer) << target;
+      EXPECT_EQ(answer->status, status) << target;
+      EXPECT_EQ(Json::parse(answer->body), embedded) << target;
+    }
+  }
+  EXPECT_GT(port, 0) << "no viewer of the server printed its URL";
+  EXPECT_EQ(server.mfStopAndGetStatus(), 0);
+}
+
 // Chromium of the system, or "" when there is none.
 std::string chromium() {
   for (const char* name : {"chromium", "chromium-browser"}) {
