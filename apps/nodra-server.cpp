@@ -1,22 +1,31 @@
 // nodra-server: serves directories of RPC III files to CORBA clients over IIOP.
 //
-//   nodra-server --access-point NAME=DIR [--access-point ...] [--port N] [-ORB... options]
+//   nodra-server --access-point NAME=DIR [--access-point ...] [--port N] [--name NAME]
+//                [--ior-file PATH] [-v|-vv] [-ORB... options]
 //
 // The root object is published under the fixed key "NodraServer", so clients reach it as
-// corbaloc::HOST:PORT/NodraServer.
+// corbaloc::HOST:PORT/NodraServer; with --name also through the naming service, and with
+// --ior-file by the reference written there.
 
 #include <CLI/CLI.hpp>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
-#include <iostream>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "host/framework/CHostOrb.h"
+#include "host/framework/CNamingServiceBinding.h"
 #include "host/utility/CAccessPointMapU.h"
+#include "host/utility/CLoggerU.h"
 #include "rpc3/servants/RPC3Registration.h"
 
 namespace {
@@ -24,12 +33,73 @@ namespace {
 namespace FW = TamblixHq::NODRA::Framework;
 namespace RPC3 = TamblixHq::NODRA::Drivers::RPC3;
 using TamblixHq::NODRA::Utility::CAccessPointMapU;
-
-constexpr const char* kRootKey = "NodraServer";
+using TamblixHq::NODRA::Utility::CLoggerU;
 using TamblixHq::NODRA::Utility::CStringU;
 
+constexpr const char* kRootKey = "NodraServer";
+
+constexpr const char* kDescription =
+    "Serves directories of RPC III files to CORBA clients over IIOP.\n"
+    "Clients reach the server as corbaloc::HOST:PORT/NodraServer, by the IOR written with\n"
+    "--ior-file, or by the name given with --name in a naming service.";
+
+constexpr const char* kFooter =
+    "--name finds the naming service through -ORBInitRef NameService=corbaname::HOST:PORT\n"
+    "(or InitRef in the ORB's configuration file). NAME may be compound, as in site/rig1:\n"
+    "missing contexts are made. An earlier entry of the name is replaced; the name is\n"
+    "withdrawn when the server stops. Without a naming service the server says so and serves.\n"
+    "\n"
+    "Example, with a naming service on namehost:\n"
+    "  nodra-server --access-point rig=/data/rig --host 0.0.0.0 --name site/rig1 \\\n"
+    "      -ORBInitRef NameService=corbaname::namehost:2809\n"
+    "  nodra-browse --server corbaname::namehost:2809#site/rig1 rig/road-load.rsp\n"
+    "\n"
+    "SIGINT or SIGTERM stop the server cleanly. Exit status: 0 after a clean stop, 1 when it\n"
+    "cannot serve (address in use, IOR file not written), 2 on a usage error.\n\n";
+
+// Every line the program says goes through the process-wide logger, so that --verbose
+// filters the program's lines and the servants' alike.
+void say(const std::string& text, int level = CLoggerU::kError) {
+  CLoggerU::sfGetLoggerU(0)->mpPrintText("nodra-server: " + text, level);
+}
+
+// Writes `text` and a line break to `path` through a temporary file beside it, renamed
+// into place, so that a reader sees the whole text or none. Answers why it failed, or "".
+std::string writeWholeFile(const std::string& path, const std::string& text) {
+  std::string temporary = path + ".XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) return std::strerror(errno);
+  const std::string line = text + "\n";
+  int error = ::fchmod(fd, 0644) == 0 ? 0 : errno;  // mkstemp makes it private; a reference is not
+  for (std::size_t done = 0; error == 0 && done < line.size();) {
+    const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno != EINTR) {
+      error = errno;
+    }
+  }
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+  if (error == 0) return "";
+  ::unlink(temporary.c_str());
+  return std::strerror(error);
+}
+
+// Why `path` cannot take the IOR file, judged before the server starts: "" when it can.
+std::string iorFileUsageProblem(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (fs::is_directory(path, error)) return "\"" + path + "\" is a directory";
+  const fs::path directory = fs::path(path).parent_path();
+  if (!directory.empty() && !fs::is_directory(directory, error)) {
+    return "the directory \"" + directory.string() + "\" does not exist";
+  }
+  return "";
+}
+
 // SIGINT and SIGTERM are blocked in every thread (call before the ORB starts any) and
-// taken by one thread of our own, which stops the ORB.
+// taken by the main thread alone, in waitForShutdownSignal.
 sigset_t blockShutdownSignals() {
   sigset_t signals;
   sigemptyset(&signals);
@@ -39,13 +109,13 @@ sigset_t blockShutdownSignals() {
   return signals;
 }
 
-void shutDownOnSignal(CORBA::ORB_ptr orb, sigset_t signals) {
-  CORBA::ORB_var held = CORBA::ORB::_duplicate(orb);
-  std::thread([held, signals]() mutable {
-    int received = 0;
-    sigwait(&signals, &received);
-    held->shutdown(false);
-  }).detach();
+// The ORB's own threads serve requests meanwhile, so nothing needs ORB::run: the main
+// thread keeps the ORB whole until a signal, and can still call out (to the naming service)
+// before it destroys the ORB.
+void waitForShutdownSignal(const sigset_t& signals) {
+  int received = 0;
+  while (sigwait(&signals, &received) != 0) {
+  }
 }
 
 }  // namespace
@@ -54,24 +124,41 @@ int main(int argc, char** argv) {
   std::vector<std::string> arguments, orbArguments;
   FW::CHostOrb::sfSplitArguments(argc, argv, arguments, orbArguments);
 
-  CLI::App app{"Serves directories of RPC III files to CORBA clients over IIOP."};
+  CLI::App app{kDescription, "nodra-server"};
   std::vector<std::string> accessPoints;
   int port = 2810;
   std::string host = "127.0.0.1";
+  std::string name, iorFile;
+  int verbosity = 0;
   unsigned maxMessageMiB = 64;
   std::size_t maxServants = 4096;
   unsigned chunkSize = 64;
-  app.add_option("-a,--access-point", accessPoints, "NAME=DIR: serve the files of DIR as NAME")
+  app.add_option("-a,--access-point", accessPoints,
+                 "serve the RPC III files under DIR as access point NAME (repeatable)")
+      ->type_name("NAME=DIR")
       ->required();
-  app.add_option("-p,--port", port, "TCP port to listen on")->check(CLI::Range(1, 65535));
-  app.add_option("--host", host, "address to listen on");
+  app.add_option("--host", host, "address to listen on; 0.0.0.0: every interface")
+      ->capture_default_str();
+  app.add_option("-p,--port", port, "TCP port to listen on")
+      ->check(CLI::Range(1, 65535))
+      ->capture_default_str();
+  app.add_option("--name", name,
+                 "publish the server as NAME in the naming service (below)")
+      ->type_name("NAME");
+  app.add_option("--ior-file", iorFile, "write the server's IOR (one line) to PATH once it serves")
+      ->type_name("PATH");
+  app.add_flag("-v,--verbose", verbosity,
+               "-v: also access points, naming, IOR file; -vv: also failed requests");
   app.add_option("--max-message", maxMessageMiB, "largest GIOP message, MiB")
-      ->check(CLI::Range(1u, 1024u));
-  app.add_option("--max-servants", maxServants, "servants kept before eviction")
-      ->check(CLI::Range(std::size_t{16}, std::size_t{1} << 24));
+      ->check(CLI::Range(1u, 1024u))
+      ->capture_default_str();
+  app.add_option("--max-servants", maxServants, "live servants before the least recently used go")
+      ->check(CLI::Range(std::size_t{16}, std::size_t{1} << 24))
+      ->capture_default_str();
   app.add_option("--chunk-size", chunkSize, "channels per extended chunk")
-      ->check(CLI::Range(1u, 65536u));
-  app.footer(FW::CHostOrb::kOrbOptionsHelp);
+      ->check(CLI::Range(1u, 65536u))
+      ->capture_default_str();
+  app.footer(std::string(kFooter) + FW::CHostOrb::kOrbOptionsHelp);
   try {
     std::vector<const char*> programArgv;
     for (const std::string& argument : arguments) programArgv.push_back(argument.c_str());
@@ -79,22 +166,38 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : 2;  // --help is no error; every other parse failure is usage
   }
+  CLoggerU::sfGetLoggerU(0)->mpSetMaxLevel(std::min(verbosity, int{CLoggerU::kDetail}));
 
+  if (!name.empty()) {
+    try {
+      FW::CNamingServiceBinding::sfParseName(name);
+    } catch (const std::invalid_argument& e) {
+      say("--name \"" + name + "\": " + e.what());
+      return 2;
+    }
+  }
+  if (!iorFile.empty()) {
+    const std::string problem = iorFileUsageProblem(iorFile);
+    if (!problem.empty()) {
+      say("--ior-file: " + problem);
+      return 2;
+    }
+  }
   for (const std::string& entry : accessPoints) {
     std::size_t equals = entry.find('=');
     if (equals == std::string::npos || equals == 0 || equals + 1 == entry.size()) {
-      std::cerr << "nodra-server: --access-point needs NAME=DIR, got \"" << entry << "\"\n";
+      say("--access-point needs NAME=DIR, got \"" + entry + "\"");
       return 2;
     }
     std::string directory = entry.substr(equals + 1);
     std::error_code error;
     if (!std::filesystem::is_directory(directory, error)) {
-      std::cerr << "nodra-server: access point " << entry.substr(0, equals) << ": \""
-                << directory << "\" is not a directory\n";
+      say("access point " + entry.substr(0, equals) + ": \"" + directory + "\" is not a directory");
       return 2;
     }
     CAccessPointMapU::sfGetAccessPointMapU()->mpSetAccessPoint(CStringU(entry.substr(0, equals)),
                                                                CStringU(directory));
+    say("access point " + entry.substr(0, equals) + ": " + directory, CLoggerU::kInfo);
   }
   const sigset_t shutdownSignals = blockShutdownSignals();
 
@@ -105,36 +208,76 @@ int main(int argc, char** argv) {
   try {
     orb = std::make_unique<FW::CHostOrb>(arguments[0], orbArguments, orbSettings);
   } catch (const CORBA::SystemException& e) {
-    std::cerr << "nodra-server: the ORB refused its options (" << e._name() << "); "
-              << FW::CHostOrb::kOrbOptionsHelp << std::endl;
+    say(std::string("the ORB refused its options (") + e._name() + "); " +
+        FW::CHostOrb::kOrbOptionsHelp);
     return 2;
   }
   try {
-    shutDownOnSignal(orb->mfOrb(), shutdownSignals);
     FW::CResolverImpl::Settings settings;
     settings.maxServants = maxServants;
     settings.chunkSize = chunkSize;
     FW::CDataServerImpl& server = orb->mpServeDataObjects(settings, kRootKey);
     RPC3::registerRPC3Types(*FW::CResolverImpl::sfGetResolverImpl(), &server);
     orb->mpActivate();
-    if (orb->mfUsesSettingsEndpoint()) {
-      std::cerr << "nodra-server: serving at corbaloc::" << host << ":" << port << "/" << kRootKey
-                << std::endl;
-    } else {
-      std::cerr << "nodra-server: serving under the key " << kRootKey
-                << " at the endpoints given with -ORBendPoint" << std::endl;
+    // From here on requests are served: the reference may be handed out.
+    CORBA::Object_var root = orb->mfGetRoot();
+    std::string facts;
+    if (!iorFile.empty()) {
+      CORBA::String_var ior = orb->mfOrb()->object_to_string(root);
+      const std::string problem = writeWholeFile(iorFile, ior.in());
+      if (!problem.empty()) {
+        say("cannot write the IOR to " + iorFile + ": " + problem);
+        return 1;
+      }
+      say("wrote the IOR to " + iorFile, CLoggerU::kInfo);
+      facts += ", IOR in " + iorFile;
     }
-    orb->mpRun();
+    std::unique_ptr<FW::CNamingServiceBinding> binding;
+    if (!name.empty()) {
+      binding = std::make_unique<FW::CNamingServiceBinding>(orb->mfOrb(), name, root);
+      if (binding->mfIsBound()) {
+        say("bound " + name + " in the naming service", CLoggerU::kInfo);
+        facts += ", named " + name + " in the naming service";
+      } else {
+        say("not named " + name + " in the naming service: " + binding->mfGetProblem() +
+            "; serving on without it");
+      }
+    }
+    if (orb->mfUsesSettingsEndpoint()) {
+      say("serving at corbaloc::" + host + ":" + std::to_string(port) + "/" + kRootKey + facts);
+    } else {
+      say(std::string("serving under the key ") + kRootKey +
+          " at the endpoints given with -ORBendPoint" + facts);
+    }
+    waitForShutdownSignal(shutdownSignals);
+    // The name goes first, while the server still answers whoever resolved it.
+    if (binding) {
+      switch (binding->mpUnbind()) {
+        case FW::CNamingServiceBinding::Outcome::kRemoved:
+          say("removed " + name + " from the naming service", CLoggerU::kInfo);
+          break;
+        case FW::CNamingServiceBinding::Outcome::kTaken:
+          say("left " + name + " in the naming service: another server has taken the name",
+              CLoggerU::kInfo);
+          break;
+        case FW::CNamingServiceBinding::Outcome::kFailed:
+          say("could not remove " + name + " from the naming service: " + binding->mfGetProblem());
+          break;
+        case FW::CNamingServiceBinding::Outcome::kNotBound:
+          break;
+      }
+      binding.reset();
+    }
     orb.reset();
-    std::cerr << "nodra-server: stopped" << std::endl;
+    say("stopped");
     return 0;
   } catch (const CORBA::SystemException& e) {
     const char* minor = e.NP_minorString();
-    std::cerr << "nodra-server: cannot serve at " << orbSettings.endpoint << ": " << e._name()
-              << " (" << (minor ? minor : "no detail") << ")" << std::endl;
+    say("cannot serve at " + orbSettings.endpoint + ": " + e._name() + " (" +
+        (minor ? minor : "no detail") + ")");
     return 1;
   } catch (const CORBA::Exception& e) {
-    std::cerr << "nodra-server: " << e._name() << std::endl;
+    say(e._name());
     return 1;
   }
 }

@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     RPC3::CRPC3Header header(file, "fuzz");
     const RPC3::RPC3Layout layout = RPC3::getLayout(header);
     (void)RPC3::getChannelScale(header, "1");
-    const std::uint32_t values = RPC3::getNumberOfValues(header);
+    const std::uint64_t values = RPC3::getNumberOfValues(header);
     const std::int64_t frames = header.mfGetKeywordValue("FRAMES").mfGetLong();
     for (std::int64_t channel : {std::int64_t{1}, layout.channels}) {
       if (RPC3::checkLayout(layout, channel)) continue;
@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (frame >= 1) (void)RPC3::frameBytePosition(layout, channel, frame);
       }
       if (values > 0) {
-        const RPC3::RPC3ChunkWindow window = RPC3::getChunkWindow(layout.pointsPerFrame, 1, values);
+        const auto count = static_cast<std::int64_t>(std::min<std::uint64_t>(values, INT64_MAX));
+        const RPC3::RPC3ChunkWindow window = RPC3::getChunkWindow(layout.pointsPerFrame, 1, count);
         if (window.lastFrame < window.firstFrame) std::abort();
       }
     }

@@ -88,6 +88,11 @@ void mpDumpCsv(std::FILE* out, const std::vector<const ChannelListing*>& channel
 
   const std::string header = mfCsvHeader(channels) + "\n";
   std::fwrite(header.data(), 1, header.size(), out);
+  // An empty range still asks the objects, so that a channel they cannot read is reported
+  // rather than printed empty.
+  if (wanted == 0) {
+    for (Column& column : columns) column.mpRead(first, 0);
+  }
   ProgressBar progress(wanted);
   std::vector<char> line(32 + 32 * columns.size());
   for (CORBA::ULong done = 0; done < wanted;) {

@@ -95,7 +95,13 @@ IDL::DataServer_ptr mfReachServer(CORBA::ORB_ptr orb, const std::string& url) {
   CORBA::Object_var object;
   try {
     object = orb->string_to_object(url.c_str());
-  } catch (const CORBA::BAD_PARAM&) {
+  } catch (const CORBA::BAD_PARAM& e) {
+    // The standard minor code 10 of a well-formed corbaname: the name is not bound there.
+    constexpr CORBA::ULong kNameNotResolved = 0x4f4d0000 | 10;
+    if (e.minor() == kNameNotResolved && url.rfind("corbaname:", 0) == 0) {
+      throw std::runtime_error("the naming service of \"" + url +
+                               "\" has no object under that name: is the server running with --name?");
+    }
     throw UsageError("--server \"" + url +
                      "\" is not an object URL (corbaloc::HOST:PORT/NodraServer, "
                      "corbaname::HOST:PORT#NAME or IOR:...)");

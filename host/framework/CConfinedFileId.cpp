@@ -145,6 +145,12 @@ void CConfinedFileId::mpCheckAndBuild() {
   }
 }
 
+std::optional<Utility::CFileVersionU> CConfinedFileId::mfGetVersion() const {
+  std::string realPath, error;
+  if (!mfResolve(realPath, error)) return std::nullopt;
+  return Utility::CFileVersionU::sfOfPath(realPath);
+}
+
 bool CConfinedFileId::mfResolve(std::string& realPath, std::string& error) const {
   if (mfIsRefused()) {
     error = mRefusalText;

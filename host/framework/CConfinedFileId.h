@@ -5,9 +5,11 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "host/utility/CFdByteSourceU.h"
+#include "host/utility/CFileVersionU.h"
 #include "host/utility/CStringU.h"
 #include "nodra/Framework.hh"
 
@@ -62,6 +64,8 @@ public:
   // real directory now; otherwise false with a one-line reason: the refusal, "access point
   // directory unavailable", "no such file" or "path leads outside its access point".
   bool mfResolve(std::string& realPath, std::string& error) const;
+  // The version of the file as it is now; nullopt when it is refused or cannot be reached.
+  std::optional<Utility::CFileVersionU> mfGetVersion() const;
 
   // Opens a real path that mfResolve gave, read-only, without following a link swapped in
   // since, and only if the descriptor still names that path's regular file; null with a

@@ -102,10 +102,14 @@ IDL::File_ptr CDataServerImpl::open_file(const char* accessPoint, const char* su
     fail("Unable to open " + name + ": not a file this server reads, or missing",
          "no file type recognises the file", place);
   }
+  // The identifier names the version of the file opened (field 10, carried to every
+  // descendant), so that objects of one version never read another.
+  const std::optional<Utility::CFileVersionU> version = file.mfGetVersion();
+  const std::string versionText = version ? version->mfToText() : "";
   Utility::CObjectIdU builder;
   std::unique_ptr<IDL::ObjectId> id(builder.mfGetCorrectObjectId(
       accessPoint, subDirectory, fileName, type->driver.c_str(), "", type->typeId.c_str(), "",
-      fileName, "", "", ""));
+      fileName, "", "", versionText.c_str()));
   IDL::Base_var object = CResolverImpl::sfGetResolverImpl()->mfResolve(*id);
   if (CORBA::is_nil(object)) {
     fail("Unable to open " + name, "no servant for type " + type->typeId, place);

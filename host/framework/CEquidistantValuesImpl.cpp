@@ -24,14 +24,14 @@ IDL::RealValueSeqUnion* CEquidistantValuesImpl::get_value_chunk(CORBA::ULong sta
                                                                 CORBA::ULong count) {
   CORBA::ULong first = 0;
   CORBA::ULong n = 0;
-  sfClipChunk(start, count, get_number_of_values(), first, n);
+  sfClipChunk(start, count, mfGetValueCount(), first, n);
   CReplyLimit::sfCheck(n, sizeof(double), "CEquidistantValuesImpl::get_value_chunk");
   IDL::EquidistantValues::EquidistantValueAnnotation axis = get_equidistant_value_annotation();
 
   IDL::RealValueSeqUnion_var result = new IDL::RealValueSeqUnion;
   result->double_sequence(IDL::DoubleSeq());
   IDL::DoubleSeq& values = result->double_sequence();
-  values.length(n);
+  CReplyLimit::sfSized("CEquidistantValuesImpl::get_value_chunk", [&] { values.length(n); });
   // Each value from its own index, so that no rounding error accumulates over a long record.
   for (CORBA::ULong i = 0; i < n; ++i) {
     values[i] = axis.first_value + static_cast<double>(first - 1 + i) * axis.spacing;

@@ -70,7 +70,7 @@ IDL::RealValueSeqUnion* CFunction2DImpl::get_reduced_y_values(CORBA::ULong start
   IDL::RealValueSeqUnion_var result = new IDL::RealValueSeqUnion;
   result->double_sequence(IDL::DoubleSeq());
   IDL::DoubleSeq& out = result->double_sequence();
-  out.length(picked);
+  CReplyLimit::sfSized(place, [&] { out.length(picked); });
   if (step >= kReadChunk) {
     // Far apart: one read per picked value.
     for (CORBA::ULong k = 0; k < picked; ++k) {
@@ -101,7 +101,7 @@ IDL::DoubleSeq* CFunction2DImpl::get_reduced_y_data(CORBA::ULong start, CORBA::U
   CReplyLimit::sfCheck(blocks > most / 2 ? most : 2 * blocks, sizeof(double), place);
 
   IDL::DoubleSeq_var out = new IDL::DoubleSeq;
-  out->length(2 * blocks);
+  CReplyLimit::sfSized(place, [&] { out->length(2 * blocks); });
   // Minimum and maximum of each block; NaN values are left out, and a block of nothing
   // else is NaN.
   const double nan = std::numeric_limits<double>::quiet_NaN();

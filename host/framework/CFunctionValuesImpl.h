@@ -3,6 +3,8 @@
 // between threads once constructed.
 #pragma once
 
+#include <cstdint>
+
 #include "host/framework/CBaseImpl.h"
 
 namespace TamblixHq::NODRA::Framework {
@@ -13,6 +15,7 @@ public:
   CFunctionValuesImpl(const IDL::ObjectId* id, PortableServer::POA_ptr poa);
   ~CFunctionValuesImpl() override;
 
+  // The count; a count beyond 32 bits is refused with a DBAccessException, not wrapped.
   CORBA::ULong get_number_of_values() override;
   IDL::PrecisionEnum get_precision() override;
   // The base knows no quantity: nil.
@@ -20,8 +23,11 @@ public:
   // No user quantity is configured in this server: the values' own quantity.
   IDL::Quantity_ptr get_user_quantity() override;
 
+  // The exact count, for the servant's own clipping.
+  std::uint64_t mfGetValueCount() const { return mNumberOfValues; }
+
 protected:
-  CORBA::ULong mNumberOfValues = 0;  // written once by the derived constructor
+  std::uint64_t mNumberOfValues = 0;  // written once by the derived constructor
 };
 
 }  // namespace TamblixHq::NODRA::Framework

@@ -37,15 +37,15 @@ CRealValuesImpl::CRealValuesImpl(const IDL::ObjectId* id, PortableServer::POA_pt
 
 CRealValuesImpl::~CRealValuesImpl() = default;
 
-void CRealValuesImpl::sfClipChunk(CORBA::ULong start, CORBA::ULong count, CORBA::ULong total,
+void CRealValuesImpl::sfClipChunk(CORBA::ULong start, CORBA::ULong count, std::uint64_t total,
                                   CORBA::ULong& first, CORBA::ULong& clipped) {
   first = start == 0 ? 1 : start;
   if (first > total || count == 0) {
     clipped = 0;
     return;
   }
-  CORBA::ULong available = total - first + 1;
-  clipped = count < available ? count : available;
+  const std::uint64_t available = total - first + 1;
+  clipped = count < available ? count : static_cast<CORBA::ULong>(available);
 }
 
 IDL::RealValueSeqUnion* CRealValuesImpl::get_values() {
@@ -54,7 +54,7 @@ IDL::RealValueSeqUnion* CRealValuesImpl::get_values() {
 
 IDL::RealValueSeqUnion* CRealValuesImpl::get_specific_values(const IDL::IndexSeq& indices) {
   const char* place = "CRealValuesImpl::get_specific_values";
-  CORBA::ULong total = get_number_of_values();
+  const std::uint64_t total = mfGetValueCount();
   CReplyLimit::sfCheck(indices.length(), sizeof(double), place);
   IDL::RealValueSeqUnion_var result = new IDL::RealValueSeqUnion;
   bool started = false;
@@ -70,7 +70,7 @@ IDL::RealValueSeqUnion* CRealValuesImpl::get_specific_values(const IDL::IndexSeq
     while (i + run < indices.length() && indices[i + run] == first + run && first + run <= total)
       ++run;
     IDL::RealValueSeqUnion_var part = get_value_chunk(first, run);
-    append(result.inout(), started, part.in());
+    CReplyLimit::sfSized(place, [&] { append(result.inout(), started, part.in()); });
     i += run;
   }
   if (!started) result->float_sequence(IDL::FloatSeq());

@@ -22,7 +22,7 @@ public:
   // The values [first, first + count) a chunk request (start, count) selects from a series
   // of `total` values: a start of 0 reads as 1, the count is clipped to the end, and a
   // start past the end or a count of 0 selects nothing (count 0).
-  static void sfClipChunk(CORBA::ULong start, CORBA::ULong count, CORBA::ULong total,
+  static void sfClipChunk(CORBA::ULong start, CORBA::ULong count, std::uint64_t total,
                           CORBA::ULong& first, CORBA::ULong& clipped);
 };
 

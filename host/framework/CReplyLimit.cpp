@@ -28,4 +28,9 @@ void CReplyLimit::sfCheck(CORBA::ULong count, std::size_t valueSize, const char*
       "count exceeds the largest reply", place);
 }
 
+void CReplyLimit::sfRaiseOutOfMemory(const char* place) {
+  Utility::raiseLogged<::TAMBLIX::NODRA::Framework::MemAllocException>(
+      "Memory allocation failed: no memory for the reply", "out of memory", place);
+}
+
 }  // namespace TamblixHq::NODRA::Framework

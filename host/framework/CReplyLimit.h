@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <new>
 
 #include "nodra/Framework.hh"
 
@@ -23,6 +24,19 @@ public:
   // Refuses, with a logged DBAccessException naming `place`, a reply of `count` values
   // of `valueSize` bytes that one message cannot carry.
   static void sfCheck(CORBA::ULong count, std::size_t valueSize, const char* place);
+
+  // Runs `size`, which sizes a reply's buffer, and turns running out of memory into a
+  // logged MemAllocException naming `place`: the ORB's allocbuf and length() throw
+  // std::bad_alloc rather than answer null.
+  template <typename Size>
+  static decltype(auto) sfSized(const char* place, Size&& size) {
+    try {
+      return size();
+    } catch (const std::bad_alloc&) {
+      sfRaiseOutOfMemory(place);
+    }
+  }
+  [[noreturn]] static void sfRaiseOutOfMemory(const char* place);
 };
 
 }  // namespace TamblixHq::NODRA::Framework

@@ -5,6 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+
+#include "host/utility/CFileVersionU.h"
 
 namespace TamblixHq::NODRA::Utility {
 
@@ -16,6 +19,9 @@ public:
   virtual std::int64_t mfReadAt(std::int64_t offset, void* buffer, std::size_t n) const = 0;
   // Size in bytes, -1 when it cannot be learnt.
   virtual std::int64_t mfGetSize() const = 0;
+  // The version of the file read, as it was when the source was made; nullopt for sources
+  // that are not files.
+  virtual std::optional<CFileVersionU> mfGetVersion() const { return std::nullopt; }
 };
 
 }  // namespace TamblixHq::NODRA::Utility

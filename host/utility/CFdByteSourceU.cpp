@@ -12,30 +12,11 @@ static_assert(sizeof(off_t) >= 8, "files larger than 2 GiB need 64-bit off_t");
 
 namespace TamblixHq::NODRA::Utility {
 
-namespace {
-
-template <class Identity>
-bool identityOf(const struct stat& status, Identity& identity) {
-  identity.device = status.st_dev;
-  identity.inode = status.st_ino;
-  identity.size = status.st_size;
-  identity.modifiedSeconds = status.st_mtim.tv_sec;
-  identity.modifiedNanoseconds = status.st_mtim.tv_nsec;
-  return true;
-}
-
-}  // namespace
-
-CFdByteSourceU::CFdByteSourceU(int fd) : mFd(fd) {
-  struct stat status;
-  if (mFd >= 0 && ::fstat(mFd, &status) == 0) identityOf(status, mIdentity);
-}
+CFdByteSourceU::CFdByteSourceU(int fd) : mFd(fd), mVersion(CFileVersionU::sfOfDescriptor(fd)) {}
 
 bool CFdByteSourceU::mfIsCurrent(const std::string& path) const {
-  struct stat status;
-  Identity now;
-  return mFd >= 0 && ::stat(path.c_str(), &status) == 0 && identityOf(status, now) &&
-         now == mIdentity;
+  const std::optional<CFileVersionU> now = CFileVersionU::sfOfPath(path);
+  return mFd >= 0 && now && mVersion && *now == *mVersion;
 }
 
 CFdByteSourceU::~CFdByteSourceU() {

@@ -29,19 +29,11 @@ public:
   // same file, size and modification time. A pooled handle that fails this was replaced or
   // rewritten, and its buffered bytes are stale.
   bool mfIsCurrent(const std::string& path) const;
+  std::optional<CFileVersionU> mfGetVersion() const override { return mVersion; }
 
 private:
-  struct Identity {
-    unsigned long long device = 0, inode = 0;
-    long long size = -1, modifiedSeconds = 0, modifiedNanoseconds = 0;
-    bool operator==(const Identity& o) const {
-      return device == o.device && inode == o.inode && size == o.size &&
-             modifiedSeconds == o.modifiedSeconds && modifiedNanoseconds == o.modifiedNanoseconds;
-    }
-  };
-
   const int mFd;
-  Identity mIdentity;  // at construction
+  std::optional<CFileVersionU> mVersion;  // at construction
 };
 
 }  // namespace TamblixHq::NODRA::Utility

@@ -29,24 +29,24 @@ std::string CLoggerU::sfFormat(const char* kind, const char* message, const char
   return line;
 }
 
-void CLoggerU::mpPrint(const TAMBLIX::NODRA::Framework::DBAccessException& e, int /*level*/, int /*destination*/) {
-  if (!mEnabled.load(std::memory_order_relaxed)) return;
+void CLoggerU::mpPrint(const TAMBLIX::NODRA::Framework::DBAccessException& e, int level, int /*destination*/) {
+  if (!mfPasses(level)) return;
   try {
     mpWrite(sfFormat("DBAccessException", e.message.in(), e.reason.in(), e.place.in()));
   } catch (...) {
   }
 }
 
-void CLoggerU::mpPrint(const TAMBLIX::NODRA::Framework::MemAllocException& e, int /*level*/, int /*destination*/) {
-  if (!mEnabled.load(std::memory_order_relaxed)) return;
+void CLoggerU::mpPrint(const TAMBLIX::NODRA::Framework::MemAllocException& e, int level, int /*destination*/) {
+  if (!mfPasses(level)) return;
   try {
     mpWrite(sfFormat("MemAllocException", e.message.in(), e.reason.in(), e.place.in()));
   } catch (...) {
   }
 }
 
-void CLoggerU::mpPrintText(const std::string& line, int /*level*/) {
-  if (!mEnabled.load(std::memory_order_relaxed)) return;
+void CLoggerU::mpPrintText(const std::string& line, int level) {
+  if (!mfPasses(level)) return;
   mpWrite(line);
 }
 
@@ -73,5 +73,13 @@ void CLoggerU::mpSetSink(Sink sink) {
 void CLoggerU::mpSetEnabled(bool enabled) { mEnabled.store(enabled, std::memory_order_relaxed); }
 
 bool CLoggerU::mfIsEnabled() const { return mEnabled.load(std::memory_order_relaxed); }
+
+void CLoggerU::mpSetMaxLevel(int level) { mMaxLevel.store(level, std::memory_order_relaxed); }
+
+int CLoggerU::mfGetMaxLevel() const { return mMaxLevel.load(std::memory_order_relaxed); }
+
+bool CLoggerU::mfPasses(int level) const {
+  return mEnabled.load(std::memory_order_relaxed) && level <= mMaxLevel.load(std::memory_order_relaxed);
+}
 
 }  // namespace TamblixHq::NODRA::Utility

@@ -1,5 +1,5 @@
 // Raising a user exception the way every servant does: printed to the default logger
-// first, then thrown.
+// first (as a detail: the client hears of it anyway), then thrown.
 #pragma once
 
 #include <string>
@@ -13,7 +13,7 @@ template <class E>
 [[noreturn]] void raiseLogged(const std::string& message, const std::string& reason,
                               const std::string& place) {
   E e(message.c_str(), reason.c_str(), place.c_str());
-  CLoggerU::sfGetLoggerU(0)->mpPrint(e, 0, 1);
+  CLoggerU::sfGetLoggerU(0)->mpPrint(e, CLoggerU::kDetail, 1);
   throw e;
 }
 

@@ -52,7 +52,7 @@ void CRPC3Header::sfRaiseUnreadable(const Utility::CStringU& path) {
   message.mfAddString(path).mfAddString(">");
   const ::TAMBLIX::NODRA::Framework::DBAccessException error(
       message.mfGetString(), "Initialisation of RPC3Header map failed", "CRPC3Header::CRPC3Header");
-  Utility::CLoggerU::sfGetLoggerU(0)->mpPrint(error, 0, 1);
+  Utility::CLoggerU::sfGetLoggerU(0)->mpPrint(error, Utility::CLoggerU::kDetail, 1);
   throw error;
 }
 
@@ -70,9 +70,11 @@ bool CRPC3Header::mfReadRecords(const Framework::CConfinedFileId& identity) {
   Utility::CFileU* file = guard.mfFilePtr();
   if (file == nullptr) {
     Utility::CLoggerU::sfGetLoggerU(0)->mpPrintText(
-        std::string("RPC3 header: cannot open <") + identity.mfGetKey().mfStd() + ">: " + guard.mfGetError(), 0);
+        std::string("RPC3 header: cannot open <") + identity.mfGetKey().mfStd() + ">: " + guard.mfGetError(),
+        Utility::CLoggerU::kDetail);
     return false;
   }
+  mVersion = file->mfGetSource().mfGetVersion();
   return mfReadRecords(*file);
 }
 

@@ -6,13 +6,16 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 
 #include <ace/Hash_Map_Manager_T.h>
 #include <ace/Null_Mutex.h>
+
 #include <ace/RW_Thread_Mutex.h>
 #include <ace/SString.h>
 
 #include "host/framework/CConfinedFileId.h"
+#include "host/utility/CFileVersionU.h"
 #include "host/utility/CStringU.h"
 
 namespace TamblixHq::NODRA::Utility {
@@ -67,6 +70,11 @@ public:
   // (diagnostics and tests).
   std::size_t mfGetNumberOfEntries() const;
 
+  // The version of the file the header was read from; nullopt when it was not read from a
+  // file (memory) or the version could not be learnt. Samples may be decoded with this
+  // header only from that version.
+  const std::optional<Utility::CFileVersionU>& mfGetVersion() const { return mVersion; }
+
 private:
   using KeywordMap = ACE_Hash_Map_Manager_Ex<ACE_String_Base<char>, ACE_String_Base<char>,
                                              ACE_Hash<ACE_String_Base<char>>,
@@ -87,6 +95,7 @@ private:
   // (writer lock); lookups hold the reader side of mLock.
   KeywordMap mMap;
   mutable ACE_RW_Thread_Mutex mLock;
+  std::optional<Utility::CFileVersionU> mVersion;  // set while reading, then constant
 };
 
 }  // namespace TamblixHq::NODRA::Drivers::RPC3

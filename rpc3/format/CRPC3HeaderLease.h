@@ -3,9 +3,12 @@
 // A lease is used by one owner; the header it gives is safe for concurrent lookups.
 #pragma once
 
+#include <optional>
 #include <utility>
 
 #include "host/framework/CConfinedFileId.h"
+#include "host/utility/CFileVersionU.h"
+#include "nodra/Framework.hh"
 #include "rpc3/format/CRPC3Header.h"
 #include "rpc3/format/CRPC3HeaderRegistry.h"
 
@@ -13,12 +16,18 @@ namespace TamblixHq::NODRA::Drivers::RPC3 {
 
 class CRPC3HeaderLease {
 public:
-  // Acquires the header of the file; throws the header's DBAccessException when it cannot
-  // be read, and then holds nothing.
-  explicit CRPC3HeaderLease(Framework::CConfinedFileId file)
-      : mFile(std::move(file)), mHeader(CRPC3HeaderRegistry::sfGetHeaderRegistry()->mfAcquireHeader(mFile)) {}
-  // Released by the identity it was acquired with.
-  ~CRPC3HeaderLease() { CRPC3HeaderRegistry::sfGetHeaderRegistry()->mpReleaseHeader(mFile); }
+  // Acquires the header of the file as it is now, or of `version` when one is given; throws
+  // the registry's DBAccessException when it cannot be had, and then holds nothing.
+  explicit CRPC3HeaderLease(Framework::CConfinedFileId file,
+                            std::optional<Utility::CFileVersionU> version = std::nullopt)
+      : mFile(std::move(file)),
+        mHeader(CRPC3HeaderRegistry::sfGetHeaderRegistry()->mfAcquireHeader(mFile, version)) {}
+  // The header of the file version an object identifier was opened on (its extension
+  // field; see CDataServerImpl::open_file), or of the file as it is now when it names none.
+  explicit CRPC3HeaderLease(const ::TAMBLIX::NODRA::Framework::ObjectId& id)
+      : CRPC3HeaderLease(Framework::CConfinedFileId(id),
+                         Utility::CFileVersionU::sfFromText(static_cast<const char*>(id.extension))) {}
+  ~CRPC3HeaderLease() { CRPC3HeaderRegistry::sfGetHeaderRegistry()->mpReleaseHeader(mHeader); }
   CRPC3HeaderLease(const CRPC3HeaderLease&) = delete;
   CRPC3HeaderLease& operator=(const CRPC3HeaderLease&) = delete;
 

@@ -1,7 +1,9 @@
 #include "rpc3/format/CRPC3HeaderRegistry.h"
 
 #include <algorithm>
+#include <string>
 
+#include "host/utility/RaiseLogged.h"
 
 namespace TamblixHq::NODRA::Drivers::RPC3 {
 
@@ -12,54 +14,48 @@ CRPC3HeaderRegistry* CRPC3HeaderRegistry::sfGetHeaderRegistry() {
   return registry;
 }
 
-std::vector<CRPC3HeaderRegistry::Entry>::iterator CRPC3HeaderRegistry::mfFind(
-    const Utility::CStringU& key) {
-  return std::find_if(mEntries.begin(), mEntries.end(),
-                      [&key](const Entry& entry) { return entry.mKey.mfCompare(key) == 0; });
-}
-
-std::vector<CRPC3HeaderRegistry::Entry>::const_iterator CRPC3HeaderRegistry::mfFind(
-    const Utility::CStringU& key) const {
-  return std::find_if(mEntries.begin(), mEntries.end(),
-                      [&key](const Entry& entry) { return entry.mKey.mfCompare(key) == 0; });
-}
-
 CRPC3Header* CRPC3HeaderRegistry::mfAcquireHeader(const Utility::CStringU& accessPoint,
                                                   const Utility::CStringU& subDirectory,
                                                   const Utility::CStringU& fileName) {
   return mfAcquireHeader(Framework::CConfinedFileId(accessPoint, subDirectory, fileName));
 }
 
-CRPC3Header* CRPC3HeaderRegistry::mfAcquireHeader(const Framework::CConfinedFileId& file) {
+CRPC3Header* CRPC3HeaderRegistry::mfAcquireHeader(
+    const Framework::CConfinedFileId& file, const std::optional<Utility::CFileVersionU>& version) {
   const Utility::CStringU& key = file.mfGetKey();
+  // Without a version asked for, the file as it is now; when that cannot be learnt, a fresh
+  // header is read, which reports why the file cannot be opened.
+  const std::optional<Utility::CFileVersionU> wanted = version ? version : file.mfGetVersion();
   const std::lock_guard<std::mutex> lock(mMutex);
-  const auto found = mfFind(key);
-  if (found != mEntries.end()) {
-    ++found->mCount;
-    return found->mHeader.get();
+  if (wanted) {
+    const auto found = std::find_if(mEntries.begin(), mEntries.end(), [&](const Entry& entry) {
+      return entry.mKey.mfCompare(key) == 0 && entry.mHeader->mfGetVersion() == wanted;
+    });
+    if (found != mEntries.end()) {
+      ++found->mCount;
+      return found->mHeader.get();
+    }
   }
   // A throwing constructor leaves the list untouched; its exception reaches the caller as is.
   std::unique_ptr<CRPC3Header> header(new CRPC3Header(file));
+  if (version && header->mfGetVersion() != version) {
+    Utility::raiseLogged<::TAMBLIX::NODRA::Framework::DBAccessException>(
+        "Unable to read <" + key.mfStd() + ">: " + kChangedWhileOpen +
+            "; open the file again to read it as it is now",
+        kChangedWhileOpen, "CRPC3HeaderRegistry::mfAcquireHeader");
+  }
   CRPC3Header* const shared = header.get();
   mEntries.push_back(Entry{key, std::move(header), 1});
   return shared;
 }
 
-void CRPC3HeaderRegistry::mpReleaseHeader(const Utility::CStringU& accessPoint,
-                                          const Utility::CStringU& subDirectory,
-                                          const Utility::CStringU& fileName) {
-  mpReleaseHeader(Framework::CConfinedFileId(accessPoint, subDirectory, fileName));
-}
-
-void CRPC3HeaderRegistry::mpReleaseHeader(const Framework::CConfinedFileId& file) {
-  const Utility::CStringU& key = file.mfGetKey();
+void CRPC3HeaderRegistry::mpReleaseHeader(const CRPC3Header* header) {
   std::unique_ptr<CRPC3Header> released;
   {
     const std::lock_guard<std::mutex> lock(mMutex);
-    const auto found = mfFind(key);
-    if (found == mEntries.end()) {
-      return;
-    }
+    const auto found = std::find_if(mEntries.begin(), mEntries.end(),
+                                    [&](const Entry& entry) { return entry.mHeader.get() == header; });
+    if (found == mEntries.end()) return;
     if (found->mCount >= 2) {
       --found->mCount;
       return;
@@ -77,8 +73,11 @@ std::size_t CRPC3HeaderRegistry::mfGetNumberOfEntries() const {
 
 int CRPC3HeaderRegistry::mfGetCount(const Utility::CStringU& key) const {
   const std::lock_guard<std::mutex> lock(mMutex);
-  const auto found = mfFind(key);
-  return found == mEntries.end() ? 0 : found->mCount;
+  int count = 0;
+  for (const Entry& entry : mEntries) {
+    if (entry.mKey.mfCompare(key) == 0) count += entry.mCount;
+  }
+  return count;
 }
 
 }  // namespace TamblixHq::NODRA::Drivers::RPC3

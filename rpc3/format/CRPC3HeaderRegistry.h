@@ -1,7 +1,9 @@
-// Process-wide registry of parsed RPC III headers by file key: the first acquire of a file
-// reads its header, later ones share it, the last release frees it. Safe for concurrent use:
-// acquire and release are serialised by one mutex, and a header is read while that mutex is
-// held (simple and correct; headers are small and read once per file).
+// Process-wide registry of parsed RPC III headers, one per version of a file: the first
+// acquire of a file version reads its header, later ones share it, the last release frees
+// it. A file rewritten or replaced under its name is a new version with a header of its
+// own, so samples are never decoded with another version's header. Safe for concurrent
+// use: acquire and release are serialised by one mutex, and a header is read while that
+// mutex is held (simple and correct; headers are small and read once per version).
 
 #pragma once
 
@@ -9,9 +11,11 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "host/framework/CConfinedFileId.h"
+#include "host/utility/CFileVersionU.h"
 #include "host/utility/CStringU.h"
 #include "rpc3/format/CRPC3Header.h"
 
@@ -26,28 +30,30 @@ public:
   CRPC3HeaderRegistry(const CRPC3HeaderRegistry&) = delete;
   CRPC3HeaderRegistry& operator=(const CRPC3HeaderRegistry&) = delete;
 
-  // The shared header of a file, read on the first acquire of its key
-  // (CConfinedFileId::mfGetKey). The pointer stays valid until the matching release. Throws
-  // the header's DBAccessException when the header cannot be read; nothing is registered
-  // then, so the next acquire tries again.
-  CRPC3Header* mfAcquireHeader(const Framework::CConfinedFileId& file);
-  // Gives one acquisition back; the last one frees the header. A key that is not registered
-  // is ignored. A holder that releases the identity it acquired with gives back that header
-  // even if an access point was re-pointed meanwhile.
-  void mpReleaseHeader(const Framework::CConfinedFileId& file);
-
+  // The shared header of a file (CConfinedFileId::mfGetKey) as it is now, or of `version`
+  // when one is given: objects opened on one version keep to it. The pointer stays valid
+  // until the matching mpReleaseHeader. Throws the header's DBAccessException when the
+  // header cannot be read, and a DBAccessException "file changed while open" when the file
+  // is no longer at `version`; nothing is registered then, so the next acquire tries again.
+  CRPC3Header* mfAcquireHeader(const Framework::CConfinedFileId& file,
+                               const std::optional<Utility::CFileVersionU>& version = std::nullopt);
   // The same for (access point, sub-directory, file name).
   CRPC3Header* mfAcquireHeader(const Utility::CStringU& accessPoint,
                                const Utility::CStringU& subDirectory,
                                const Utility::CStringU& fileName);
-  void mpReleaseHeader(const Utility::CStringU& accessPoint, const Utility::CStringU& subDirectory,
-                       const Utility::CStringU& fileName);
 
-  // Registered files (diagnostics and tests).
+  // Gives one acquisition of `header` back; the last one frees it. A header that is not
+  // registered (null, say) is ignored.
+  void mpReleaseHeader(const CRPC3Header* header);
+
+  // Registered headers, every version counted (diagnostics and tests).
   std::size_t mfGetNumberOfEntries() const;
 
-  // Acquisitions not yet released of a key; 0 when absent.
+  // Acquisitions not yet released of a key, summed over its versions; 0 when absent.
   int mfGetCount(const Utility::CStringU& key) const;
+
+  // The text of the DBAccessException raised for a file that changed under its objects.
+  static constexpr const char* kChangedWhileOpen = "file changed while open";
 
 private:
   struct Entry {
@@ -57,10 +63,6 @@ private:
   };
 
   CRPC3HeaderRegistry() = default;
-
-  // First entry whose key equals `key` exactly, or end. REQUIRES: mMutex held.
-  std::vector<Entry>::iterator mfFind(const Utility::CStringU& key);
-  std::vector<Entry>::const_iterator mfFind(const Utility::CStringU& key) const;
 
   mutable std::mutex mMutex;
   std::vector<Entry> mEntries;  // in order of registration; guarded by mMutex

@@ -1,5 +1,7 @@
 #include "rpc3/format/RPC3Layout.h"
 
+#include "rpc3/format/RPC3SampleCoding.h"
+
 namespace TamblixHq::NODRA::Drivers::RPC3 {
 
 namespace {
@@ -24,13 +26,16 @@ RPC3Layout getLayout(const CRPC3Header& header) {
 float getChannelScale(const CRPC3Header& header, const Utility::CStringU& channelText) {
   Utility::CStringU keyword("SCALE.CHAN_");
   keyword.mfAddString(channelText);
-  return static_cast<float>(header.mfGetKeywordValue(keyword).mfGetDouble());
+  return toFloatSaturating(header.mfGetKeywordValue(keyword).mfGetDouble());
 }
 
-std::uint32_t getNumberOfValues(const CRPC3Header& header) {
-  const auto frames = static_cast<std::uint32_t>(integerOf(header, "FRAMES"));
-  const auto points = static_cast<std::uint32_t>(integerOf(header, "PTS_PER_FRAME"));
-  return frames * points;
+std::uint64_t getNumberOfValues(const CRPC3Header& header) {
+  const std::int64_t frames = integerOf(header, "FRAMES");
+  const std::int64_t points = integerOf(header, "PTS_PER_FRAME");
+  if (frames <= 0 || points <= 0) return 0;
+  std::int64_t values = 0;
+  if (__builtin_mul_overflow(frames, points, &values)) return UINT64_MAX;
+  return static_cast<std::uint64_t>(values);
 }
 
 std::optional<std::string> checkLayout(const RPC3Layout& layout, std::int64_t channel) {
@@ -64,7 +69,8 @@ std::optional<std::int64_t> frameBytePosition(const RPC3Layout& layout, std::int
       __builtin_mul_overflow(group, groupSamples, &offset) ||
       __builtin_add_overflow(offset, inGroup * P + (channel - 1) * G, &offset) ||
       __builtin_mul_overflow(offset, static_cast<std::int64_t>(layout.mfSampleSize()), &bytes) ||
-      __builtin_add_overflow(bytes, layout.headerBlocks * 512, &position)) {
+      __builtin_mul_overflow(layout.headerBlocks, std::int64_t{512}, &position) ||
+      __builtin_add_overflow(bytes, position, &position)) {
     return std::nullopt;
   }
   return position;

@@ -31,12 +31,13 @@ struct RPC3Layout {
 RPC3Layout getLayout(const CRPC3Header& header);
 
 // The scale factor of a channel: "SCALE.CHAN_" + the channel number text as given, as a
-// double rounded to single precision; absent gives 0.
+// double rounded to single precision (beyond the float range: infinity); absent gives 0.
 float getChannelScale(const CRPC3Header& header, const Utility::CStringU& channelText);
 
-// Values per channel: "FRAMES" x "PTS_PER_FRAME", each as a 32-bit integer, keeping the low
-// 32 bits of the product as the files' own tools count them.
-std::uint32_t getNumberOfValues(const CRPC3Header& header);
+// Values per channel: "FRAMES" x "PTS_PER_FRAME", exact; 0 when either is 0 or negative,
+// UINT64_MAX when the product overflows. The interface counts in 32 bits: callers refuse
+// counts beyond them rather than wrap.
+std::uint64_t getNumberOfValues(const CRPC3Header& header);
 
 // Why a layout cannot address channel c, or nullopt when it can: P >= 1, G >= P, B >= 0 and
 // 1 <= c <= C are needed for the frame arithmetic to address the channel's own samples.

@@ -45,10 +45,21 @@ inline std::int32_t reverseIfBigEndian(std::int32_t sample, eStorageFormat forma
   return static_cast<std::int32_t>(__builtin_bswap32(static_cast<std::uint32_t>(sample)));
 }
 
+// A double rounded to single precision as the hardware rounds it, also beyond the float
+// range (where a plain conversion is undefined): values at or past the midpoint between the
+// largest float and infinity become infinity, NaN stays NaN. Branch-free, so loops over it
+// still vectorise.
+inline float toFloatSaturating(double value) {
+  constexpr double kInfinityEdge = 0x1.ffffffp127;  // largest float plus half its last place
+  // Clamped to the edge, which itself rounds to infinity (ties to even); NaN passes through.
+  const double clamped = value > kInfinityEdge ? kInfinityEdge : (value < -kInfinityEdge ? -kInfinityEdge : value);
+  return static_cast<float>(clamped);
+}
+
 // A value scaled as the files define it: the scale factor is rounded to single precision,
 // and the exact product (a double holds it) is rounded once to single precision.
 inline float scaleSample(double sample, float scale) {
-  return static_cast<float>(sample * static_cast<double>(scale));
+  return toFloatSaturating(sample * static_cast<double>(scale));
 }
 
 // Decodes `count` slots of one width and byte order, scaled, into `out`.

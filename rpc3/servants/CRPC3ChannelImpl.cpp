@@ -14,7 +14,7 @@ CRPC3ChannelImpl::CRPC3ChannelImpl(const IDL::ObjectId* id, PortableServer::POA_
     : CBaseImpl(id, poa),
       CBrowsableImpl(id, poa),
       CFunction2DImpl(id, poa),
-      mHeader(Framework::CConfinedFileId(*id)) {}
+      mHeader(*id) {}
 
 CRPC3ChannelImpl::~CRPC3ChannelImpl() = default;
 

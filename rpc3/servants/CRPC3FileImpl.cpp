@@ -30,7 +30,7 @@ CRPC3FileImpl::CRPC3FileImpl(const IDL::ObjectId* id, PortableServer::POA_ptr po
       CBrowsableImpl(id, poa),
       CFileImpl(id, poa),
       CDatabase(id, poa),
-      mHeader(Framework::CConfinedFileId(*id)) {
+      mHeader(*id) {
   mpSetFiles(1, new CStringU[1]{CStringU(id->file_name)});
 }
 
@@ -115,7 +115,8 @@ IDL::BrowsableStructSeq* CRPC3FileImpl::mfCreateAllChildren() {
     if (n > limit) {
       Utility::CLoggerU::sfGetLoggerU(0)->mpPrintText(
           "CHANNELS " + std::to_string(n) + " is more than the " + std::to_string(limit) +
-          " children one reply can carry");
+          " children one reply can carry",
+          Utility::CLoggerU::kDetail);
       throw std::length_error("too many channels");
     }
     IDL::BrowsableStructSeq_var children = new IDL::BrowsableStructSeq;

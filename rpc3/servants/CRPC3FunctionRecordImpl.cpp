@@ -42,7 +42,7 @@ IDL::DateUnion textDate(const CStringU& date) {
 
 CRPC3FunctionRecordImpl::CRPC3FunctionRecordImpl(const IDL::ObjectId* id, PortableServer::POA_ptr poa)
     : CBaseImpl(id, poa), CFunctionRecordImpl(id, poa), CMeasurementFunctionRecordImpl(id, poa) {
-  const CRPC3HeaderLease header{Framework::CConfinedFileId(*id)};
+  const CRPC3HeaderLease header{*id};
   mpSetFunctionClass(kFunctionClass);
   mMeasurementAnnotation.reset(getChannelMeasurementAnnotation(*header, CStringU(id->index)));
 }

@@ -12,7 +12,7 @@ CRPC3FunctionValuesImpl::CRPC3FunctionValuesImpl(const IDL::ObjectId* id,
                                                  PortableServer::POA_ptr poa)
     : CBaseImpl(id, poa),
       CFunctionValuesImpl(id, poa),
-      mHeader(Framework::CConfinedFileId(*id)) {
+      mHeader(*id) {
   mNumberOfValues = getNumberOfValues(*mHeader);
 }
 

@@ -41,7 +41,7 @@ CRPC3QuantityImpl::CRPC3QuantityImpl(const IDL::ObjectId* id, PortableServer::PO
     mpSetFrom(timeBase());
     return;
   }
-  const CRPC3HeaderLease header{Framework::CConfinedFileId(*id)};
+  const CRPC3HeaderLease header{*id};
   const CUnitCatalogue* catalogue = CUnitCatalogue::sfGetUnitCatalogue();
   if (!catalogue->mfInitQuantity(unitsOf(*header, CStringU(id->index)), *this, false)) {
     catalogue->mfInitQuantity("unknown", *this, false);

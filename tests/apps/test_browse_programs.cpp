@@ -207,6 +207,21 @@ TEST_F(BrowseProgram, DataErrorsGiveStatusOneWithTheExceptionsReasonAndPlace) {
   EXPECT_TRUE(run.mOut.empty());
 }
 
+TEST_F(BrowseProgram, ChannelsThatCannotBeReadOrCountedAreDataErrorsNotEmptyOutput) {
+  Rpc3FileLayout layout;
+  layout.mPtsPerFrame = 4;
+  layout.mExtraKeywords = {{"PTS_PER_FRAME", "0"}};
+  ProgramResult run = mfBrowse({"dump", mDir.mfWriteFile("zero.rsp", mfBuildRpc3File(layout)), "--channel", "1"});
+  EXPECT_EQ(run.mStatus, 1);
+  EXPECT_NE(run.mErr.find("PTS_PER_FRAME is 0"), std::string::npos) << run.mErr;
+
+  // 4 x 2^30 values: a 32-bit count would read 0.
+  layout.mExtraKeywords = {{"FRAMES", "4"}, {"PTS_PER_FRAME", "1073741824"}, {"PTS_PER_GROUP", "1073741824"}};
+  run = mfBrowse({mDir.mfWriteFile("wide.rsp", mfBuildRpc3File(layout))});
+  EXPECT_EQ(run.mStatus, 1);
+  EXPECT_NE(run.mErr.find("too many to count"), std::string::npos) << run.mErr;
+}
+
 // The root object of a server on `port`, once it answers.
 bool waitForServer(int port) {
   for (int attempt = 0; attempt < 100; ++attempt) {

@@ -101,9 +101,9 @@ ChildProcess::~ChildProcess() {
   if (mPid > 0) mfStopAndGetStatus();
 }
 
-int ChildProcess::mfStopAndGetStatus() {
+int ChildProcess::mfStopAndGetStatus(int signal) {
   int status = 0;
-  ::kill(mPid, SIGTERM);
+  ::kill(mPid, signal);
   ::waitpid(mPid, &status, 0);
   mPid = -1;
   return mfExitStatus(status);

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -34,8 +35,9 @@ public:
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool mfStarted() const { return mPid > 0; }
-  // Sends SIGTERM, waits, and answers the exit status (-1 when it did not exit normally).
-  int mfStopAndGetStatus();
+  // Sends `signal` (SIGKILL: a crash), waits, and answers the exit status (-1 when it did
+  // not exit normally).
+  int mfStopAndGetStatus(int signal = SIGTERM);
 
 private:
   pid_t mPid = -1;

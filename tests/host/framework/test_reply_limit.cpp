@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <new>
 #include <string>
 
 #include "host/framework/CReplyLimit.h"
@@ -36,6 +37,17 @@ TEST(CReplyLimit, CheckRefusesOneValueMoreThanTheOrbsMessagesCarry) {
   } catch (const TAMBLIX::NODRA::Framework::DBAccessException& e) {
     EXPECT_NE(std::string(e.message).find("at most " + std::to_string(limit)), std::string::npos)
         << e.message;
+    EXPECT_STREQ(e.place, "Values::get_value_chunk");
+  }
+}
+
+TEST(CReplyLimit, RunningOutOfMemoryWhileSizingAReplyIsTheInterfacesException) {
+  EXPECT_EQ(CReplyLimit::sfSized("here", [] { return 7; }), 7);
+  try {
+    CReplyLimit::sfSized("Values::get_value_chunk", []() -> int { throw std::bad_alloc(); });
+    ADD_FAILURE() << "bad_alloc passed through";
+  } catch (const TAMBLIX::NODRA::Framework::MemAllocException& e) {
+    EXPECT_STREQ(e.reason, "out of memory");
     EXPECT_STREQ(e.place, "Values::get_value_chunk");
   }
 }

@@ -85,3 +85,29 @@ TEST(CLoggerU, EachIdHasOneLoggerOfItsOwn) {
   for (const std::string& line : capture0.mLines)
     EXPECT_EQ(line.rfind("DBAccessException: m (reason: r; at ", 0), 0u) << line;
 }
+
+TEST(CLoggerU, LinesAboveTheMaximumLevelAreDropped) {
+  CLoggerU* logger = CLoggerU::sfGetLoggerU(3);
+  CCapture capture(logger);
+  EXPECT_EQ(logger->mfGetMaxLevel(), CLoggerU::kDetail);  // every level passes at first
+
+  logger->mpSetMaxLevel(CLoggerU::kInfo);
+  logger->mpPrintText("error");
+  logger->mpPrintText("info", CLoggerU::kInfo);
+  logger->mpPrintText("detail", CLoggerU::kDetail);
+  logger->mpPrint(IDL::DBAccessException("m", "r", "p"), CLoggerU::kDetail, 1);
+  logger->mpPrint(IDL::MemAllocException("m", "r", "p"), CLoggerU::kDetail, 1);
+  logger->mpPrint(IDL::DBAccessException("kept", "r", "p"), CLoggerU::kError, 1);
+  EXPECT_EQ(capture.mLines, (std::vector<std::string>{"error", "info",
+                                                      "DBAccessException: kept (reason: r; at p)"}));
+  EXPECT_TRUE(logger->mfPasses(CLoggerU::kInfo));
+  EXPECT_FALSE(logger->mfPasses(CLoggerU::kDetail));
+
+  logger->mpSetMaxLevel(CLoggerU::kError);
+  logger->mpPrintText("info again", CLoggerU::kInfo);
+  EXPECT_EQ(capture.mLines.size(), 3u);
+  // A disabled logger drops even errors, whatever its level.
+  logger->mpSetEnabled(false);
+  EXPECT_FALSE(logger->mfPasses(CLoggerU::kError));
+  logger->mpSetMaxLevel(CLoggerU::kDetail);
+}

@@ -1,4 +1,5 @@
 #include <atomic>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,7 +14,11 @@ namespace {
 using namespace nodra::test;
 using TamblixHq::NODRA::Drivers::RPC3::CRPC3Header;
 using TamblixHq::NODRA::Drivers::RPC3::CRPC3HeaderRegistry;
+using TamblixHq::NODRA::Framework::CConfinedFileId;
+using TamblixHq::NODRA::Utility::CFileVersionU;
 using TamblixHq::NODRA::Utility::CStringU;
+
+int faultsNever = 0;  // an address no header has
 
 class Rpc3HeaderRegistryTest : public FormatTest {
 protected:
@@ -40,20 +45,42 @@ TEST_F(Rpc3HeaderRegistryTest, LastReleaseFreesTheHeaderAndTheNextAcquireRereads
   EXPECT_EQ(first, second);
   EXPECT_EQ(mRegistry->mfGetCount(mfKey("a.rpc")), 2);
 
-  mRegistry->mpReleaseHeader("AP", "", "a.rpc");
+  mRegistry->mpReleaseHeader(second);
   EXPECT_EQ(mRegistry->mfGetCount(mfKey("a.rpc")), 1);
   EXPECT_EQ(mfMark(first), "old");
-
-  mpWriteMarked("a.rpc", "new");
-  EXPECT_EQ(mfMark(mRegistry->mfAcquireHeader("AP", "", "a.rpc")), "old");  // still shared
-  mRegistry->mpReleaseHeader("AP", "", "a.rpc");
-  mRegistry->mpReleaseHeader("AP", "", "a.rpc");
+  mRegistry->mpReleaseHeader(first);
   EXPECT_EQ(mRegistry->mfGetNumberOfEntries(), 0u);
   EXPECT_EQ(mRegistry->mfGetCount(mfKey("a.rpc")), 0);
 
+  mpWriteMarked("a.rpc", "new");
   CRPC3Header* reread = mRegistry->mfAcquireHeader("AP", "", "a.rpc");
   EXPECT_EQ(mfMark(reread), "new");
-  mRegistry->mpReleaseHeader("AP", "", "a.rpc");
+  mRegistry->mpReleaseHeader(reread);
+}
+
+TEST_F(Rpc3HeaderRegistryTest, EachVersionOfAFileHasAHeaderOfItsOwn) {
+  mpWriteMarked("v.rpc", "first");
+  CRPC3Header* first = mRegistry->mfAcquireHeader("AP", "", "v.rpc");
+  const std::optional<CFileVersionU> firstVersion = first->mfGetVersion();
+  ASSERT_TRUE(firstVersion.has_value());
+
+  // Rewritten in place (a longer mark changes the size): a new acquire reads the new header,
+  // while the holder of the old one keeps it, and asking for the old version is refused.
+  mpWriteMarked("v.rpc", "second, longer");
+  CRPC3Header* second = mRegistry->mfAcquireHeader("AP", "", "v.rpc");
+  EXPECT_NE(first, second);
+  EXPECT_EQ(mfMark(first), "first");
+  EXPECT_EQ(mfMark(second), "second, longer");
+  EXPECT_EQ(mRegistry->mfGetCount(mfKey("v.rpc")), 2);
+  const CConfinedFileId file("AP", "", "v.rpc");
+  EXPECT_EQ(mRegistry->mfAcquireHeader(file, firstVersion), first);  // still registered: shared
+  mRegistry->mpReleaseHeader(first);
+  mRegistry->mpReleaseHeader(first);
+  const auto failure = mfFailureOf([&] { mRegistry->mfAcquireHeader(file, firstVersion); });
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_NE(failure->mMessage.find("file changed while open"), std::string::npos) << failure->mMessage;
+  EXPECT_EQ(mRegistry->mfGetNumberOfEntries(), 1u);
+  mRegistry->mpReleaseHeader(second);
 }
 
 TEST_F(Rpc3HeaderRegistryTest, KeysKeepEverySeparatorAndLetterCase) {
@@ -79,16 +106,16 @@ TEST_F(Rpc3HeaderRegistryTest, KeysKeepEverySeparatorAndLetterCase) {
   EXPECT_EQ(mRegistry->mfGetCount(CStringU(dir + "\\\\f.rpc")), 1);
 
   // Releasing one key leaves the others alone.
-  mRegistry->mpReleaseHeader("AP", "", "F.rpc");
+  mRegistry->mpReleaseHeader(upper);
   EXPECT_EQ(mRegistry->mfGetCount(CStringU(dir + "\\f.rpc")), 1);
   EXPECT_EQ(mfMark(top), "top");
-  mRegistry->mpReleaseHeader("AP", "", "f.rpc");
-  mRegistry->mpReleaseHeader("AP", "sub", "f.rpc");
-  mRegistry->mpReleaseHeader("SLASHED", "", "f.rpc");
+  mRegistry->mpReleaseHeader(top);
+  mRegistry->mpReleaseHeader(sub);
+  mRegistry->mpReleaseHeader(slashed);
   TamblixHq::NODRA::Utility::CAccessPointMapU::sfGetAccessPointMapU()->mpRemoveAccessPoint("SLASHED");
 }
 
-TEST_F(Rpc3HeaderRegistryTest, UnreadableHeaderRaisesEachTimeAndExtraReleasesAreIgnored) {
+TEST_F(Rpc3HeaderRegistryTest, UnreadableHeaderRaisesEachTimeAndUnknownReleasesAreIgnored) {
   mpWrite("broken.rpc", mfTruncate(mfHeaderOf({{"FORMAT", "BINARY"}, {"NUM_HEADER_BLOCKS", "1"},
                                                {"NUM_PARAMS", "3"}}), 300));
   mpWriteMarked("good.rpc", "good");
@@ -102,13 +129,12 @@ TEST_F(Rpc3HeaderRegistryTest, UnreadableHeaderRaisesEachTimeAndExtraReleasesAre
   EXPECT_TRUE(mfFailureOf([&] { mRegistry->mfAcquireHeader("AP", "..", "good.rpc"); }).has_value());
 
   CRPC3Header* good = mRegistry->mfAcquireHeader("AP", "", "good.rpc");
-  mRegistry->mpReleaseHeader("AP", "", "broken.rpc");
-  mRegistry->mpReleaseHeader("AP", "", "never.rpc");
+  mRegistry->mpReleaseHeader(nullptr);
+  CRPC3Header* unregistered = reinterpret_cast<CRPC3Header*>(&faultsNever);
+  mRegistry->mpReleaseHeader(unregistered);
   EXPECT_EQ(mRegistry->mfGetCount(mfKey("good.rpc")), 1);
   EXPECT_EQ(mfMark(good), "good");
-  for (int release = 0; release < 3; ++release) {
-    mRegistry->mpReleaseHeader("AP", "", "good.rpc");
-  }
+  mRegistry->mpReleaseHeader(good);
   EXPECT_EQ(mRegistry->mfGetNumberOfEntries(), 0u);
 }
 
@@ -127,7 +153,7 @@ TEST_F(Rpc3HeaderRegistryTest, ParallelAcquireAndReleaseNeverHandOutAFreedHeader
         if (header == nullptr || mfMark(header) != "mark of " + name) {
           ++faults;
         }
-        mRegistry->mpReleaseHeader("AP", "", CStringU(name));
+        mRegistry->mpReleaseHeader(header);
       }
     });
   }

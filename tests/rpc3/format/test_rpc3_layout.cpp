@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "host/utility/CLoggerU.h"
 #include "host/utility/CMemoryByteSourceU.h"
 #include "rpc3/format/RPC3Layout.h"
+#include "rpc3/format/RPC3SampleCoding.h"
 #include "tests/support/Rpc3Writer.h"
 
 namespace TamblixHq::NODRA::Drivers::RPC3 {
@@ -68,10 +70,33 @@ TEST(SampleLayout, HeaderKeywordsGiveTheLayoutScaleAndValueCount) {
   EXPECT_EQ(getNumberOfValues(*bare), 0u);
   EXPECT_TRUE(checkLayout(empty, 1).has_value());
 
-  // The count keeps the low 32 bits of the product.
-  const auto huge = headerOf({{"FORMAT", "BINARY"}, {"NUM_HEADER_BLOCKS", "1"}, {"NUM_PARAMS", "5"},
-                              {"FRAMES", "65536"}, {"PTS_PER_FRAME", "65537"}});
-  EXPECT_EQ(getNumberOfValues(*huge), 65536u);
+  // The count is exact beyond 32 bits (it used to wrap to the low 32 bits); a negative
+  // factor gives no values.
+  const auto count = [](const char* frames, const char* points) {
+    return getNumberOfValues(*headerOf({{"FORMAT", "BINARY"}, {"NUM_HEADER_BLOCKS", "1"},
+                                        {"NUM_PARAMS", "5"}, {"FRAMES", frames},
+                                        {"PTS_PER_FRAME", points}}));
+  };
+  EXPECT_EQ(count("65536", "65537"), 65536ull * 65537ull);
+  EXPECT_EQ(count("4", "1073741824"), 1ull << 32);
+  EXPECT_EQ(count("-4", "16"), 0u);
+  EXPECT_EQ(count("2147483647", "2147483647"), 2147483647ull * 2147483647ull);
+}
+
+TEST(SampleLayout, ScalesBeyondTheFloatRangeSaturateToInfinity) {
+  const auto header = headerOf({{"FORMAT", "BINARY"}, {"NUM_HEADER_BLOCKS", "1"}, {"NUM_PARAMS", "6"},
+                                {"SCALE.CHAN_1", "1e39"}, {"SCALE.CHAN_2", "-1e300"},
+                                {"SCALE.CHAN_3", "3.4028235e38"}});
+  const float inf = std::numeric_limits<float>::infinity();
+  EXPECT_EQ(getChannelScale(*header, "1"), inf);
+  EXPECT_EQ(getChannelScale(*header, "2"), -inf);
+  EXPECT_EQ(getChannelScale(*header, "3"), std::numeric_limits<float>::max());
+  // A product beyond the range saturates as well; one just below the rounding edge does not.
+  EXPECT_EQ(scaleSample(32767, std::numeric_limits<float>::max()), inf);
+  EXPECT_EQ(scaleSample(-2, std::numeric_limits<float>::max()), -inf);
+  EXPECT_EQ(toFloatSaturating(0x1.fffffefp127), std::numeric_limits<float>::max());
+  EXPECT_EQ(toFloatSaturating(0x1.ffffffp127), inf);
+  EXPECT_TRUE(std::isnan(toFloatSaturating(std::nan(""))));
 }
 
 TEST(SampleLayout, FramesLieGroupByGroupWithChannelsSideBySide) {

@@ -227,6 +227,7 @@ TEST_F(ServantTest, LayoutsThatCannotAddressTheChannelAreRefusedClearly) {
       {"p.rsp", {{"PTS_PER_FRAME", "-1"}}, "PTS_PER_FRAME is -1"},
       {"g.rsp", {{"PTS_PER_GROUP", "2"}}, "smaller than PTS_PER_FRAME"},
       {"c.rsp", {{"CHANNELS", "0"}}, "outside the file's channels"},
+      {"z.rsp", {{"PTS_PER_FRAME", "0"}}, "PTS_PER_FRAME is 0"},
   };
   for (const Case& c : cases) {
     Rpc3FileLayout layout;
@@ -240,13 +241,63 @@ TEST_F(ServantTest, LayoutsThatCannotAddressTheChannelAreRefusedClearly) {
     IDL::FunctionValues_var fv =
         TamblixHq::NODRA::Drivers::RPC3::getChannelValues(channelId.in(), IDL::Y);
     IDL::RealValues_var values = IDL::RealValues::_narrow(fv);
-    try {
-      IDL::RealValueSeqUnion_var v = values->get_value_chunk(1, 1);
-      ADD_FAILURE() << c.name << ": read succeeded";
-    } catch (const IDL::DBAccessException& e) {
-      EXPECT_NE(std::string(e.message).find(c.expected), std::string::npos) << e.message;
+    // Empty windows too: a channel that cannot be read never passes for an empty one.
+    for (CORBA::ULong count : {1u, 0u}) {
+      try {
+        IDL::RealValueSeqUnion_var v = values->get_value_chunk(1, count);
+        ADD_FAILURE() << c.name << ": read of " << count << " succeeded";
+      } catch (const IDL::DBAccessException& e) {
+        EXPECT_NE(std::string(e.message).find(c.expected), std::string::npos) << e.message;
+      }
     }
   }
+}
+
+TEST_F(ServantTest, ValueCountsBeyondThirtyTwoBitsAreRefusedNotWrapped) {
+  Rpc3FileLayout layout;
+  layout.mPtsPerFrame = 4;
+  // 4 x 2^30 values: the low 32 bits of the count are 0.
+  layout.mExtraKeywords = {{"FRAMES", "4"}, {"PTS_PER_FRAME", "1073741824"}, {"PTS_PER_GROUP", "1073741824"}};
+  IDL::File_var file = mfOpen("wide.rsp", layout);
+  IDL::RealValues_var values = mfValues(file, 1, IDL::Y);
+  try {
+    values->get_number_of_values();
+    FAIL() << "a count beyond 32 bits was answered";
+  } catch (const IDL::DBAccessException& e) {
+    EXPECT_NE(std::string(e.message).find("4294967296"), std::string::npos) << e.message;
+  }
+  IDL::RealValues_var time = mfValues(file, 1, IDL::X);
+  EXPECT_THROW(time->get_number_of_values(), IDL::DBAccessException);
+  // Positions stay addressable: the time base answers beyond the 32-bit count's wrap.
+  EXPECT_EQ(mfDoubles(IDL::RealValueSeqUnion_var(time->get_value_chunk(4294967295u, 1)).in()).size(), 1u);
+}
+
+TEST_F(ServantTest, AFileRewrittenWhileServedIsNeverDecodedWithTheOldHeader) {
+  Rpc3FileLayout layout;
+  layout.mPtsPerFrame = 4;
+  layout.mSample = [](int, std::int64_t index) { return static_cast<double>(index); };
+  IDL::File_var before = mfOpen("run.rsp", layout);
+  IDL::RealValues_var oldValues = mfValues(before, 1, IDL::Y);
+  EXPECT_EQ(mfFloats(IDL::RealValueSeqUnion_var(oldValues->get_value_chunk(1, 4)).in()),
+            (std::vector<float>{1, 2, 3, 4}));
+
+  // The same name now holds 4-byte floats: decoded with the old header they would read as
+  // halves of floats.
+  layout.mFloat = true;
+  layout.mSample = [](int, std::int64_t index) { return 10.0 * static_cast<double>(index); };
+  mpWriteFile(mDir.mfFile("run.rsp"), mfBuildRpc3File(layout));
+  try {
+    IDL::RealValueSeqUnion_var v = oldValues->get_value_chunk(1, 4);
+    FAIL() << "the old object read the rewritten file";
+  } catch (const IDL::DBAccessException& e) {
+    EXPECT_STREQ(e.reason, "file changed while open");
+  }
+  // Opening it again reads the new header; the old object still refuses.
+  IDL::File_var after = mServer->open_file(mAccessPoint.c_str(), "", "run.rsp");
+  IDL::RealValues_var newValues = mfValues(after, 1, IDL::Y);
+  EXPECT_EQ(mfFloats(IDL::RealValueSeqUnion_var(newValues->get_value_chunk(1, 4)).in()),
+            (std::vector<float>{10, 20, 30, 40}));
+  EXPECT_THROW(IDL::RealValueSeqUnion_var(oldValues->get_value_chunk(1, 4)), IDL::DBAccessException);
 }
 
 TEST_F(ServantTest, RequestsLargerThanOneReplyAreRefused) {
