@@ -2,6 +2,7 @@
 //
 //   nodra-browse FILE [--json]                      annotations and the table of channels
 //   nodra-browse dump FILE --channel N[,M...]       CSV of channels against time
+//   nodra-browse stats FILE [--channel N[,M...]]    min, max, mean and RMS per channel
 //
 // By default the file is served by an ORB inside this process; --server URL browses the
 // files of a running nodra-server instead (FILE is then ACCESS_POINT/PATH).
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "apps/client/ChannelDump.h"
+#include "apps/client/ChannelStats.h"
 #include "apps/client/FileListing.h"
 #include "apps/client/FileSource.h"
 #include "apps/client/ListingOutput.h"
@@ -47,6 +49,12 @@ constexpr const char* kDumpExamples =
     "  nodra-browse dump examples/road-load.rsp --channel 2 > force.csv\n"
     "  nodra-browse dump examples/road-load.rsp --channel 1,3 --start 1001 --count 500\n";
 
+constexpr const char* kStatsExamples =
+    "Examples:\n"
+    "  nodra-browse stats examples/road-load.rsp\n"
+    "  nodra-browse stats examples/road-load.rsp --channel 1,4 --json > peaks.json\n"
+    "  nodra-browse stats --server corbaloc::rig-pc:2810/NodraServer rig/road-load.rsp\n";
+
 int list(IDL::File_ptr file, const Options& options) {
   const Client::FileListing listing = Client::mfReadListing(file);
   if (options.json) {
@@ -59,8 +67,9 @@ int list(IDL::File_ptr file, const Options& options) {
   return 0;
 }
 
-int dump(IDL::File_ptr file, const Options& options) {
-  const Client::FileListing listing = Client::mfReadListing(file);
+// The channels named by --channel, in its order; every channel when none is named.
+std::vector<const Client::ChannelListing*> chosenChannels(const Client::FileListing& listing,
+                                                          const Options& options) {
   std::vector<const Client::ChannelListing*> channels;
   for (unsigned number : options.channels) {
     if (number == 0 || number > listing.mChannels.size()) {
@@ -69,7 +78,29 @@ int dump(IDL::File_ptr file, const Options& options) {
     }
     channels.push_back(&listing.mChannels[number - 1]);
   }
-  Client::mpDumpCsv(stdout, channels, options.range);
+  if (options.channels.empty()) {
+    for (const Client::ChannelListing& channel : listing.mChannels) channels.push_back(&channel);
+  }
+  return channels;
+}
+
+int dump(IDL::File_ptr file, const Options& options) {
+  const Client::FileListing listing = Client::mfReadListing(file);
+  Client::mpDumpCsv(stdout, chosenChannels(listing, options), options.range);
+  return 0;
+}
+
+int stats(IDL::File_ptr file, const Options& options) {
+  const Client::FileListing listing = Client::mfReadListing(file);
+  const std::vector<const Client::ChannelListing*> channels = chosenChannels(listing, options);
+  const std::vector<Client::ChannelStats> figures = Client::mfReadStats(channels);
+  if (options.json) {
+    std::cout << Client::mfStatsJson(channels, figures).dump(2) << "\n";
+  } else {
+    Client::mpPrintStats(std::cout, channels, figures);
+  }
+  std::cout.flush();
+  if (!std::cout) throw std::runtime_error("cannot write the output");
   return 0;
 }
 
@@ -85,7 +116,8 @@ int main(int argc, char** argv) {
   Options options;
   CLI::App app{"Shows what an RPC III file holds: its annotations and a table of its channels "
                "(description, unit, scale, limits, number of values, sampling rate, measurement "
-               "point and direction). The dump subcommand writes channels' values as CSV."};
+               "point and direction). The dump subcommand writes channels' values as CSV, the "
+               "stats subcommand their minimum, maximum, mean and RMS."};
   app.add_option("file", options.file, "RPC III file (with --server: ACCESS_POINT/PATH)");
   app.add_flag("--json", options.json, "print one JSON document instead of the table");
   app.add_option("--server", options.server,
@@ -105,6 +137,16 @@ int main(int argc, char** argv) {
   dumpCommand->add_option("--count", options.range.mCount, "number of values (default: to the end)");
   dumpCommand->add_option("--server", options.server, "browse a running nodra-server (see above)");
   dumpCommand->footer(kDumpExamples);
+  CLI::App* statsCommand = app.add_subcommand(
+      "stats", "Reads every value of channels and prints per channel the number of values, of NaN "
+               "values (left out of the figures), minimum, maximum, mean and RMS.");
+  statsCommand->add_option("file", options.file, "RPC III file (with --server: ACCESS_POINT/PATH)")
+      ->required();
+  statsCommand->add_option("-c,--channel", options.channels, "channel numbers, from 1 (default: all)")
+      ->delimiter(',');
+  statsCommand->add_flag("--json", options.json, "print one JSON document instead of the table");
+  statsCommand->add_option("--server", options.server, "browse a running nodra-server (see above)");
+  statsCommand->footer(kStatsExamples);
   try {
     std::vector<const char*> programArgv;
     for (const std::string& argument : arguments) programArgv.push_back(argument.c_str());
@@ -118,10 +160,7 @@ int main(int argc, char** argv) {
   TamblixHq::NODRA::Utility::CLoggerU::sfGetLoggerU(0)->mpSetEnabled(false);
   std::unique_ptr<FW::CHostOrb> orb;
   try {
-    // The embedded objects need no network: listen on loopback only.
-    FW::CHostOrb::Settings settings;
-    settings.endpoint = "giop:tcp:127.0.0.1:";
-    orb = std::make_unique<FW::CHostOrb>(arguments[0], orbArguments, settings);
+    orb = std::make_unique<FW::CHostOrb>(arguments[0], orbArguments, Client::mfClientOrbSettings());
   } catch (const CORBA::SystemException& e) {
     std::cerr << "nodra-browse: the ORB refused its options (" << e._name() << "); "
               << FW::CHostOrb::kOrbOptionsHelp << "\n";
@@ -129,7 +168,8 @@ int main(int argc, char** argv) {
   }
   try {
     IDL::File_var file = Client::mfOpenFile(*orb, options.file, options.server);
-    return dumpCommand->parsed() ? dump(file, options) : list(file, options);
+    if (dumpCommand->parsed()) return dump(file, options);
+    return statsCommand->parsed() ? stats(file, options) : list(file, options);
   } catch (const Client::UsageError& e) {
     std::cerr << "nodra-browse: " << e.what() << "\n";
     return 2;

@@ -30,6 +30,14 @@ void readTimeBase(ChannelListing& channel) {
 std::string mfNumberText(double value) { return shortestText(value); }
 std::string mfNumberText(float value) { return shortestText(value); }
 
+double mfShortFloat(float value) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  double shortest = value;
+  std::from_chars(text, end, shortest);
+  return shortest;
+}
+
 std::string mfAnnotationValueText(const IDL::DSVariantUnion& value) {
   switch (value._d()) {
     case 0: return value.bool_value() ? "true" : "false";
@@ -59,6 +67,25 @@ std::string ChannelListing::mfAnnotationText(const char* name) const {
   return "";
 }
 
+namespace {
+
+// Entry `i` of an extended chunk as the channel numbered `number`.
+ChannelListing channelOf(const IDL::BrowsableExtendedStruct& chunk, CORBA::ULong i, CORBA::ULong number) {
+  ChannelListing channel;
+  channel.mNumber = number;
+  channel.mLabel = chunk.children[i].label.in();
+  channel.mReference = IDL::Browsable::_duplicate(chunk.children[i].reference);
+  if (i < chunk.annotations.length()) channel.mAnnotations = chunk.annotations[i];
+  if (i < chunk.functions.length()) channel.mFunction = chunk.functions[i];
+  if (!CORBA::is_nil(channel.mFunction.y_values)) {
+    channel.mCount = channel.mFunction.y_values->get_number_of_values();
+  }
+  readTimeBase(channel);
+  return channel;
+}
+
+}  // namespace
+
 FileListing mfReadListing(IDL::File_ptr file) {
   FileListing listing;
   IDL::AnnotationSeq_var annotations = file->get_all_annotations();
@@ -72,19 +99,17 @@ FileListing mfReadListing(IDL::File_ptr file) {
     IDL::BrowsableExtendedStruct_var chunk = file->get_all_children_extended_chunk(start);
     if (chunk->children.length() == 0) break;
     for (CORBA::ULong i = 0; i < chunk->children.length(); ++i) {
-      ChannelListing channel;
-      channel.mNumber = start + i + 1;
-      channel.mLabel = chunk->children[i].label.in();
-      if (i < chunk->annotations.length()) channel.mAnnotations = chunk->annotations[i];
-      if (i < chunk->functions.length()) channel.mFunction = chunk->functions[i];
-      if (!CORBA::is_nil(channel.mFunction.y_values)) {
-        channel.mCount = channel.mFunction.y_values->get_number_of_values();
-      }
-      readTimeBase(channel);
-      listing.mChannels.push_back(std::move(channel));
+      listing.mChannels.push_back(channelOf(chunk.in(), i, start + i + 1));
     }
   }
   return listing;
+}
+
+std::optional<ChannelListing> mfReadChannel(IDL::File_ptr file, CORBA::ULong number) {
+  if (number == 0 || number > file->get_number_of_children()) return std::nullopt;
+  IDL::BrowsableExtendedStruct_var chunk = file->get_all_children_extended_chunk(number - 1);
+  if (chunk->children.length() == 0) return std::nullopt;
+  return channelOf(chunk.in(), 0, number);
 }
 
 }  // namespace TamblixHq::NODRA::Client

@@ -3,6 +3,7 @@
 // extended chunks (a few calls per run of channels rather than dozens per channel).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@ namespace IDL = ::TAMBLIX::NODRA::Framework;
 struct ChannelListing {
   CORBA::ULong mNumber = 0;  // from 1, in the file's order
   std::string mLabel;
+  IDL::Browsable_var mReference;  // the channel object (a Function2D for a time history)
   IDL::AnnotationSeq mAnnotations;
   IDL::FunctionExtendedStruct mFunction;  // references and descriptions of the channel's parts
   CORBA::ULong mCount = 0;                // values of the channel
@@ -36,10 +38,19 @@ struct FileListing {
 // Reads the listing of `file`. Throws what the file object throws.
 FileListing mfReadListing(IDL::File_ptr file);
 
+// Reads channel `number` (from 1) alone, through the extended chunk that starts with it;
+// nothing when the file has no such channel. Throws what the file object throws.
+std::optional<ChannelListing> mfReadChannel(IDL::File_ptr file, CORBA::ULong number);
+
 // The shortest text in %g style that reads back as `value` ("inf", "-inf", "nan" when not
 // finite).
 std::string mfNumberText(double value);
 std::string mfNumberText(float value);
+
+// The double that prints as the shortest text of `value`, so that JSON shows a float as
+// the float it is ("0.1", not "0.10000000149011612"); a reader that parses it back as a
+// float gets `value`.
+double mfShortFloat(float value);
 
 // An annotation's value as text: true/false, numbers as mfNumberText, strings as they are.
 std::string mfAnnotationValueText(const IDL::DSVariantUnion& value);

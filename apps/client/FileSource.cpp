@@ -7,18 +7,88 @@
 
 namespace TamblixHq::NODRA::Client {
 
-RemoteFileName mfSplitRemoteFileName(const std::string& text) {
-  const std::size_t first = text.find('/');
-  const std::size_t last = text.rfind('/');
-  if (first == std::string::npos || first == 0 || last + 1 == text.size()) {
-    throw UsageError("with --server, FILE is ACCESS_POINT/PATH (e.g. rig/road-load.rsp), got \"" +
-                     text + "\"");
+namespace {
+
+// The '/'-separated components of `text`, or nothing with the reason in `why`.
+std::optional<std::vector<std::string>> components(const std::string& text, std::string& why) {
+  if (text.empty()) {
+    why = "the path is empty";
+    return std::nullopt;
   }
-  RemoteFileName name;
-  name.mAccessPoint = text.substr(0, first);
-  if (last > first) name.mSubDirectory = text.substr(first + 1, last - first - 1);
-  name.mFileName = text.substr(last + 1);
-  return name;
+  if (text.front() == '/') {
+    why = "the path is absolute; name it from its access point";
+    return std::nullopt;
+  }
+  if (text.find('\\') != std::string::npos || text.find('\0') != std::string::npos) {
+    why = "the path holds a backslash or a NUL byte";
+    return std::nullopt;
+  }
+  std::vector<std::string> parts;
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t slash = text.find('/', from);
+    parts.push_back(text.substr(from, slash == std::string::npos ? std::string::npos : slash - from));
+    const std::string& part = parts.back();
+    if (part.empty() || part == "." || part == "..") {
+      why = part.empty() ? "the path has an empty component" : "the path has a \"" + part + "\" component";
+      return std::nullopt;
+    }
+    if (slash == std::string::npos) return parts;
+    from = slash + 1;
+  }
+}
+
+std::string joined(const std::vector<std::string>& parts, std::size_t from, std::size_t to) {
+  std::string text;
+  for (std::size_t i = from; i < to; ++i) text += (i > from ? "/" : "") + parts[i];
+  return text;
+}
+
+}  // namespace
+
+AccessPoint mfParseAccessPoint(const std::string& text) {
+  const std::size_t equals = text.find('=');
+  if (equals == std::string::npos || equals == 0 || equals + 1 == text.size()) {
+    throw UsageError("--access-point needs NAME=DIR, got \"" + text + "\"");
+  }
+  AccessPoint point{text.substr(0, equals), text.substr(equals + 1)};
+  std::error_code error;
+  if (!std::filesystem::is_directory(point.mDirectory, error)) {
+    throw UsageError("access point " + point.mName + ": \"" + point.mDirectory + "\" is not a directory");
+  }
+  return point;
+}
+
+std::optional<RemoteFileName> mfParseFileName(const std::string& text, std::string& why) {
+  const auto parts = components(text, why);
+  if (!parts) return std::nullopt;
+  if (parts->size() < 2) {
+    why = "the path names no file after its access point";
+    return std::nullopt;
+  }
+  return RemoteFileName{parts->front(), joined(*parts, 1, parts->size() - 1), parts->back()};
+}
+
+std::optional<RemoteFileName> mfParseDirectoryName(const std::string& text, std::string& why) {
+  const auto parts = components(text, why);
+  if (!parts) return std::nullopt;
+  return RemoteFileName{parts->front(), joined(*parts, 1, parts->size()), ""};
+}
+
+RemoteFileName mfSplitRemoteFileName(const std::string& text) {
+  std::string why;
+  const std::optional<RemoteFileName> name = mfParseFileName(text, why);
+  if (!name) {
+    throw UsageError("with --server, FILE is ACCESS_POINT/PATH (e.g. rig/road-load.rsp), got \"" +
+                     text + "\": " + why);
+  }
+  return *name;
+}
+
+Framework::CHostOrb::Settings mfClientOrbSettings() {
+  Framework::CHostOrb::Settings settings;
+  settings.endpoint = "giop:tcp:127.0.0.1:";
+  return settings;
 }
 
 IDL::DataServer_ptr mfReachServer(CORBA::ORB_ptr orb, const std::string& url) {
@@ -43,17 +113,28 @@ IDL::DataServer_ptr mfReachServer(CORBA::ORB_ptr orb, const std::string& url) {
   return root._retn();
 }
 
+IDL::DataServer_ptr mfServeEmbedded(Framework::CHostOrb& orb,
+                                    const std::vector<AccessPoint>& accessPoints) {
+  for (const AccessPoint& point : accessPoints) {
+    Utility::CAccessPointMapU::sfGetAccessPointMapU()->mpSetAccessPoint(point.mName, point.mDirectory);
+  }
+  Framework::CDataServerImpl& root = orb.mpServeDataObjects({});
+  Drivers::RPC3::registerRPC3Types(*Framework::CResolverImpl::sfGetResolverImpl(), &root);
+  orb.mpActivate();
+  return orb.mfGetRoot();
+}
+
+IDL::DataServer_ptr mfOpenRoot(Framework::CHostOrb& orb, const std::vector<AccessPoint>& accessPoints,
+                               const std::string& server) {
+  return server.empty() ? mfServeEmbedded(orb, accessPoints) : mfReachServer(orb.mfOrb(), server);
+}
+
 IDL::File_ptr mfOpenFile(Framework::CHostOrb& orb, const std::string& file,
                          const std::string& server) {
   if (server.empty()) {
     // The file's directory becomes the one access point of the embedded objects.
     const std::filesystem::path path = std::filesystem::absolute(file);
-    Utility::CAccessPointMapU::sfGetAccessPointMapU()->mpSetAccessPoint(
-        "local", path.parent_path().string());
-    Framework::CDataServerImpl& root = orb.mpServeDataObjects({});
-    Drivers::RPC3::registerRPC3Types(*Framework::CResolverImpl::sfGetResolverImpl(), &root);
-    orb.mpActivate();
-    IDL::DataServer_var local = orb.mfGetRoot();
+    IDL::DataServer_var local = mfServeEmbedded(orb, {{"local", path.parent_path().string()}});
     return local->open_file("local", "", path.filename().string().c_str());
   }
   const RemoteFileName name = mfSplitRemoteFileName(file);

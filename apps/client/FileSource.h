@@ -1,9 +1,11 @@
-// Opens the file object a program works on: served by an ORB inside the program, or by a
+// Opens the objects a program works on: served by an ORB inside the program, or by a
 // running server named by a URL (corbaloc, IOR or corbaname).
 #pragma once
 
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "host/framework/CHostOrb.h"
 #include "nodra/Framework.hh"
@@ -18,19 +20,49 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+// A directory served under a name, as NAME=DIR on a command line.
+struct AccessPoint {
+  std::string mName;
+  std::string mDirectory;
+};
+
+// Reads NAME=DIR. Throws UsageError when a part is missing or DIR is not a directory.
+AccessPoint mfParseAccessPoint(const std::string& text);
+
 // Where a remote file lies: ACCESS_POINT/SUB/DIRS/NAME split into the root object's terms.
 struct RemoteFileName {
   std::string mAccessPoint;
   std::string mSubDirectory;  // empty, or the directories between access point and name
-  std::string mFileName;
+  std::string mFileName;      // empty when a directory was asked for
 };
 
-// Splits "ACCESS_POINT/PATH". Throws UsageError when either part is missing.
+// Splits "ACCESS_POINT/PATH" (a file) or "ACCESS_POINT[/DIRS]" (a directory) without
+// looking at any file. Nothing when a part is missing, or when the text is absolute or has
+// an empty, "." or ".." component, a backslash or a NUL byte, with the reason in `why`:
+// a name that could lead out of its access point never reaches a server.
+std::optional<RemoteFileName> mfParseFileName(const std::string& text, std::string& why);
+std::optional<RemoteFileName> mfParseDirectoryName(const std::string& text, std::string& why);
+
+// mfParseFileName for a command line: throws UsageError with the reason.
 RemoteFileName mfSplitRemoteFileName(const std::string& text);
+
+// The ORB settings of a client program: its embedded objects need no network, so its ORB
+// listens on loopback only.
+Framework::CHostOrb::Settings mfClientOrbSettings();
 
 // The root object named by `url`. Throws UsageError when the URL is malformed or names
 // something that is not a data server; CORBA::TRANSIENT when nobody answers there.
 IDL::DataServer_ptr mfReachServer(CORBA::ORB_ptr orb, const std::string& url);
+
+// Serves the data objects of `accessPoints` from the program's own ORB and answers their
+// root object. REQUIRES: called at most once per process.
+IDL::DataServer_ptr mfServeEmbedded(Framework::CHostOrb& orb,
+                                    const std::vector<AccessPoint>& accessPoints);
+
+// The root object a program works through: with an empty `server`, its own (see
+// mfServeEmbedded); otherwise the one at `server` (see mfReachServer).
+IDL::DataServer_ptr mfOpenRoot(Framework::CHostOrb& orb, const std::vector<AccessPoint>& accessPoints,
+                               const std::string& server);
 
 // The file object: with an empty `server`, `file` is a path on this machine served by the
 // program's own ORB (whose data objects this sets up and activates); otherwise `file` is

@@ -88,36 +88,28 @@ Json functionRecordJson(const IDL::MeasurementFunctionRecord::MeasurementFunctio
               {"direction", static_cast<int>(d.point_direction)}};
 }
 
-// A table whose columns are as wide as their widest entry.
-class Table {
-public:
-  explicit Table(std::vector<std::string> header, std::vector<bool> rightAligned)
-      : mRight(std::move(rightAligned)) {
-    mRows.push_back(std::move(header));
-  }
-  void mpAdd(std::vector<std::string> row) { mRows.push_back(std::move(row)); }
-  void mpPrint(std::ostream& out) const {
-    std::vector<std::size_t> widths(mRight.size(), 0);
-    for (const auto& row : mRows) {
-      for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
-    }
-    for (const auto& row : mRows) {
-      std::string line;
-      for (std::size_t c = 0; c < row.size(); ++c) {
-        const std::string pad(widths[c] - row[c].size(), ' ');
-        line += c == 0 ? "" : "  ";
-        line += mRight[c] ? pad + row[c] : row[c] + (c + 1 == row.size() ? "" : pad);
-      }
-      out << line.substr(0, line.find_last_not_of(' ') + 1) << "\n";
-    }
-  }
-
-private:
-  std::vector<bool> mRight;
-  std::vector<std::vector<std::string>> mRows;
-};
-
 }  // namespace
+
+CTextTable::CTextTable(std::vector<std::string> header, std::vector<bool> rightAligned)
+    : mRight(std::move(rightAligned)) {
+  mRows.push_back(std::move(header));
+}
+
+void CTextTable::mpPrint(std::ostream& out) const {
+  std::vector<std::size_t> widths(mRight.size(), 0);
+  for (const auto& row : mRows) {
+    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+  }
+  for (const auto& row : mRows) {
+    std::string line;
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      const std::string pad(widths[c] - row[c].size(), ' ');
+      line += c == 0 ? "" : "  ";
+      line += mRight[c] ? pad + row[c] : row[c] + (c + 1 == row.size() ? "" : pad);
+    }
+    out << line.substr(0, line.find_last_not_of(' ') + 1) << "\n";
+  }
+}
 
 Json mfJsonNumber(double value) {
   if (std::isfinite(value)) return value;
@@ -160,9 +152,9 @@ void mpPrintListing(std::ostream& out, const std::string& title, const FileListi
         << mfAnnotationValueText(listing.mAnnotations[i].value) << "\n";
   }
   out << "\n";
-  Table table({"#", "description", "unit", "scale", "lower", "upper", "values", "rate [Hz]",
-               "point", "direction"},
-              {true, false, false, true, true, true, true, true, false, false});
+  CTextTable table({"#", "description", "unit", "scale", "lower", "upper", "values", "rate [Hz]",
+                    "point", "direction"},
+                   {true, false, false, true, true, true, true, true, false, false});
   for (const ChannelListing& channel : listing.mChannels) {
     const auto& d = channel.mFunction.measurement_annotation.description;
     table.mpAdd({std::to_string(channel.mNumber), channel.mfAnnotationText("description"),

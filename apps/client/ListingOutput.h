@@ -6,10 +6,24 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "apps/client/FileListing.h"
 
 namespace TamblixHq::NODRA::Client {
+
+// A text table whose columns are as wide as their widest entry, two spaces apart, with
+// trailing blanks cut.
+class CTextTable {
+public:
+  CTextTable(std::vector<std::string> header, std::vector<bool> rightAligned);
+  void mpAdd(std::vector<std::string> row) { mRows.push_back(std::move(row)); }
+  void mpPrint(std::ostream& out) const;
+
+private:
+  std::vector<bool> mRight;
+  std::vector<std::vector<std::string>> mRows;
+};
 
 // The title line, the file annotations (name = value), then one table row per channel:
 // number, description, unit, scale, limits, values, sampling rate, point and direction.

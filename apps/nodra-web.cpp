@@ -1,0 +1,201 @@
+// nodra-web: a viewer of RPC III files in the browser. An HTTP server on loopback gives the
+// access points, files, channels and plot windows of the data objects as JSON, and the page
+// that draws them.
+//
+//   nodra-web --access-point NAME=DIR [--access-point ...] [--listen HOST:PORT]
+//   nodra-web --server URL [--listen HOST:PORT]
+//
+// The data objects are served by an ORB inside this process by default; with --server they
+// are those of a running nodra-server. The URL to open is printed on standard output.
+
+#include <CLI/CLI.hpp>
+#include <httplib.h>
+
+#include <csignal>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "apps/client/FileSource.h"
+#include "apps/web/CWebApi.h"
+#include "host/framework/CHostOrb.h"
+#include "host/utility/CLoggerU.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace FW = TamblixHq::NODRA::Framework;
+namespace Client = TamblixHq::NODRA::Client;
+namespace IDL = ::TAMBLIX::NODRA::Framework;
+
+constexpr const char* kExamples =
+    "Examples:\n"
+    "  nodra-web --access-point examples=examples\n"
+    "  nodra-web --access-point rig=/data/rig --access-point track=/data/track --listen 127.0.0.1:9000\n"
+    "  nodra-web --server corbaloc::rig-pc:2810/NodraServer --listen 127.0.0.1:0\n";
+
+struct Listen {
+  std::string host;  // without brackets
+  int port = 0;
+};
+
+// HOST:PORT, [IPV6]:PORT; port 0 is any free port.
+Listen parseListen(const std::string& text) {
+  const std::size_t colon = text.rfind(':');
+  Listen listen;
+  if (colon == std::string::npos || colon == 0) throw Client::UsageError("--listen needs HOST:PORT, got \"" + text + "\"");
+  listen.host = text.substr(0, colon);
+  if (listen.host.size() > 2 && listen.host.front() == '[' && listen.host.back() == ']') {
+    listen.host = listen.host.substr(1, listen.host.size() - 2);
+  }
+  const std::string port = text.substr(colon + 1);
+  if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoi(port) > 65535) {
+    throw Client::UsageError("--listen: the port must be a number from 0 to 65535, got \"" + port + "\"");
+  }
+  listen.port = std::stoi(port);
+  return listen;
+}
+
+bool isLoopback(const std::string& host) {
+  return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+}
+
+// The page files: --web-root, else beside the program (build tree), else under the install
+// prefix's share directory.
+std::string findWebRoot(const std::string& given) {
+  std::vector<fs::path> candidates;
+  if (!given.empty()) {
+    candidates.push_back(given);
+  } else {
+    std::error_code error;
+    const fs::path program = fs::read_symlink("/proc/self/exe", error);
+    if (!error) {
+      candidates.push_back(program.parent_path() / "web");
+      candidates.push_back(program.parent_path().parent_path() / "share" / "nodra" / "web");
+    }
+  }
+  for (const fs::path& candidate : candidates) {
+    std::error_code error;
+    if (fs::is_regular_file(candidate / "index.html", error)) return candidate.string();
+  }
+  throw Client::UsageError(given.empty() ? "cannot find the page files (web/index.html) beside the program or "
+                                           "under share/nodra/web; give --web-root DIR"
+                                         : "--web-root \"" + given + "\" has no index.html");
+}
+
+// SIGINT and SIGTERM are blocked in every thread (call before the ORB or the HTTP server
+// start any) and taken by one thread of our own, which stops the HTTP server.
+sigset_t blockShutdownSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  return signals;
+}
+
+void printDataError(const char* message, const char* reason, const char* place) {
+  std::cerr << "nodra-web: " << message << " (reason: " << reason << "; at " << place << ")\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments, orbArguments;
+  FW::CHostOrb::sfSplitArguments(argc, argv, arguments, orbArguments);
+
+  CLI::App app{"Shows RPC III files in the browser: their channels and metadata, and plots of "
+               "channels against time that zoom from the whole file to single values."};
+  std::vector<std::string> accessPointTexts;
+  std::string server, listenText = "127.0.0.1:8080", webRootText;
+  app.add_option("-a,--access-point", accessPointTexts, "NAME=DIR: show the files of DIR as NAME (repeatable)");
+  app.add_option("--server", server,
+                 "show the files of a running nodra-server instead: corbaloc::HOST:PORT/NodraServer, "
+                 "corbaname::HOST:PORT#NAME or IOR:...");
+  app.add_option("--listen", listenText, "HOST:PORT to serve the viewer at; port 0: any free port")
+      ->capture_default_str();
+  app.add_option("--web-root", webRootText, "directory of the page files (default: found beside the program)");
+  app.footer(std::string(kExamples) + "\n" + FW::CHostOrb::kOrbOptionsHelp);
+  try {
+    std::vector<const char*> programArgv;
+    for (const std::string& argument : arguments) programArgv.push_back(argument.c_str());
+    app.parse(static_cast<int>(programArgv.size()), programArgv.data());
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 2;
+  }
+
+  std::vector<Client::AccessPoint> accessPoints;
+  Listen listen;
+  std::string webRoot;
+  try {
+    if (server.empty() == accessPointTexts.empty()) {
+      throw Client::UsageError(server.empty() ? "give --access-point NAME=DIR (or --server URL)"
+                                              : "--access-point and --server exclude each other");
+    }
+    for (const std::string& text : accessPointTexts) accessPoints.push_back(Client::mfParseAccessPoint(text));
+    listen = parseListen(listenText);
+    webRoot = findWebRoot(webRootText);
+  } catch (const Client::UsageError& e) {
+    std::cerr << "nodra-web: " << e.what() << "\n";
+    return 2;
+  }
+
+  // Servants report failures through the exception; the logger's copy would repeat it.
+  TamblixHq::NODRA::Utility::CLoggerU::sfGetLoggerU(0)->mpSetEnabled(false);
+  sigset_t signals = blockShutdownSignals();
+  std::unique_ptr<FW::CHostOrb> orb;
+  try {
+    orb = std::make_unique<FW::CHostOrb>(arguments[0], orbArguments, Client::mfClientOrbSettings());
+  } catch (const CORBA::SystemException& e) {
+    std::cerr << "nodra-web: the ORB refused its options (" << e._name() << "); "
+              << FW::CHostOrb::kOrbOptionsHelp << "\n";
+    return 2;
+  }
+  try {
+    IDL::DataServer_var root = Client::mfOpenRoot(*orb, accessPoints, server);
+    IDL::StringSeq_var names = root->list_access_points();  // a server that is not there fails now
+    TamblixHq::NODRA::Web::CWebApi api(root);
+    httplib::Server http;
+    api.mpRoute(http, webRoot);
+    const int port = listen.port == 0 ? http.bind_to_any_port(listen.host) : listen.port;
+    if (port < 0 || (listen.port != 0 && !http.bind_to_port(listen.host, listen.port))) {
+      std::cerr << "nodra-web: cannot listen on " << listenText << "\n";
+      return 1;
+    }
+    if (!isLoopback(listen.host)) {
+      std::cerr << "nodra-web: listening on " << listen.host
+                << ": whoever reaches this address can read the files of every access point\n";
+    }
+    const bool v6 = listen.host.find(':') != std::string::npos;
+    std::cout << "http://" << (v6 ? "[" + listen.host + "]" : listen.host) << ":" << port << "/" << std::endl;
+    std::cerr << "nodra-web: serving " << names->length() << " access point(s) "
+              << (server.empty() ? "from this process" : "of " + server) << "; Ctrl-C stops" << std::endl;
+    std::thread([&http, signals]() mutable {
+      int received = 0;
+      sigwait(&signals, &received);
+      http.stop();
+    }).detach();
+    http.listen_after_bind();
+    std::cerr << "nodra-web: stopped" << std::endl;
+    return 0;
+  } catch (const Client::UsageError& e) {
+    std::cerr << "nodra-web: " << e.what() << "\n";
+    return 2;
+  } catch (const IDL::DBAccessException& e) {
+    printDataError(e.message, e.reason, e.place);
+  } catch (const CORBA::TRANSIENT&) {
+    std::cerr << "nodra-web: cannot reach the server at " << server << ": is it running?\n";
+  } catch (const CORBA::SystemException& e) {
+    const char* minor = e.NP_minorString();
+    std::cerr << "nodra-web: " << e._name() << " (" << (minor ? minor : "no detail") << ")\n";
+  } catch (const CORBA::Exception& e) {
+    std::cerr << "nodra-web: " << e._name() << "\n";
+  } catch (const std::exception& e) {
+    std::cerr << "nodra-web: " << e.what() << "\n";
+  }
+  return 1;
+}

@@ -1,0 +1,472 @@
+// nodra-web end to end: a viewer process on a free loopback port answers each API route on
+// files from the test writer (envelopes checked block by block against the written
+// samples), refuses bad parameters and paths that lead out of its access point, and its
+// page, opened in headless Chromium, lists the channels and draws them.
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Rpc3Writer.h"
+#include "tests/support/ScratchDir.h"
+
+namespace nodra::test {
+namespace {
+
+using Json = nlohmann::json;
+
+constexpr double kSpacing = 1.0 / 1024;  // exact in binary, so every time is too
+constexpr std::int64_t kValues = 5000;   // per channel
+constexpr std::int64_t kSpike = 3001;    // the one value of channel 1 far above the rest
+
+// Stored samples: whole numbers, so that the scaled values are exact floats.
+double wheelSample(int channel, std::int64_t index) {
+  if (channel == 1) return index == kSpike ? 30000 : static_cast<double>((index * 7919) % 2001) - 1000;
+  if (channel == 2) return static_cast<double>((index * index) % 977) - 400;
+  return static_cast<double>(index % 100);
+}
+const double kScales[] = {0.5, 0.25, 1};
+
+// The value channel `channel` (from 1) holds at `index` (from 1), as the reader gives it.
+float wheelValue(int channel, std::int64_t index) {
+  return static_cast<float>(wheelSample(channel, index) * kScales[channel - 1]);
+}
+
+Rpc3FileLayout wheelLayout() {
+  Rpc3FileLayout layout;
+  layout.mChannels = 3;
+  layout.mPtsPerFrame = 100;
+  layout.mFrames = kValues / 100;
+  layout.mDeltaT = "0.0009765625";
+  layout.mChannelTexts = {{"Hub:force:+Z", "N", "0.5", "-16000", "16000"},
+                          {"Damper:travel:+Z", "mm", "0.25", "-100", "100"},
+                          {"Speed:S", "km/h", "1", "0", "160"}};
+  layout.mSample = wheelSample;
+  return layout;
+}
+
+// Floats with NaN: value 5 alone, and the whole run 21..30.
+bool isGap(std::int64_t index) { return index == 5 || (index >= 21 && index <= 30); }
+Rpc3FileLayout gapLayout() {
+  Rpc3FileLayout layout;
+  layout.mFloat = true;
+  layout.mPtsPerFrame = 16;
+  layout.mFrames = 4;
+  layout.mSample = [](int, std::int64_t index) {
+    return isGap(index) ? std::numeric_limits<double>::quiet_NaN() : 0.25 * static_cast<double>(index);
+  };
+  return layout;
+}
+
+// One viewer for the whole suite, over access point "t": wheel.rsp and gaps.rsp, sub/deep.rsp,
+// cut.rsp (its values end early) and link.rsp, a link to outside.rsp beside the access
+// point's directory.
+class WebViewer : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    sDir = new ScratchDir;
+    const Bytes wheel = mfBuildRpc3File(wheelLayout());
+    sDir->mfWriteFile("ap/wheel.rsp", wheel);
+    sDir->mfWriteFile("ap/gaps.rsp", mfBuildRpc3File(gapLayout()));
+    sDir->mfWriteFile("ap/sub/deep.rsp", wheel);
+    sDir->mfWriteFile("ap/cut.rsp", mfTruncate(wheel, wheel.size() / 2));
+    sDir->mfWriteFile("outside.rsp", wheel);
+    std::filesystem::create_symlink("../outside.rsp", sDir->mfFile("ap/link.rsp"));
+    sLog = sDir->mfFile("web.log");
+    sViewer = new ChildProcess({NODRA_WEB_PATH, "--access-point", "t=" + sDir->mfFile("ap"), "--listen",
+                                "127.0.0.1:0"},
+                               sLog);
+    sUrl = waitForUrl();
+  }
+  static void TearDownTestSuite() {
+    delete sViewer;
+    delete sDir;
+  }
+
+  // The URL the viewer prints once it listens.
+  static std::string waitForUrl() {
+    const std::regex url("http://127\\.0\\.0\\.1:([0-9]+)/");
+    for (int attempt = 0; attempt < 200; ++attempt) {
+      std::ifstream in(sLog);
+      std::stringstream text;
+      text << in.rdbuf();
+      std::smatch match;
+      const std::string log = text.str();
+      if (std::regex_search(log, match, url)) {
+        sPort = std::stoi(match[1]);
+        return match[0];
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return "";
+  }
+
+  void SetUp() override { ASSERT_FALSE(sUrl.empty()) << "nodra-web printed no URL"; }
+
+  // GET `target`; the status, and the body as JSON.
+  static Json mfGet(const std::string& target, int& status) {
+    httplib::Client client("127.0.0.1", sPort);
+    const httplib::Result result = client.Get(target.c_str());
+    if (!result) {
+      status = -1;
+      return Json();
+    }
+    status = result->status;
+    EXPECT_EQ(result->get_header_value("Content-Type"), "application/json") << target;
+    return Json::parse(result->body);
+  }
+  static Json mfGetOk(const std::string& target) {
+    int status = 0;
+    Json body = mfGet(target, status);
+    EXPECT_EQ(status, 200) << target << ": " << body.dump();
+    return body;
+  }
+
+  static ScratchDir* sDir;
+  static ChildProcess* sViewer;
+  static std::string sLog, sUrl;
+  static int sPort;
+};
+
+ScratchDir* WebViewer::sDir = nullptr;
+ChildProcess* WebViewer::sViewer = nullptr;
+std::string WebViewer::sLog, WebViewer::sUrl;
+int WebViewer::sPort = 0;
+
+// The window of `channel` from value `start`, `count` values in blocks of `block`, checked
+// point by point against the written values.
+void expectEnvelope(const Json& reply, int channel, std::int64_t start, std::int64_t count, std::int64_t block) {
+  ASSERT_EQ(reply.at("window"), (Json{{"start", start}, {"count", count}, {"block_size", block}}));
+  ASSERT_EQ(reply.at("kind"), block == 1 ? "raw" : "envelope");
+  const std::int64_t points = (count + block - 1) / block;
+  ASSERT_EQ(reply.at("time").size(), static_cast<std::size_t>(points));
+  for (std::int64_t k = 0; k < points; ++k) {
+    const std::int64_t first = start + k * block;
+    const std::int64_t last = std::min(first + block, start + count) - 1;
+    EXPECT_EQ(reply.at("time")[k].get<double>(), static_cast<double>(first - 1) * kSpacing) << k;
+    float low = wheelValue(channel, first), high = low;
+    for (std::int64_t i = first; i <= last; ++i) {
+      low = std::min(low, wheelValue(channel, i));
+      high = std::max(high, wheelValue(channel, i));
+    }
+    if (block == 1) {
+      EXPECT_EQ(reply.at("value")[k].get<float>(), low) << "value " << first;
+    } else {
+      EXPECT_EQ(reply.at("min")[k].get<float>(), low) << "block " << k;
+      EXPECT_EQ(reply.at("max")[k].get<float>(), high) << "block " << k;
+    }
+  }
+}
+
+TEST_F(WebViewer, FilesAreListedPerAccessPointWithThePathsTheOtherRoutesTake) {
+  const Json top = mfGetOk("/api/files");
+  ASSERT_EQ(top.at("access_points").size(), 1u);
+  const Json& point = top.at("access_points")[0];
+  EXPECT_EQ(point.at("name"), "t");
+  EXPECT_EQ(point.at("directory"), "");
+  std::vector<std::string> paths;
+  for (const Json& file : point.at("files")) {
+    EXPECT_EQ("t/" + file.at("name").get<std::string>(), file.at("path"));
+    paths.push_back(file.at("path"));
+  }
+  // Sorted; the cut file still starts like one; the link leads out and the directory is none.
+  EXPECT_EQ(paths, (std::vector<std::string>{"t/cut.rsp", "t/gaps.rsp", "t/wheel.rsp"}));
+
+  EXPECT_EQ(mfGetOk("/api/files?dir=t/sub").at("access_points")[0].at("files"),
+            (Json::array({{{"name", "deep.rsp"}, {"path", "t/sub/deep.rsp"}}})));
+  int status = 0;
+  EXPECT_NE(mfGet("/api/files?dir=x", status).at("error").get<std::string>().find("Unknown access point"),
+            std::string::npos);
+  EXPECT_EQ(status, 404);
+  EXPECT_NE(mfGet("/api/files?dir=t/..", status).at("error").get<std::string>().find("\"..\""), std::string::npos);
+  EXPECT_EQ(status, 400);
+}
+
+TEST_F(WebViewer, AFileIsTheSameDocumentAsTheBrowsersJson) {
+  const Json file = mfGetOk("/api/file?path=t/sub/deep.rsp");
+  EXPECT_EQ(file.at("path"), "t/sub/deep.rsp");
+  const ProgramResult browse = mfRunProgram({NODRA_BROWSE_PATH, "--json", sDir->mfFile("ap/sub/deep.rsp")});
+  ASSERT_EQ(browse.mStatus, 0) << browse.mErr;
+  Json expected = Json::parse(browse.mOut);
+  EXPECT_EQ(file.at("file"), expected.at("file"));
+  EXPECT_EQ(file.at("channels"), expected.at("channels"));
+  EXPECT_EQ(file.at("channels")[1].at("values"), (Json{{"count", kValues}, {"first", 0.0}, {"spacing", kSpacing}}));
+}
+
+TEST_F(WebViewer, EachEnvelopeBlockHoldsTheMinimumAndMaximumOfItsValues) {
+  // The whole channel in 64 points: blocks of 79 values, the last one of 23.
+  Json whole = mfGetOk("/api/channel?path=t/wheel.rsp&channel=1&width=64");
+  EXPECT_EQ(whole.at("channel"), 1);
+  EXPECT_EQ(whole.at("label"), "Hub:force:+Z");
+  EXPECT_EQ(whole.at("unit"), "N");
+  EXPECT_EQ(whole.at("count"), kValues);
+  EXPECT_EQ(whole.at("spacing"), kSpacing);
+  expectEnvelope(whole, 1, 1, kValues, 79);
+  double top = -1;
+  for (const Json& high : whole.at("max")) top = std::max(top, high.get<double>());
+  EXPECT_EQ(top, 15000);  // the spike
+
+  // A window between two values' times, and one bounded exactly by them (both included).
+  expectEnvelope(mfGetOk("/api/channel?path=t/wheel.rsp&channel=2&from=1.2501&to=3.5&width=100"), 2,
+                 1282, 3585 - 1282 + 1, 24);
+  expectEnvelope(mfGetOk("/api/channel?path=t/wheel.rsp&channel=1&from=1.25&to=3.5&width=1000"), 1,
+                 1281, 3585 - 1281 + 1, 3);
+  // The default width is 1000 points.
+  expectEnvelope(mfGetOk("/api/channel?path=t/wheel.rsp&channel=3"), 3, 1, kValues, 5);
+}
+
+TEST_F(WebViewer, ANarrowWindowGivesTheValuesThemselvesExactly) {
+  // 64 values for 64 points: raw; 65: two per block.
+  expectEnvelope(mfGetOk("/api/channel?path=t/wheel.rsp&channel=1&from=2.9296875&to=2.9912109375&width=64"), 1,
+                 3001, 64, 1);
+  expectEnvelope(mfGetOk("/api/channel?path=t/wheel.rsp&channel=1&from=2.9296875&to=2.9921875&width=64"), 1,
+                 3001, 65, 2);
+  expectEnvelope(mfGetOk("/api/channel?path=t/wheel.rsp&channel=2&from=0&to=0&width=1"), 2, 1, 1, 1);
+}
+
+TEST_F(WebViewer, WindowsBeyondTheChannelAreClipped) {
+  expectEnvelope(mfGetOk("/api/channel?path=t/wheel.rsp&channel=2&from=-1e300&to=1e300&width=4096"), 2, 1,
+                 kValues, 2);
+  expectEnvelope(mfGetOk("/api/channel?path=t/wheel.rsp&channel=2&from=4.8&width=4096"), 2, 4917, 84, 1);
+  const Json after = mfGetOk("/api/channel?path=t/wheel.rsp&channel=2&from=10&to=11");
+  EXPECT_EQ(after.at("window").at("count"), 0);
+  EXPECT_TRUE(after.at("time").empty());
+  EXPECT_TRUE(after.at("value").empty());
+}
+
+TEST_F(WebViewer, NanValuesAreGapsAndBlocksOfNothingElseAreNull) {
+  const Json raw = mfGetOk("/api/channel?path=t/gaps.rsp&channel=1&to=0.007");
+  ASSERT_EQ(raw.at("value").size(), 8u);
+  EXPECT_TRUE(raw.at("value")[4].is_null());
+  EXPECT_EQ(raw.at("value")[5], 1.5);
+  // Blocks of 10: 1..10 has a NaN left out, 21..30 is nothing but NaN.
+  const Json blocks = mfGetOk("/api/channel?path=t/gaps.rsp&channel=1&width=7");
+  ASSERT_EQ(blocks.at("window").at("block_size"), 10);
+  EXPECT_EQ(blocks.at("min")[0], 0.25);
+  EXPECT_EQ(blocks.at("max")[0], 2.5);
+  EXPECT_TRUE(blocks.at("min")[2].is_null());
+  EXPECT_TRUE(blocks.at("max")[2].is_null());
+  EXPECT_EQ(blocks.at("max")[6], 16.0);
+}
+
+TEST_F(WebViewer, BadParametersAreRefusedWithAMessageBeforeAnyFileIsOpened) {
+  const std::string channel = "/api/channel?path=t/wheel.rsp";
+  const std::pair<std::string, std::string> cases[] = {
+      {"/api/channel?channel=1", "\"path\" is required"},
+      {"/api/channel?path=&channel=1", "\"path\" is required"},
+      {channel, "\"channel\" is required"},
+      {channel + "&channel=0", "whole number from 1"},
+      {channel + "&channel=1.5", "whole number from 1"},
+      {channel + "&channel=-1", "whole number from 1"},
+      {channel + "&channel=99999999999", "whole number from 1"},
+      {channel + "&channel=1&width=0", "\"width\" must be a whole number from 1 to 4096"},
+      {channel + "&channel=1&width=4097", "from 1 to 4096"},
+      {channel + "&channel=1&width=12px", "from 1 to 4096"},
+      {channel + "&channel=1&from=abc", "finite number of seconds"},
+      {channel + "&channel=1&from=1s", "finite number of seconds"},
+      {channel + "&channel=1&to=nan", "finite number of seconds"},
+      {channel + "&channel=1&to=inf", "finite number of seconds"},
+      {channel + "&channel=1&from=1e999", "finite number of seconds"},
+      {channel + "&channel=1&from=%201", "finite number of seconds"},
+      {channel + "&channel=1&from=2&to=1", "lies after to"},
+      {channel + "&channel=1&channel=2", "\"channel\" is given twice"},
+      {channel + "&channel=1&widht=10", "unknown parameter \"widht\""},
+      {"/api/file", "\"path\" is required"},
+      {"/api/stats?path=t/wheel.rsp&channel=1,,2", "whole number from 1"},
+  };
+  for (const auto& [target, message] : cases) {
+    int status = 0;
+    const Json body = mfGet(target, status);
+    EXPECT_EQ(status, 400) << target;
+    EXPECT_NE(body.value("error", "").find(message), std::string::npos) << target << ": " << body.dump();
+  }
+}
+
+TEST_F(WebViewer, NoPathLeadsOutOfTheAccessPoint) {
+  // Names that could climb out are refused as malformed; none reaches the data server.
+  for (const char* path : {"../outside.rsp", "t/../outside.rsp", "t/../../outside.rsp", "t/./wheel.rsp",
+                           "t//wheel.rsp", "t/sub/", "%2Ftmp%2Foutside.rsp", "t%5C..%5Coutside.rsp",
+                           "t%2F..%2Foutside.rsp", "t/wheel.rsp%00.txt", "wheel.rsp"}) {
+    for (const std::string route : {"/api/file?path=", "/api/channel?channel=1&path=", "/api/stats?path="}) {
+      int status = 0;
+      const Json body = mfGet(route + path, status);
+      EXPECT_EQ(status, 400) << route << path;
+      EXPECT_TRUE(body.contains("error")) << route << path;
+      EXPECT_FALSE(body.contains("channels") || body.contains("time")) << route << path;
+    }
+  }
+  // A link inside that leads out is refused by the data server.
+  int status = 0;
+  const Json link = mfGet("/api/file?path=t/link.rsp", status);
+  EXPECT_EQ(status, 404) << link.dump();
+  // So are names it does not have.
+  for (const char* target : {"/api/file?path=t/none.rsp", "/api/file?path=x/wheel.rsp",
+                             "/api/channel?path=t/wheel.rsp&channel=4"}) {
+    const Json body = mfGet(target, status);
+    EXPECT_EQ(status, 404) << target;
+    EXPECT_TRUE(body.contains("error")) << target;
+  }
+  EXPECT_NE(mfGet("/api/channel?path=t/wheel.rsp&channel=4", status).at("error").get<std::string>().find(
+                "channel 4 does not exist (the file has 3 channels)"),
+            std::string::npos);
+}
+
+TEST_F(WebViewer, ValuesTheFileDoesNotHoldAreADataError) {
+  int status = 0;
+  const Json body = mfGet("/api/channel?path=t/cut.rsp&channel=1&from=4&width=10", status);
+  EXPECT_EQ(status, 422) << body.dump();
+  EXPECT_FALSE(body.value("error", "").empty());
+  EXPECT_FALSE(body.value("reason", "").empty());
+  // The part that is there still reads.
+  mfGetOk("/api/channel?path=t/cut.rsp&channel=1&to=0.1");
+}
+
+TEST_F(WebViewer, StatsAreThoseOfTheWrittenValues) {
+  const Json stats = mfGetOk("/api/stats?path=t/wheel.rsp&channel=3,1");
+  ASSERT_EQ(stats.at("channels").size(), 2u);
+  const Json& speed = stats.at("channels")[0];
+  EXPECT_EQ(speed.at("number"), 3);
+  EXPECT_EQ(speed.at("count"), kValues);
+  EXPECT_EQ(speed.at("nan"), 0);
+  EXPECT_EQ(speed.at("min"), 0.0);
+  EXPECT_EQ(speed.at("max"), 99.0);
+  EXPECT_DOUBLE_EQ(speed.at("mean").get<double>(), 49.5);  // 50 whole runs of 0..99
+  EXPECT_DOUBLE_EQ(speed.at("rms").get<double>(), std::sqrt(328350.0 / 100));
+  EXPECT_EQ(stats.at("channels")[1].at("max"), 15000.0);
+  EXPECT_EQ(mfGetOk("/api/stats?path=t/gaps.rsp").at("channels")[0].at("nan"), 11);
+}
+
+TEST_F(WebViewer, ThePageAndItsPlotLibraryAreServedAndUnknownRoutesAreJson) {
+  httplib::Client client("127.0.0.1", sPort);
+  for (const auto& [target, type] : {std::pair<std::string, std::string>{"/", "text/html"},
+                                     {"/viewer.js", "javascript"},
+                                     {"/uPlot.iife.min.js", "javascript"},
+                                     {"/uPlot.min.css", "text/css"}}) {
+    const httplib::Result result = client.Get(target.c_str());
+    ASSERT_TRUE(result) << target;
+    EXPECT_EQ(result->status, 200) << target;
+    EXPECT_NE(result->get_header_value("Content-Type").find(type), std::string::npos) << target;
+    EXPECT_FALSE(result->body.empty()) << target;
+  }
+  // The program lies beside its page files: out of reach.
+  for (const char* target : {"/../nodra-web", "/%2e%2e/nodra-web"}) {
+    const httplib::Result outside = client.Get(target);
+    ASSERT_TRUE(outside) << target;
+    EXPECT_NE(outside->status, 200) << target;
+  }
+  int status = 0;
+  EXPECT_EQ(mfGet("/api/nothing", status).at("error"), "no such route: /api/nothing");
+  EXPECT_EQ(status, 404);
+}
+
+TEST_F(WebViewer, AViewerOfARemoteServerAnswersAsTheEmbeddedOne) {
+  const int corbaPort = mfFreePort();
+  ASSERT_GT(corbaPort, 0);
+  ChildProcess server({NODRA_SERVER_PATH, "--access-point", "t=" + sDir->mfFile("ap"), "--port",
+                       std::to_string(corbaPort)});
+  ASSERT_TRUE(server.mfStarted());
+  // The viewer checks the server when it starts: retry until the server listens.
+  const std::string log = sDir->mfFile("remote.log");
+  const std::regex url("http://127\\.0\\.0\\.1:([0-9]+)/");
+  int port = 0;
+  for (int attempt = 0; attempt < 50 && port == 0; ++attempt) {
+    ChildProcess viewer({NODRA_WEB_PATH, "--server", "corbaloc::127.0.0.1:" + std::to_string(corbaPort) + "/NodraServer",
+                         "--listen", "127.0.0.1:0"},
+                        log);
+    for (int wait = 0; wait < 100 && port == 0; ++wait) {
+      std::ifstream in(log);
+      std::stringstream text;
+      text << in.rdbuf();
+      const std::string printed = text.str();
+      std::smatch match;
+      if (std::regex_search(printed, match, url)) port = std::stoi(match[1]);
+      if (printed.find("cannot reach") != std::string::npos) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (port == 0) continue;
+    httplib::Client remote("127.0.0.1", port);
+    for (const char* target : {"/api/files", "/api/file?path=t/wheel.rsp",
+                               "/api/channel?path=t/wheel.rsp&channel=1&from=1&to=4&width=300",
+                               "/api/channel?path=t/gaps.rsp&channel=1", "/api/file?path=t/link.rsp",
+                               "/api/channel?path=t/cut.rsp&channel=1&from=4&width=10"}) {
+      int status = 0;
+      const Json embedded = mfGet(target, status);
+      const httplib::Result answer = remote.Get(target);
+      ASSERT_TRUE(answer) << target;
+      EXPECT_EQ(answer->status, status) << target;
+      EXPECT_EQ(Json::parse(answer->body), embedded) << target;
+    }
+  }
+  EXPECT_GT(port, 0) << "no viewer of the server printed its URL";
+  EXPECT_EQ(server.mfStopAndGetStatus(), 0);
+}
+
+// Chromium of the system, or "" when there is none.
+std::string chromium() {
+  for (const char* name : {"chromium", "chromium-browser"}) {
+    const char* path = std::getenv("PATH");
+    std::stringstream dirs(path ? path : "/usr/bin");
+    std::string dir;
+    while (std::getline(dirs, dir, ':')) {
+      const std::string candidate = dir + "/" + name;
+      if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+  }
+  return "";
+}
+
+TEST_F(WebViewer, InHeadlessChromiumThePageListsTheChannelsAndDrawsThePlot) {
+  const std::string browser = chromium();
+  if (browser.empty()) GTEST_SKIP() << "chromium is not installed (scripts/install-deps installs it)";
+  const std::string page = sUrl + "#file=t%2Fwheel.rsp&channels=1,3";
+  // As root (in CI) Chromium runs only without its sandbox. Virtual time lets the page's
+  // requests and drawing finish before the DOM is taken.
+  const std::vector<std::string> common = {browser, "--headless", "--no-sandbox", "--disable-gpu",
+                                           "--hide-scrollbars", "--user-data-dir=" + sDir->mfFile("chromium"),
+                                           "--virtual-time-budget=10000", "--window-size=1200,800"};
+  std::vector<std::string> dump = common;
+  dump.insert(dump.end(), {"--dump-dom", page});
+  const ProgramResult run = mfRunProgram(dump);
+  ASSERT_EQ(run.mStatus, 0) << run.mErr;
+  std::smatch body;
+  ASSERT_TRUE(std::regex_search(run.mOut, body, std::regex("<body[^>]*>"))) << run.mOut;
+  const std::string tag = body[0];
+  EXPECT_NE(tag.find("data-state=\"drawn\""), std::string::npos) << tag;
+  EXPECT_NE(tag.find("data-channels=\"3\""), std::string::npos) << tag;
+  EXPECT_NE(tag.find("data-plotted=\"2\""), std::string::npos) << tag;
+  std::smatch ink;
+  ASSERT_TRUE(std::regex_search(tag, ink, std::regex("data-ink=\"([0-9]+)\""))) << tag;
+  EXPECT_GT(std::stoi(ink[1]), 1000) << "the plot's canvas holds (almost) no channel";
+  EXPECT_NE(run.mOut.find("t/wheel.rsp: 3 channels"), std::string::npos);
+  EXPECT_NE(run.mOut.find("Damper:travel:+Z"), std::string::npos);
+
+  const std::string shot = std::string(NODRA_TEST_OUTPUT_DIR) + "/web-viewer.png";
+  std::filesystem::remove(shot);
+  std::vector<std::string> screenshot = common;
+  screenshot.insert(screenshot.end(), {"--screenshot=" + shot, page});
+  const ProgramResult taken = mfRunProgram(screenshot);
+  ASSERT_EQ(taken.mStatus, 0) << taken.mErr;
+  std::ifstream png(shot, std::ios::binary);
+  char signature[8] = {};
+  png.read(signature, sizeof signature);
+  EXPECT_EQ(std::string(signature, sizeof signature), std::string("\x89PNG\r\n\x1a\n", 8)) << shot;
+}
+
+}  // namespace
+}  // namespace nodra::test
