@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -26,6 +25,7 @@
 #include "host/framework/CNamingServiceBinding.h"
 #include "host/utility/CAccessPointMapU.h"
 #include "host/utility/CLoggerU.h"
+#include "host/utility/ShutdownSignals.h"
 #include "rpc3/servants/RPC3Registration.h"
 
 namespace {
@@ -96,26 +96,6 @@ std::string iorFileUsageProblem(const std::string& path) {
     return "the directory \"" + directory.string() + "\" does not exist";
   }
   return "";
-}
-
-// SIGINT and SIGTERM are blocked in every thread (call before the ORB starts any) and
-// taken by the main thread alone, in waitForShutdownSignal.
-sigset_t blockShutdownSignals() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  return signals;
-}
-
-// The ORB's own threads serve requests meanwhile, so nothing needs ORB::run: the main
-// thread keeps the ORB whole until a signal, and can still call out (to the naming service)
-// before it destroys the ORB.
-void waitForShutdownSignal(const sigset_t& signals) {
-  int received = 0;
-  while (sigwait(&signals, &received) != 0) {
-  }
 }
 
 }  // namespace
@@ -199,7 +179,7 @@ int main(int argc, char** argv) {
                                                                CStringU(directory));
     say("access point " + entry.substr(0, equals) + ": " + directory, CLoggerU::kInfo);
   }
-  const sigset_t shutdownSignals = blockShutdownSignals();
+  const sigset_t shutdownSignals = TamblixHq::NODRA::Utility::blockShutdownSignals();
 
   FW::CHostOrb::Settings orbSettings;
   orbSettings.endpoint = "giop:tcp:" + host + ":" + std::to_string(port);
@@ -249,7 +229,10 @@ int main(int argc, char** argv) {
       say(std::string("serving under the key ") + kRootKey +
           " at the endpoints given with -ORBendPoint" + facts);
     }
-    waitForShutdownSignal(shutdownSignals);
+    // The ORB's own threads serve requests meanwhile, so nothing needs ORB::run: the main
+    // thread keeps the ORB whole until a signal, and can still call out (to the naming
+    // service) before it destroys the ORB.
+    TamblixHq::NODRA::Utility::waitForShutdownSignal(shutdownSignals);
     // The name goes first, while the server still answers whoever resolved it.
     if (binding) {
       switch (binding->mpUnbind()) {

@@ -11,7 +11,6 @@
 #include <CLI/CLI.hpp>
 #include <httplib.h>
 
-#include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -23,6 +22,7 @@
 #include "apps/web/CWebApi.h"
 #include "host/framework/CHostOrb.h"
 #include "host/utility/CLoggerU.h"
+#include "host/utility/ShutdownSignals.h"
 
 namespace {
 
@@ -87,17 +87,6 @@ std::string findWebRoot(const std::string& given) {
                                          : "--web-root \"" + given + "\" has no index.html");
 }
 
-// SIGINT and SIGTERM are blocked in every thread (call before the ORB or the HTTP server
-// start any) and taken by one thread of our own, which stops the HTTP server.
-sigset_t blockShutdownSignals() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  return signals;
-}
-
 void printDataError(const char* message, const char* reason, const char* place) {
   std::cerr << "nodra-web: " << message << " (reason: " << reason << "; at " << place << ")\n";
 }
@@ -146,7 +135,8 @@ int main(int argc, char** argv) {
 
   // Servants report failures through the exception; the logger's copy would repeat it.
   TamblixHq::NODRA::Utility::CLoggerU::sfGetLoggerU(0)->mpSetEnabled(false);
-  sigset_t signals = blockShutdownSignals();
+  // Blocked before the ORB and the HTTP server start threads; one thread of ours takes them.
+  const sigset_t signals = TamblixHq::NODRA::Utility::blockShutdownSignals();
   std::unique_ptr<FW::CHostOrb> orb;
   try {
     orb = std::make_unique<FW::CHostOrb>(arguments[0], orbArguments, Client::mfClientOrbSettings());
@@ -174,9 +164,8 @@ int main(int argc, char** argv) {
     std::cout << "http://" << (v6 ? "[" + listen.host + "]" : listen.host) << ":" << port << "/" << std::endl;
     std::cerr << "nodra-web: serving " << names->length() << " access point(s) "
               << (server.empty() ? "from this process" : "of " + server) << "; Ctrl-C stops" << std::endl;
-    std::thread([&http, signals]() mutable {
-      int received = 0;
-      sigwait(&signals, &received);
+    std::thread([&http, signals] {
+      TamblixHq::NODRA::Utility::waitForShutdownSignal(signals);
       http.stop();
     }).detach();
     http.listen_after_bind();
