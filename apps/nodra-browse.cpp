@@ -127,25 +127,22 @@ int main(int argc, char** argv) {
   CLI::App* dumpCommand = app.add_subcommand(
       "dump", "Writes channels' values as CSV: a header line \"time [s],DESCRIPTION [UNIT],...\", "
               "then one line per value.");
-  dumpCommand->add_option("file", options.file, "RPC III file (with --server: ACCESS_POINT/PATH)")
-      ->required();
-  dumpCommand->add_option("-c,--channel", options.channels, "channel numbers, from 1 (e.g. 1,3,5)")
-      ->required()
-      ->delimiter(',');
+  // The file, the channels and the server, as each subcommand takes them.
+  const auto addFileOptions = [&options](CLI::App* command, const char* channelHelp) {
+    command->add_option("file", options.file, "RPC III file (with --server: ACCESS_POINT/PATH)")->required();
+    command->add_option("--server", options.server, "browse a running nodra-server (see above)");
+    return command->add_option("-c,--channel", options.channels, channelHelp)->delimiter(',');
+  };
+  addFileOptions(dumpCommand, "channel numbers, from 1 (e.g. 1,3,5)")->required();
   dumpCommand->add_option("--start", options.range.mStart, "first value, from 1")
       ->check(CLI::Range(1u, 4294967295u));
   dumpCommand->add_option("--count", options.range.mCount, "number of values (default: to the end)");
-  dumpCommand->add_option("--server", options.server, "browse a running nodra-server (see above)");
   dumpCommand->footer(kDumpExamples);
   CLI::App* statsCommand = app.add_subcommand(
       "stats", "Reads every value of channels and prints per channel the number of values, of NaN "
                "values (left out of the figures), minimum, maximum, mean and RMS.");
-  statsCommand->add_option("file", options.file, "RPC III file (with --server: ACCESS_POINT/PATH)")
-      ->required();
-  statsCommand->add_option("-c,--channel", options.channels, "channel numbers, from 1 (default: all)")
-      ->delimiter(',');
+  addFileOptions(statsCommand, "channel numbers, from 1 (default: all)");
   statsCommand->add_flag("--json", options.json, "print one JSON document instead of the table");
-  statsCommand->add_option("--server", options.server, "browse a running nodra-server (see above)");
   statsCommand->footer(kStatsExamples);
   try {
     std::vector<const char*> programArgv;
