@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <vector>
 
 #include "host/framework/CBinaryFilePtrConnID.h"
 #include "host/framework/CFilePtrConnGuard.h"
@@ -65,10 +64,10 @@ IDL::RealValueSeqUnion* CRPC3RealValuesImpl::get_value_chunk(CORBA::ULong start,
   // The reply, and the stored samples it is decoded from: both bounded by the chunk.
   using Buffer = std::unique_ptr<CORBA::Float, void (*)(CORBA::Float*)>;
   Buffer owned(nullptr, IDL::FloatSeq::freebuf);
-  std::vector<tuFrameData> samples;
+  std::unique_ptr<tuFrameData[]> samples;  // every slot is read into before it is decoded
   Framework::CReplyLimit::sfSized(kChunkPlace, [&] {
     owned.reset(IDL::FloatSeq::allocbuf(n));
-    samples.resize(n);
+    samples.reset(new tuFrameData[n]);
   });
 
   const RPC3ChunkWindow window = getChunkWindow(layout.pointsPerFrame, first, n);
@@ -90,14 +89,14 @@ IDL::RealValueSeqUnion* CRPC3RealValuesImpl::get_value_chunk(CORBA::ULong start,
       raiseReadError();
     }
 
-    tuFrameData* kept = samples.data();
+    tuFrameData* kept = samples.get();
     for (std::int64_t f = window.firstFrame; f <= window.lastFrame; ++f) {
       const std::int64_t begin = window.mfBegin(f), end = window.mfEnd(f);
       mpReadFrame(file, channel, f, layout, begin, end, kept);
       kept += end - begin;
     }
   }
-  decodeSamples(samples.data(), n, layout.dataType, layout.storageFormat, scale, owned.get());
+  decodeSamples(samples.get(), n, layout.dataType, layout.storageFormat, scale, owned.get());
   // The sequence takes the buffer over; the union's setter would copy it.
   result->float_sequence(IDL::FloatSeq());
   result->float_sequence().replace(n, n, owned.release(), true);
