@@ -13,7 +13,8 @@
 // mode) are started beside them and killed with SIGKILL while they read large chunks.
 //
 // At the end the figures are printed, with the server's memory, open files and threads at
-// the start, at their peak and at the end, after the server has closed idle connections.
+// the start, at their peak and at the end, once the readers have closed their connections
+// and the server has ended its idle threads.
 // Exit status 0 only when no call failed, no value differed, the server's threads, sockets
 // and other descriptors fell back to where they started while no more data file handles
 // stayed open than its file pool keeps, the server stopped cleanly on SIGTERM, and (with
@@ -414,6 +415,7 @@ int main(int argc, char** argv) {
   long rssGrowthMiB = 128;
   double settleSeconds = 20;
   std::uint64_t seed = 1;
+  int idleConnectionSeconds = 0;
   std::string serverProgram = NODRA_SERVER_PATH;
   std::string clientUrl;
   std::vector<std::string> clientFiles;
@@ -430,8 +432,11 @@ int main(int argc, char** argv) {
   app.add_option("--rss-growth-mib", rssGrowthMiB, "with --churn: the most the server's memory may grow")
       ->capture_default_str();
   app.add_option("--settle-seconds", settleSeconds,
-                 "how long the server may take to close idle connections at the end")
+                 "how long the server may take at the end to let go of connections and threads")
       ->capture_default_str();
+  app.add_option("--idle-connection-seconds", idleConnectionSeconds,
+                 "have the server close connections idle this long (0: the ORB's default)")
+      ->check(CLI::Range(0, 3600))->capture_default_str();
   app.add_option("--seed", seed, "seed of the readers' random choices")->capture_default_str();
   app.add_option("--server-program", serverProgram, "the nodra-server to start")->capture_default_str();
   app.add_option("--client-mode", clientUrl, "be a churn client of the server at URL")->type_name("URL");
@@ -445,13 +450,16 @@ int main(int argc, char** argv) {
   const int port = mfFreePort();
   const std::string url = "corbaloc::127.0.0.1:" + std::to_string(port) + "/NodraServer";
   const std::string serverLog = dir.mfFile("server.log");
-  // The server closes connections idle for a second, looking every second, and ends pool
-  // threads idle for a second (the ORB's defaults are minutes and 10 s), so that what the
-  // clients left behind is gone within the run.
+  // The server ends pool threads idle for a second (the ORB's default is 10 s), so that
+  // the threads the clients kept busy are gone within the run.
   std::vector<std::string> serverArgs = {serverProgram, "--access-point",
                                          std::string(kAccessPoint) + "=" + dir.mfText(), "--port",
-                                         std::to_string(port), "-ORBinConScanPeriod", "1",
-                                         "-ORBscanGranularity", "1", "-ORBidleThreadTimeout", "1"};
+                                         std::to_string(port), "-ORBidleThreadTimeout", "1"};
+  if (idleConnectionSeconds > 0) {
+    // The server closes connections idle that long itself (the ORB's default is 3 minutes).
+    serverArgs.insert(serverArgs.end(), {"-ORBinConScanPeriod", std::to_string(idleConnectionSeconds),
+                                         "-ORBscanGranularity", "1"});
+  }
   if (churn) {
     // Few live objects: the churn clients' objects are evicted and rebuilt all the time.
     serverArgs.insert(serverArgs.end(), {"--max-servants", "16"});
@@ -519,7 +527,10 @@ int main(int argc, char** argv) {
   for (const Tally& t : tallies) total.mpAdd(t);
   total.mpAdd(churnTally);
 
-  // The readers' connections are idle now; the server closes them within its scan period.
+  // The readers close their connections, as a client program ends; the killed clients'
+  // connections were closed by the system.
+  root = IDL::DataServer::_nil();
+  orb->destroy();
   ServerFigures end;
   const bool settled = mfWaitFor(settleSeconds, [&] {
     end = mfServerFigures(serverPid, dataDir);
@@ -562,7 +573,6 @@ int main(int argc, char** argv) {
     std::printf("  FAILED: the server ended with status %d:\n%s", serverStatus, mfReadText(serverLog).c_str());
   }
   std::fflush(stdout);
-  orb->destroy();
   const bool passed = total.mErrors == 0 && total.mMismatches == 0 && total.mValues > 0 && settled &&
                       memoryBounded && serverStatus == 0 && (!churn || churned.mKilled > 0);
   return passed ? 0 : 1;
