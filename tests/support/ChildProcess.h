@@ -35,6 +35,8 @@ public:
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool mfStarted() const { return mPid > 0; }
+  // The process id while it runs (for its /proc entries); -1 once stopped.
+  pid_t mfPid() const { return mPid; }
   // Sends `signal` (SIGKILL: a crash), waits, and answers the exit status (-1 when it did
   // not exit normally).
   int mfStopAndGetStatus(int signal = SIGTERM);
