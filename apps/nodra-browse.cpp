@@ -113,6 +113,7 @@ void printDataError(const char* message, const char* reason, const char* place) 
 int main(int argc, char** argv) {
   std::vector<std::string> arguments, orbArguments;
   FW::CHostOrb::sfSplitArguments(argc, argv, arguments, orbArguments);
+  if (FW::CHostOrb::sfShowOrbHelpIfAsked(arguments[0], orbArguments)) return 0;
   Options options;
   CLI::App app{"Shows what an RPC III file holds: its annotations and a table of its channels "
                "(description, unit, scale, limits, number of values, sampling rate, measurement "

@@ -103,6 +103,7 @@ std::string iorFileUsageProblem(const std::string& path) {
 int main(int argc, char** argv) {
   std::vector<std::string> arguments, orbArguments;
   FW::CHostOrb::sfSplitArguments(argc, argv, arguments, orbArguments);
+  if (FW::CHostOrb::sfShowOrbHelpIfAsked(arguments[0], orbArguments)) return 0;
 
   CLI::App app{kDescription, "nodra-server"};
   std::vector<std::string> accessPoints;

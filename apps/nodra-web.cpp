@@ -96,6 +96,7 @@ void printDataError(const char* message, const char* reason, const char* place) 
 int main(int argc, char** argv) {
   std::vector<std::string> arguments, orbArguments;
   FW::CHostOrb::sfSplitArguments(argc, argv, arguments, orbArguments);
+  if (FW::CHostOrb::sfShowOrbHelpIfAsked(arguments[0], orbArguments)) return 0;
 
   CLI::App app{"Shows RPC III files in the browser: their channels and metadata, and plots of "
                "channels against time that zoom from the whole file to single values."};

@@ -21,6 +21,17 @@ void CHostOrb::sfSplitArguments(int argc, const char* const* argv, std::vector<s
   }
 }
 
+bool CHostOrb::sfShowOrbHelpIfAsked(const std::string& programName,
+                                    const std::vector<std::string>& orbArguments) {
+  if (std::find(orbArguments.begin(), orbArguments.end(), "-ORBhelp") == orbArguments.end()) return false;
+  try {
+    const CHostOrb helpOnly(programName, {"-ORBhelp"}, Settings{});
+  } catch (const CORBA::SystemException&) {
+    // The help has been printed by then; nothing else was asked of the ORB.
+  }
+  return true;
+}
+
 CHostOrb::CHostOrb(const std::string& programName, const std::vector<std::string>& orbArguments,
                    const Settings& settings) {
   std::vector<std::string> texts;

@@ -33,6 +33,11 @@ public:
   static void sfSplitArguments(int argc, const char* const* argv, std::vector<std::string>& program,
                                std::vector<std::string>& orb);
 
+  // When the ORB's arguments hold -ORBhelp, lets the ORB print its options and answers true:
+  // the program was asked for help and ends there (status 0), whatever else it was given.
+  static bool sfShowOrbHelpIfAsked(const std::string& programName,
+                                   const std::vector<std::string>& orbArguments);
+
   // Initialises the ORB from `programName`, the ORB's arguments and the settings. Throws
   // CORBA::SystemException (INITIALIZE, BAD_PARAM) when the ORB refuses an argument.
   CHostOrb(const std::string& programName, const std::vector<std::string>& orbArguments,
@@ -45,6 +50,7 @@ public:
   CORBA::ORB_ptr mfOrb() const { return mOrb.in(); }
   // False when the command line's endpoints replaced the settings' one.
   bool mfUsesSettingsEndpoint() const { return mUsesSettingsEndpoint; }
+
 
   // Makes the data objects' POA (through the resolver) and the root object. With a
   // `corbalocKey`, the root object is published under it, so that clients reach it as
