@@ -59,16 +59,28 @@ protected:
   static void SetUpTestSuite() {
     sDir = new ScratchDir;
     fs::create_directories(sDir->mfPath() / "rig");
-    sPort = mfFreePort();
-    sServer = new ChildProcess({NODRA_SERVER_PATH, "--access-point", "rig=" + sDir->mfFile("rig"),
-                                "--port", std::to_string(sPort)});
+    // The server writes its reference once it listens; a port that another test's process
+    // took meanwhile makes it fail, and the next free port is tried.
+    const std::string ior = sDir->mfFile("server.ior");
+    for (int attempt = 0; attempt < 5 && !fs::exists(ior); ++attempt) {
+      delete sServer;
+      sPort = mfFreePort();
+      sServer = new ChildProcess({NODRA_SERVER_PATH, "--access-point", "rig=" + sDir->mfFile("rig"),
+                                  "--port", std::to_string(sPort), "--ior-file", ior});
+      for (int wait = 0; wait < 100 && !fs::exists(ior); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+    }
+    std::ifstream in(ior);
+    std::getline(in, sUrl);
   }
   static void TearDownTestSuite() {
     delete sServer;
     delete sDir;
   }
 
-  static std::string mfUrl() { return "corbaloc::127.0.0.1:" + std::to_string(sPort) + "/NodraServer"; }
+  // The server's own reference: never another test's server on a reused port.
+  static std::string mfUrl() { return sUrl; }
 
   // A file of the test writer in the served directory; `edit` changes its layout first.
   static std::string mfWrite(const std::string& name, const std::function<void(Rpc3FileLayout&)>& edit = {}) {
@@ -162,11 +174,13 @@ protected:
 
   static ScratchDir* sDir;
   static int sPort;
+  static std::string sUrl;
   static ChildProcess* sServer;
 };
 
 ScratchDir* BadInput::sDir = nullptr;
 int BadInput::sPort = 0;
+std::string BadInput::sUrl;
 ChildProcess* BadInput::sServer = nullptr;
 
 std::map<std::string, std::function<Seen()>> BadInput::mfCases() {
