@@ -30,6 +30,16 @@ CBaseImpl::CBaseImpl(const IDL::ObjectId* id, PortableServer::POA_ptr poa)
 
 CBaseImpl::~CBaseImpl() = default;
 
+void CBaseImpl::_add_ref() { mReferences.fetch_add(1, std::memory_order_relaxed); }
+
+void CBaseImpl::_remove_ref() {
+  // Release: this thread's use of the servant happens before the deletion; acquire: the
+  // deleting thread sees every other thread's use.
+  if (mReferences.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+}
+
+CORBA::ULong CBaseImpl::_refcount_value() { return mReferences.load(std::memory_order_relaxed); }
+
 IDL::ObjectId* CBaseImpl::get_object_id() { return new IDL::ObjectId(mId); }
 
 IDL::Base_ptr CBaseImpl::get_parent() {

@@ -12,9 +12,9 @@ OrbHarness& OrbHarness::sfGet() {
     FW::CHostOrb::Settings settings;
     settings.endpoint = "giop:tcp:127.0.0.1:";
     settings.maxMessageBytes = 8u << 20;
-    // Never destroyed: servants may be released by static objects until the process ends.
     auto* orb = new FW::CHostOrb("test", {}, settings);
     auto* h = new OrbHarness;
+    h->mHost = orb;
     h->mOrb = CORBA::ORB::_duplicate(orb->mfOrb());
     h->mServer = &orb->mpServeDataObjects({});
     TamblixHq::NODRA::Drivers::RPC3::registerRPC3Types(*FW::CResolverImpl::sfGetResolverImpl(),

@@ -6,9 +6,16 @@
 #include "host/framework/CDataServerImpl.h"
 #include "nodra/Framework.hh"
 
+namespace TamblixHq::NODRA::Framework {
+class CHostOrb;
+}
+
 namespace nodra::test {
 
 struct OrbHarness {
+  // Never destroyed: servants may be released by static objects until the process ends.
+  // Held here so that it stays reachable until then rather than leak.
+  TamblixHq::NODRA::Framework::CHostOrb* mHost = nullptr;
   CORBA::ORB_var mOrb;
   TamblixHq::NODRA::Framework::CDataServerImpl* mServer = nullptr;
   ::TAMBLIX::NODRA::Framework::DataServer_var mServerRef;

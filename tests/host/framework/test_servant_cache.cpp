@@ -152,4 +152,24 @@ TEST_F(ServantCacheTest, RequestsForAKeyBeingBuiltWaitAndBuildOnlyIfThatBuildFai
   EXPECT_EQ(mCache.mfGetNumberOfIncarnations(), 2u);
 }
 
+// A request's thread uses a servant and lets its reference go; the cache drops the last
+// one on another thread, ordered after that use by the reference count alone (the flag
+// is relaxed and orders nothing). Under ThreadSanitizer this fails unless the count is
+// one the sanitizer sees.
+TEST_F(ServantCacheTest, AServantLastReleasedOnAnotherThreadIsDestroyedOnceAfterItsUse) {
+  std::atomic<bool> released{false};
+  std::thread request([&] {
+    PortableServer::ServantBase* servant =
+        mCache.mfAcquire("a", [&] { return new CNamedServant("a", mDestroyed); });
+    EXPECT_TRUE(dynamic_cast<CBaseImpl&>(*servant).get_evictable());
+    servant->_remove_ref();
+    released.store(true, std::memory_order_relaxed);
+  });
+  while (!released.load(std::memory_order_relaxed)) std::this_thread::yield();
+  EXPECT_TRUE(mDestroyed.empty());
+  mCache.mpClear();
+  EXPECT_EQ(mDestroyed, Names{"a"});
+  request.join();
+}
+
 }  // namespace

@@ -152,3 +152,31 @@ TEST_F(ServantTest, ClientWalksAWholeFileInExtendedChunksKnowingOnlyTheRootObjec
 
 }  // namespace
 }  // namespace nodra::test
+
+namespace nodra::test {
+namespace {
+
+// An axis outside the enum never reaches a servant: the server's ORB refuses the request
+// when it reads the arguments. In process no ORB checks it, and the value is undefined
+// behaviour, so the edge is tried only here.
+TEST_F(ServantTest, AnAxisOutsideTheEnumIsRefusedByTheServersOrb) {
+  mpWriteFile(mDir.mfFile("axes.rsp"), mfBuildRpc3File(Rpc3FileLayout()));
+  const int port = mfFreePort();
+  ASSERT_GT(port, 0);
+  ChildProcess server(serverCommand("rig=" + mDir.mfText(), port));
+  ASSERT_TRUE(server.mfStarted());
+  IDL::DataServer_var root = reachServer(port);
+  ASSERT_FALSE(CORBA::is_nil(root));
+  IDL::File_var file = root->open_file("rig", "", "axes.rsp");
+  IDL::BrowsableStructSeq_var children = file->get_all_children();
+  ASSERT_EQ(children->length(), 1u);
+  IDL::Function2D_var channel = IDL::Function2D::_narrow(children[0].reference);
+  EXPECT_THROW(IDL::FunctionValues_var(channel->get_values_by_index(0, static_cast<IDL::AxisEnum>(2))),
+               CORBA::MARSHAL);
+  // The server serves on.
+  EXPECT_FALSE(CORBA::is_nil(IDL::FunctionValues_var(channel->get_values_by_index(0, IDL::Y))));
+  EXPECT_EQ(server.mfStopAndGetStatus(), 0);
+}
+
+}  // namespace
+}  // namespace nodra::test
