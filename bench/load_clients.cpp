@@ -44,6 +44,7 @@
 
 #include "nodra/Framework.hh"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/OrbHarness.h"
 #include "tests/support/Rpc3Writer.h"
 #include "tests/support/ScratchDir.h"
 
@@ -255,18 +256,6 @@ CORBA::ORB_ptr mfClientOrb(const char* program) {
   return CORBA::ORB_init(argc, argv.data());
 }
 
-IDL::DataServer_ptr mfReachServer(CORBA::ORB_ptr orb, const std::string& url) {
-  for (int attempt = 0; attempt < 200; ++attempt) {
-    try {
-      CORBA::Object_var object = orb->string_to_object(url.c_str());
-      IDL::DataServer_var root = IDL::DataServer::_narrow(object);
-      if (!CORBA::is_nil(root)) return root._retn();
-    } catch (const CORBA::TRANSIENT&) {
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return IDL::DataServer::_nil();
-}
 
 // A churn client: walks the files given, says "reading" once it has read a chunk, and reads
 // large chunks until it is killed. Exit status 1 on a failed call, 3 on a wrong value.
@@ -283,7 +272,7 @@ int mfClientMode(const char* program, const std::string& url, const std::vector<
     files.push_back(k);
   }
   CORBA::ORB_var orb = mfClientOrb(program);
-  IDL::DataServer_var root = mfReachServer(orb, url);
+  IDL::DataServer_var root = mfWaitForServer(orb, url);
   if (CORBA::is_nil(root)) {
     std::cerr << "load_clients: cannot reach " << url << "\n";
     return 1;
@@ -473,7 +462,7 @@ int main(int argc, char** argv) {
   const std::string dataDir = std::filesystem::canonical(dir.mfPath()).string();
 
   CORBA::ORB_var orb = mfClientOrb(argv[0]);
-  IDL::DataServer_var root = mfReachServer(orb, url);
+  IDL::DataServer_var root = mfWaitForServer(orb, url);
   if (CORBA::is_nil(root)) {
     std::cerr << "load_clients: cannot reach " << url << "\n";
     return 1;

@@ -105,19 +105,7 @@ protected:
   }
 
   // The root object of the server process, once it answers.
-  static IDL::DataServer_ptr mfRoot() {
-    CORBA::ORB_var orb = OrbHarness::sfGet().mOrb;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      try {
-        CORBA::Object_var object = orb->string_to_object(mfUrl().c_str());
-        IDL::DataServer_var root = IDL::DataServer::_narrow(object);
-        if (!CORBA::is_nil(root)) return root._retn();
-      } catch (const CORBA::TRANSIENT&) {
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return IDL::DataServer::_nil();
-  }
+  static IDL::DataServer_ptr mfRoot() { return mfWaitForServer(OrbHarness::sfGet().mOrb, mfUrl()); }
   // Runs a client's calls and tells how they ended.
   static Seen mfCall(const std::function<void()>& calls) {
     try {

@@ -1,5 +1,8 @@
 #include "tests/support/OrbHarness.h"
 
+#include <chrono>
+#include <thread>
+
 #include "host/framework/CHostOrb.h"
 #include "host/framework/CResolverImpl.h"
 #include "rpc3/servants/RPC3Registration.h"
@@ -24,6 +27,21 @@ OrbHarness& OrbHarness::sfGet() {
     return h;
   }();
   return *harness;
+}
+
+::TAMBLIX::NODRA::Framework::DataServer_ptr mfWaitForServer(CORBA::ORB_ptr orb, const std::string& url) {
+  namespace IDL = ::TAMBLIX::NODRA::Framework;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    try {
+      CORBA::Object_var object = orb->string_to_object(url.c_str());
+      IDL::DataServer_var root = IDL::DataServer::_narrow(object);
+      if (!CORBA::is_nil(root)) return root._retn();
+    } catch (const CORBA::TRANSIENT&) {
+      // Not listening yet.
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return IDL::DataServer::_nil();
 }
 
 }  // namespace nodra::test

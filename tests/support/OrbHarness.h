@@ -3,6 +3,8 @@
 // Lives until the process ends. Safe to call from any thread.
 #pragma once
 
+#include <string>
+
 #include "host/framework/CDataServerImpl.h"
 #include "nodra/Framework.hh"
 
@@ -22,5 +24,9 @@ struct OrbHarness {
 
   static OrbHarness& sfGet();
 };
+
+// The data server at `url` (a server process just started), once it answers; nil after
+// about five seconds without an answer.
+::TAMBLIX::NODRA::Framework::DataServer_ptr mfWaitForServer(CORBA::ORB_ptr orb, const std::string& url);
 
 }  // namespace nodra::test

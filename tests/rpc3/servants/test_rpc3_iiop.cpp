@@ -24,18 +24,8 @@ std::vector<std::string> serverCommand(const std::string& accessPoint, int port,
 
 // The root object of a server on `port`, once it listens.
 IDL::DataServer_ptr reachServer(int port) {
-  CORBA::ORB_var orb = OrbHarness::sfGet().mOrb;
-  const std::string url = "corbaloc::127.0.0.1:" + std::to_string(port) + "/NodraServer";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    try {
-      CORBA::Object_var object = orb->string_to_object(url.c_str());
-      IDL::DataServer_var root = IDL::DataServer::_narrow(object);
-      if (!CORBA::is_nil(root)) return root._retn();
-    } catch (const CORBA::TRANSIENT&) {
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return IDL::DataServer::_nil();
+  return mfWaitForServer(OrbHarness::sfGet().mOrb,
+                         "corbaloc::127.0.0.1:" + std::to_string(port) + "/NodraServer");
 }
 
 TEST_F(ServantTest, ClientReadsAChannelOverIiopAndTheServerStopsCleanly) {
