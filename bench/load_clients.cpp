@@ -60,7 +60,7 @@ constexpr const char* kAccessPoint = "load";
 constexpr long kPooledFiles = 64;
 
 // The test files: some 2-byte, some float, both byte orders, channels of different lengths.
-struct FileSpec {
+struct FileShape {
   const char* name;
   int channels;
   bool isFloat;
@@ -72,7 +72,7 @@ struct FileSpec {
   CORBA::ULong mfValues() const { return static_cast<CORBA::ULong>(frames * pointsPerFrame); }
 };
 
-constexpr FileSpec kFiles[] = {
+constexpr FileShape kFiles[] = {
     {"f0.rsp", 3, false, false, 1024, 4096, 300},  // 307 200 values per channel
     {"f1.rsp", 4, true, true, 512, 0, 1000},       // 512 000
     {"f2.rsp", 2, false, true, 2048, 0, 150},      // 307 200
@@ -101,18 +101,18 @@ int mfFileIndex(const std::string& name) {
 
 void mpWriteTestFiles(const ScratchDir& dir) {
   for (int k = 0; k < kFileCount; ++k) {
-    const FileSpec& spec = kFiles[k];
+    const FileShape& shape = kFiles[k];
     Rpc3FileLayout layout;
-    layout.mChannels = spec.channels;
-    layout.mFrames = spec.frames;
-    layout.mPtsPerFrame = spec.pointsPerFrame;
-    layout.mPtsPerGroup = spec.pointsPerGroup;
-    layout.mFloat = spec.isFloat;
-    layout.mFormat = spec.bigEndian ? "BINARY_IEEE_BIG_END" : "BINARY_IEEE_LITTLE_END";
+    layout.mChannels = shape.channels;
+    layout.mFrames = shape.frames;
+    layout.mPtsPerFrame = shape.pointsPerFrame;
+    layout.mPtsPerGroup = shape.pointsPerGroup;
+    layout.mFloat = shape.isFloat;
+    layout.mFormat = shape.bigEndian ? "BINARY_IEEE_BIG_END" : "BINARY_IEEE_LITTLE_END";
     layout.mSample = [k](int channel, std::int64_t index) {
       return static_cast<double>(mfExpected(k, channel, index));
     };
-    mpWriteFile(dir.mfFile(spec.name), mfBuildRpc3File(layout));
+    mpWriteFile(dir.mfFile(shape.name), mfBuildRpc3File(layout));
   }
 }
 
