@@ -25,6 +25,17 @@ int CFileU::mfSeek(std::int64_t offset, int origin) {
   return 0;
 }
 
+void CFileU::mpPrefetch(std::int64_t bytes) {
+  if (mCapacity == 0 || bytes <= 0) return;
+  const auto wanted = static_cast<std::uint64_t>(bytes) < mCapacity ? bytes : static_cast<std::int64_t>(mCapacity);
+  if (mPosition >= mBufferStart && mPosition <= mBufferEnd && mBufferEnd - mPosition >= wanted) return;
+  if (mBuffer.size() != mCapacity) mBuffer.resize(mCapacity);
+  const std::int64_t got = mSource->mfReadAt(mPosition, mBuffer.data(), static_cast<std::size_t>(wanted));
+  mBufferStart = mPosition;
+  // A failed read leaves nothing buffered; the reads that follow meet the error themselves.
+  mBufferEnd = got > 0 ? mPosition + got : mPosition;
+}
+
 std::int64_t CFileU::mfTell() const { return mPosition; }
 
 std::int64_t CFileU::mfGetSize() const { return mSource->mfGetSize(); }

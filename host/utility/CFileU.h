@@ -27,6 +27,10 @@ public:
   // Reads itemCount items of itemSize bytes; returns the number of whole items read (as
   // fread). The position advances by every byte consumed, a partial trailing item included.
   std::size_t mfRead(void* buffer, std::size_t itemSize, std::size_t itemCount);
+  // Buffers the next `bytes` bytes from the position (no more than the buffer holds) with
+  // one read, unless they are buffered already. For a reader that knows how far it will
+  // read: one fill of just those bytes instead of a buffer's worth of bytes it skips.
+  void mpPrefetch(std::int64_t bytes);
   std::int64_t mfTell() const;
   std::int64_t mfGetSize() const;  // -1 when the source cannot tell
   // Position 0; clears the error flag. The buffer is kept: the data do not change while open.
@@ -34,6 +38,8 @@ public:
   // True when a read since the last mpRewind stopped on a source error rather than the end.
   bool mfHasError() const;
   const CByteSourceU& mfGetSource() const;
+
+  class Cursor;
 
 private:
   std::size_t mfReadSlow(void* buffer, std::size_t bytes);
@@ -46,6 +52,45 @@ private:
   std::int64_t mBufferEnd = 0;    // one past the last valid buffered byte
   std::int64_t mPosition = 0;
   bool mError = false;
+};
+
+// Reads at the file's position for a decoder's inner loop of small reads: the position and
+// the buffered window are held in the cursor, in registers once inlined, rather than in the
+// file, whose fields a byte copy might alias and so must store and reload each time. Reads
+// exactly as CFileU::mfRead; the position goes back to the file when the cursor ends.
+// While it lives, read the file only through it.
+class CFileU::Cursor {
+public:
+  explicit Cursor(CFileU& file) : mFile(file) { mpLoad(); }
+  ~Cursor() { mFile.mPosition = mPosition; }
+  Cursor(const Cursor&) = delete;
+  Cursor& operator=(const Cursor&) = delete;
+
+  std::size_t mfRead(void* buffer, std::size_t itemSize, std::size_t itemCount) {
+    std::size_t bytes;
+    if (!__builtin_mul_overflow(itemSize, itemCount, &bytes) && bytes != 0 && mPosition >= mStart &&
+        mPosition <= mEnd && static_cast<std::uint64_t>(mEnd - mPosition) >= bytes) {
+      std::memcpy(buffer, mData + (mPosition - mStart), bytes);
+      mPosition += static_cast<std::int64_t>(bytes);
+      return itemCount;
+    }
+    mFile.mPosition = mPosition;
+    const std::size_t items = mFile.mfRead(buffer, itemSize, itemCount);
+    mpLoad();
+    return items;
+  }
+
+private:
+  void mpLoad() {
+    mPosition = mFile.mPosition;
+    mStart = mFile.mBufferStart;
+    mEnd = mFile.mBufferEnd;
+    mData = mFile.mBuffer.data();
+  }
+
+  CFileU& mFile;
+  std::int64_t mPosition = 0, mStart = 0, mEnd = 0;
+  const std::uint8_t* mData = nullptr;
 };
 
 inline std::size_t CFileU::mfRead(void* buffer, std::size_t itemSize, std::size_t itemCount) {

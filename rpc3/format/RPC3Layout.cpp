@@ -1,5 +1,7 @@
 #include "rpc3/format/RPC3Layout.h"
 
+#include <algorithm>
+
 #include "rpc3/format/RPC3SampleCoding.h"
 
 namespace TamblixHq::NODRA::Drivers::RPC3 {
@@ -77,6 +79,14 @@ std::optional<std::int64_t> frameBytePosition(const RPC3Layout& layout, std::int
     return std::nullopt;
   }
   return position;
+}
+
+std::int64_t contiguousFrames(const RPC3Layout& layout, std::int64_t frame, std::int64_t lastFrame) {
+  // A file of one channel whose groups hold whole frames is one run.
+  if (layout.channels == 1 && layout.pointsPerGroup % layout.pointsPerFrame == 0) return lastFrame - frame + 1;
+  const std::int64_t framesPerGroup = layout.pointsPerGroup / layout.pointsPerFrame;
+  const std::int64_t restOfGroup = framesPerGroup - (frame - 1) % framesPerGroup;
+  return std::min(restOfGroup, lastFrame - frame + 1);
 }
 
 RPC3ChunkWindow getChunkWindow(std::int64_t pointsPerFrame, std::int64_t first, std::int64_t count) {

@@ -50,6 +50,12 @@ std::optional<std::string> checkLayout(const RPC3Layout& layout, std::int64_t ch
 std::optional<std::int64_t> frameBytePosition(const RPC3Layout& layout, std::int64_t channel,
                                               std::int64_t frame);
 
+// How many frames from `frame` up to `lastFrame` follow each other in the file, each
+// starting where the one before ends: the rest of the group that holds `frame`, or all of
+// them in a file of one channel whose groups hold whole frames.
+// REQUIRES: checkLayout accepted the layout, 1 <= frame <= lastFrame.
+std::int64_t contiguousFrames(const RPC3Layout& layout, std::int64_t frame, std::int64_t lastFrame);
+
 // The frames that hold `count` values of a channel from value `first` (values count from
 // 1; value k is sample (k - 1) mod P of frame ceil(k / P)), and which of their samples the
 // chunk takes. Whole frames are read; the first and last may be taken in part.

@@ -1,7 +1,9 @@
 #include "rpc3/servants/CRPC3RealValuesImpl.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "host/framework/CBinaryFilePtrConnID.h"
 #include "host/framework/CFilePtrConnGuard.h"
@@ -23,6 +25,39 @@ constexpr const char* kFramePlace = "CRPC3RealValuesImpl::mpReadFrame";
 [[noreturn]] void raiseReadError() {
   raiseLogged<IDL::MemAllocException>("Error occured while reading RPC3 file", "fread()",
                                       kFramePlace);
+}
+
+// Reads `count` stored samples of type Stored (std::int16_t or std::int32_t), one read call
+// each, into the slots of `kept`, or into one scratch slot when it is null. The sample
+// width is a constant here and the cursor keeps the position in a register, so a buffered
+// read inlines to a load and a store.
+template <typename Stored>
+void readSamples(Utility::CFileU& file, std::int64_t count, tuFrameData* kept) {
+  Utility::CFileU::Cursor reader(file);
+  tuFrameData skipped;
+  for (std::int64_t k = 0; k < count; ++k) {
+    tuFrameData* slot = kept != nullptr ? &kept[k] : &skipped;
+    if (reader.mfRead(slot->bytes, sizeof(Stored), 1) != 1) raiseReadError();
+  }
+}
+
+// Reads a frame of the channel whole, one read per sample, and decodes its samples
+// [begin, end) into `out`, a batch at a time: the stored samples need no buffer of the
+// chunk's size, only a small one on the stack.
+template <typename Stored>
+void readFrame(Utility::CFileU& file, std::int64_t begin, std::int64_t end, const RPC3Layout& layout,
+               float scale, float* out) {
+  constexpr std::int64_t kBatch = 1024;
+  tuFrameData batch[kBatch];
+  readSamples<Stored>(file, begin, nullptr);
+  for (std::int64_t k = begin; k < end;) {
+    const std::int64_t n = std::min(kBatch, end - k);
+    readSamples<Stored>(file, n, batch);
+    decodeSamples(batch, static_cast<std::size_t>(n), layout.dataType, layout.storageFormat, scale, out);
+    out += n;
+    k += n;
+  }
+  readSamples<Stored>(file, layout.pointsPerFrame - end, nullptr);
 }
 
 }  // namespace
@@ -61,22 +96,22 @@ IDL::RealValueSeqUnion* CRPC3RealValuesImpl::get_value_chunk(CORBA::ULong start,
   }
   Framework::CReplyLimit::sfCheck(n, sizeof(float), kChunkPlace);
 
-  // The reply, and the stored samples it is decoded from: both bounded by the chunk.
+  // The reply: bounded by the chunk.
   using Buffer = std::unique_ptr<CORBA::Float, void (*)(CORBA::Float*)>;
   Buffer owned(nullptr, IDL::FloatSeq::freebuf);
-  std::unique_ptr<tuFrameData[]> samples;  // every slot is read into before it is decoded
-  Framework::CReplyLimit::sfSized(kChunkPlace, [&] {
-    owned.reset(IDL::FloatSeq::allocbuf(n));
-    samples.reset(new tuFrameData[n]);
-  });
+  Framework::CReplyLimit::sfSized(kChunkPlace, [&] { owned.reset(IDL::FloatSeq::allocbuf(n)); });
 
   const RPC3ChunkWindow window = getChunkWindow(layout.pointsPerFrame, first, n);
   {
     Framework::CBinaryFilePtrConnID connection(mHeader.mfGetFile());
     Framework::CFilePtrConnGuard guard(connection);
     Utility::CFileU* file = guard.mfFilePtr();
+    if (!file) {
+      raiseLogged<IDL::DBAccessException>("File Ptr to RPC3 File is NULL",
+                                          "mfFilePtr() returned NULL", kFramePlace);
+    }
     // Samples are decoded only with the header of the version they are read from.
-    if (file && mHeader->mfGetVersion() && file->mfGetSource().mfGetVersion() != mHeader->mfGetVersion()) {
+    if (mHeader->mfGetVersion() && file->mfGetSource().mfGetVersion() != mHeader->mfGetVersion()) {
       raiseLogged<IDL::DBAccessException>(
           "Unable to read channel " + channelText.mfStd() + ": " +
               CRPC3HeaderRegistry::kChangedWhileOpen + "; open the file again to read it as it is now",
@@ -84,40 +119,34 @@ IDL::RealValueSeqUnion* CRPC3RealValuesImpl::get_value_chunk(CORBA::ULong start,
     }
     // A frame that does not fit in the file cannot be read: fail before reading it.
     std::int64_t frameBytes = 0;
-    if (file && (__builtin_mul_overflow(layout.pointsPerFrame, std::int64_t{layout.mfSampleSize()}, &frameBytes) ||
-                 frameBytes > file->mfGetSize())) {
+    if (__builtin_mul_overflow(layout.pointsPerFrame, std::int64_t{layout.mfSampleSize()}, &frameBytes) ||
+        frameBytes > file->mfGetSize()) {
       raiseReadError();
     }
 
-    tuFrameData* kept = samples.get();
+    float* decoded = owned.get();
     for (std::int64_t f = window.firstFrame; f <= window.lastFrame; ++f) {
       const std::int64_t begin = window.mfBegin(f), end = window.mfEnd(f);
-      mpReadFrame(file, channel, f, layout, begin, end, kept);
-      kept += end - begin;
+      const std::optional<std::int64_t> position = frameBytePosition(layout, channel, f);
+      if (!position || file->mfSeek(*position, 0) != 0) raiseReadError();
+      // The frames of the window that lie one after another are buffered with one read.
+      std::int64_t runBytes = 0;
+      if (__builtin_mul_overflow(contiguousFrames(layout, f, window.lastFrame), frameBytes, &runBytes)) {
+        runBytes = INT64_MAX;
+      }
+      file->mpPrefetch(runBytes);
+      if (layout.dataType == eShortInteger) {
+        readFrame<std::int16_t>(*file, begin, end, layout, scale, decoded);
+      } else {
+        readFrame<std::int32_t>(*file, begin, end, layout, scale, decoded);
+      }
+      decoded += end - begin;
     }
   }
-  decodeSamples(samples.get(), n, layout.dataType, layout.storageFormat, scale, owned.get());
   // The sequence takes the buffer over; the union's setter would copy it.
   result->float_sequence(IDL::FloatSeq());
   result->float_sequence().replace(n, n, owned.release(), true);
   return result._retn();
-}
-
-void CRPC3RealValuesImpl::mpReadFrame(Utility::CFileU* file, std::int64_t channel,
-                                      std::int64_t frameNumber, const RPC3Layout& layout,
-                                      std::int64_t begin, std::int64_t end, tuFrameData* kept) {
-  if (!file) {
-    raiseLogged<IDL::DBAccessException>("File Ptr to RPC3 File is NULL",
-                                        "mfFilePtr() returned NULL", kFramePlace);
-  }
-  const std::optional<std::int64_t> position = frameBytePosition(layout, channel, frameNumber);
-  if (!position || file->mfSeek(*position, 0) != 0) raiseReadError();
-  const auto sampleSize = static_cast<std::size_t>(layout.mfSampleSize());
-  tuFrameData skipped;
-  for (std::int64_t k = 0; k < layout.pointsPerFrame; ++k) {
-    tuFrameData* slot = k >= begin && k < end ? &kept[k - begin] : &skipped;
-    if (file->mfRead(slot->bytes, sampleSize, 1) != 1) raiseReadError();
-  }
 }
 
 }  // namespace TamblixHq::NODRA::Drivers::RPC3

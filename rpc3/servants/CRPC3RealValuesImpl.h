@@ -24,13 +24,6 @@ public:
   // (whatever the count) and more values than one reply can carry.
   IDL::RealValueSeqUnion* get_value_chunk(CORBA::ULong start, CORBA::ULong count) override;
 
-private:
-  // Reads frame f of channel c whole, one read per sample, and keeps its samples
-  // [begin, end) in `kept`: the buffer is bounded by the chunk, not by the frame.
-  // MemAllocException when a sample cannot be read, DBAccessException when there is no file.
-  void mpReadFrame(Utility::CFileU* file, std::int64_t channel, std::int64_t frameNumber,
-                   const RPC3Layout& layout, std::int64_t begin, std::int64_t end,
-                   tuFrameData* kept);
 };
 
 }  // namespace TamblixHq::NODRA::Drivers::RPC3

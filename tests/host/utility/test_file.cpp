@@ -131,6 +131,82 @@ TEST(CFileU, SmallReadsAndSeeksInsideTheWindowDoNotReachTheSource) {
   EXPECT_EQ(fFake(file).mfCalls(), 5);
 }
 
+TEST(CFileU, PrefetchFillsJustTheBytesAskedOnce) {
+  CFileU file(std::make_unique<CFakeSource>(100), 32);
+  ASSERT_EQ(file.mfSeek(10, 0), 0);
+  file.mpPrefetch(6);
+  EXPECT_EQ(fFake(file).mfCalls(), 1);
+  std::uint8_t got[6] = {};
+  ASSERT_EQ(file.mfRead(got, 1, 6), 6u);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(got[i], fByteAt(10 + i));
+  EXPECT_EQ(fFake(file).mfCalls(), 1);
+  // Just those bytes were buffered: the next byte needs a fill of its own.
+  ASSERT_EQ(file.mfRead(got, 1, 1), 1u);
+  EXPECT_EQ(got[0], fByteAt(16));
+  EXPECT_EQ(fFake(file).mfCalls(), 2);
+
+  // Bytes buffered already are not read again; more than the buffer holds fills it.
+  ASSERT_EQ(file.mfSeek(20, 0), 0);
+  file.mpPrefetch(4);
+  EXPECT_EQ(fFake(file).mfCalls(), 2);
+  ASSERT_EQ(file.mfSeek(60, 0), 0);
+  file.mpPrefetch(1000);
+  EXPECT_EQ(fFake(file).mfCalls(), 3);
+  std::uint8_t window[32] = {};
+  ASSERT_EQ(file.mfRead(window, 32, 1), 1u);
+  EXPECT_EQ(window[31], fByteAt(91));
+  EXPECT_EQ(fFake(file).mfCalls(), 3);
+
+  // At the end of the data, reads past it still give 0 items and keep the position.
+  ASSERT_EQ(file.mfSeek(98, 0), 0);
+  file.mpPrefetch(8);
+  std::uint32_t word = 0;
+  EXPECT_EQ(file.mfRead(&word, 4, 1), 0u);
+  EXPECT_EQ(file.mfTell(), 100);
+}
+
+// The cursor reads exactly as the file does, across windows, at the end and on errors,
+// and hands its position back to the file.
+TEST(CFileU, CursorReadsAsTheFileDoes) {
+  for (std::size_t bufferSize : {std::size_t{0}, std::size_t{7}, std::size_t{16}}) {
+    CFileU plain(std::make_unique<CFakeSource>(90, 80), bufferSize);
+    CFileU cursored(std::make_unique<CFakeSource>(90, 80), bufferSize);
+    std::int64_t position = 0;
+    for (std::size_t item : {1, 2, 4, 2, 3, 8, 2, 2, 4, 16, 2, 4, 4, 2, 8, 8, 4, 4, 8, 2}) {
+      std::uint8_t a[16] = {}, b[16] = {};
+      const std::size_t fromPlain = plain.mfRead(a, item, 1);
+      std::size_t fromCursor;
+      {
+        CFileU::Cursor cursor(cursored);
+        fromCursor = cursor.mfRead(b, item, 1);
+      }
+      ASSERT_EQ(fromCursor, fromPlain) << "item of " << item << " at " << position;
+      if (fromPlain == 1) {
+        EXPECT_EQ(std::memcmp(a, b, item), 0) << "at " << position;
+      }
+      ASSERT_EQ(cursored.mfTell(), plain.mfTell());
+      EXPECT_EQ(cursored.mfHasError(), plain.mfHasError());
+      position = plain.mfTell();
+    }
+    EXPECT_TRUE(plain.mfHasError()) << "the reads reach the failing offset";
+  }
+  // Many reads through one cursor, then the file goes on where it stopped.
+  CFileU file(std::make_unique<CFakeSource>(64), 16);
+  {
+    CFileU::Cursor cursor(file);
+    std::uint16_t sample = 0;
+    for (int i = 0; i < 20; ++i) {
+      ASSERT_EQ(cursor.mfRead(&sample, 2, 1), 1u);
+      const std::uint8_t expected[2] = {fByteAt(2 * i), fByteAt(2 * i + 1)};
+      ASSERT_EQ(std::memcmp(&sample, expected, 2), 0) << "sample " << i;
+    }
+  }
+  EXPECT_EQ(file.mfTell(), 40);
+  std::uint8_t next = 0;
+  ASSERT_EQ(file.mfRead(&next, 1, 1), 1u);
+  EXPECT_EQ(next, fByteAt(40));
+}
+
 TEST(CFileU, ReadsAcrossWindowsAndLargeReadsReturnTheRightBytes) {
   const std::vector<std::uint8_t> bytes = fPattern(100);
   CFileU file(std::make_unique<CFakeSource>(100), 16);

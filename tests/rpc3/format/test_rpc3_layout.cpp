@@ -113,6 +113,32 @@ TEST(SampleLayout, FramesLieGroupByGroupWithChannelsSideBySide) {
   EXPECT_EQ(frameBytePosition(odd, 2, 2), 512 + 2 * (4 + 10));
 }
 
+// A run of contiguous frames is exactly what frameBytePosition says: each frame of the run
+// starts where the one before ends, and the frame after the run does not.
+TEST(SampleLayout, ContiguousFramesAreTheRestOfTheGroup) {
+  for (const RPC3Layout& l : {layout(1, 3, 4, 16), layout(1, 2, 4, 10), layout(1, 1, 8, 8), layout(1, 1, 4, 10),
+                              layout(1, 4, 3, 12, eFloatingPoint)}) {
+    const std::int64_t frameBytes = l.pointsPerFrame * l.mfSampleSize();
+    for (std::int64_t channel = 1; channel <= l.channels; ++channel) {
+      for (std::int64_t last = 1; last <= 13; ++last) {
+        for (std::int64_t f = 1; f <= last;) {
+          const std::int64_t run = contiguousFrames(l, f, last);
+          ASSERT_GE(run, 1);
+          ASSERT_LE(f + run - 1, last);
+          for (std::int64_t k = 1; k < run; ++k) {
+            EXPECT_EQ(*frameBytePosition(l, channel, f + k), *frameBytePosition(l, channel, f) + k * frameBytes);
+          }
+          if (f + run <= last) {
+            EXPECT_NE(*frameBytePosition(l, channel, f + run), *frameBytePosition(l, channel, f) + run * frameBytes)
+                << "the run from frame " << f << " stops early";
+          }
+          f += run;
+        }
+      }
+    }
+  }
+}
+
 TEST(SampleLayout, PositionsPastFourGiBAreExactAndOverflowIsReported) {
   const RPC3Layout l = layout(1, 16, 1024, 1024, eFloatingPoint);
   // Frame 300000 of channel 16: (299999 * 16 * 1024 + 15 * 1024) samples of 4 bytes.

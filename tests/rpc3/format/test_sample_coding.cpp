@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
+#include <random>
 #include <vector>
 
 #include "rpc3/format/RPC3SampleCoding.h"
@@ -24,15 +27,76 @@ TEST(SampleDecoding, BytesAreReadInTheNamedOrder) {
   EXPECT_EQ(decodeUInt32BE(word), 0x0000803Fu);
 }
 
-TEST(SampleDecoding, ScalingRoundsTheFactorThenTheProductOnce) {
-  // 0.1 as a float is 0.100000001490116...; 3 times it in double, then rounded once.
-  const float scale = static_cast<float>(0.1);
-  EXPECT_EQ(scaleSample(3, scale), static_cast<float>(3.0 * static_cast<double>(scale)));
-  EXPECT_EQ(scaleSample(-1, 0.5f), -0.5f);
-  EXPECT_EQ(scaleSample(32767, 1.0f), 32767.0f);
-  // A product rounded twice (through float arithmetic with a double scale) would differ here.
-  const float big = scaleSample(16777217.0, 1.0f);
-  EXPECT_EQ(big, 16777216.0f);
+// The definition: the exact product (a double holds it) rounded once to single precision,
+// saturating beyond the float range; compared bit for bit so that NaNs and signed zeros count.
+std::uint32_t definedBits(double sample, float scale) {
+  const float value = toFloatSaturating(sample * static_cast<double>(scale));
+  std::uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+std::uint32_t bitsOf(float value) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+float floatOfBits(std::uint32_t bits) {
+  float value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+// The vectorised decode loops against the definition: every 16-bit sample in both byte
+// orders under awkward scales, and float samples drawn from all bit patterns.
+TEST(SampleDecoding, DecodeLoopsMatchTheExactProductRoundedOnce) {
+  const std::vector<float> scales = {static_cast<float>(0.1), -1.0f / 3.0f, 1.0f, -0.0f, 7.0e-40f,
+                                     std::numeric_limits<float>::max(), 1.0e35f,
+                                     std::numeric_limits<float>::infinity(), std::nanf("")};
+  std::vector<tuFrameData> little(65536), big(65536);
+  for (std::uint32_t u = 0; u < 65536; ++u) {
+    little[u].bytes[0] = big[u].bytes[1] = static_cast<unsigned char>(u);
+    little[u].bytes[1] = big[u].bytes[0] = static_cast<unsigned char>(u >> 8);
+  }
+  std::vector<float> fromLittle(65536), fromBig(65536);
+  for (float scale : scales) {
+    decodeSamples(little.data(), little.size(), eShortInteger, eBinary, scale, fromLittle.data());
+    decodeSamples(big.data(), big.size(), eShortInteger, eBinaryIeeeBigEnd, scale, fromBig.data());
+    for (std::uint32_t u = 0; u < 65536; ++u) {
+      const double sample = static_cast<std::int16_t>(static_cast<std::uint16_t>(u));
+      ASSERT_EQ(bitsOf(fromLittle[u]), definedBits(sample, scale)) << sample << " x " << scale;
+      ASSERT_EQ(bitsOf(fromBig[u]), definedBits(sample, scale)) << sample << " x " << scale;
+    }
+  }
+
+  std::mt19937 random(20261208);
+  constexpr std::size_t kFloats = 1 << 16;
+  std::vector<tuFrameData> floatsLittle(kFloats), floatsBig(kFloats);
+  std::vector<float> samples(kFloats);
+  for (std::size_t i = 0; i < kFloats; ++i) {
+    const std::uint32_t bits = random();
+    samples[i] = floatOfBits(bits);
+    for (int b = 0; b < 4; ++b) {
+      floatsLittle[i].bytes[b] = floatsBig[i].bytes[3 - b] = static_cast<unsigned char>(bits >> (8 * b));
+    }
+  }
+  std::vector<float> outLittle(kFloats), outBig(kFloats);
+  for (int round = 0; round < 16; ++round) {
+    const float scale = round < static_cast<int>(scales.size()) ? scales[round] : floatOfBits(random());
+    decodeSamples(floatsLittle.data(), kFloats, eFloatingPoint, eBinary, scale, outLittle.data());
+    decodeSamples(floatsBig.data(), kFloats, eFloatingPoint, eBinaryIeeeBigEnd, scale, outBig.data());
+    for (std::size_t i = 0; i < kFloats; ++i) {
+      const std::uint32_t expected = definedBits(samples[i], scale);
+      // NaN payloads are not part of the definition; any NaN is a NaN.
+      if (std::isnan(floatOfBits(expected))) {
+        ASSERT_TRUE(std::isnan(outLittle[i]) && std::isnan(outBig[i]));
+        continue;
+      }
+      ASSERT_EQ(bitsOf(outLittle[i]), expected) << samples[i] << " x " << scale;
+      ASSERT_EQ(bitsOf(outBig[i]), expected) << samples[i] << " x " << scale;
+    }
+  }
 }
 
 TEST(SampleDecoding, FrameSlotsDecodeByWidthAndByteOrder) {
