@@ -94,7 +94,16 @@ void mpDumpCsv(std::FILE* out, const std::vector<const ChannelListing*>& channel
     for (Column& column : columns) column.mpRead(first, 0);
   }
   ProgressBar progress(wanted);
-  std::vector<char> line(32 + 32 * columns.size());
+  // Lines are gathered in a block and written a block at a time.
+  const std::size_t longestLine = 32 + 32 * columns.size();
+  std::vector<char> block(std::max<std::size_t>(1 << 18, 4 * longestLine));
+  char* const blockEnd = block.data() + block.size();
+  char* at = block.data();
+  auto writeBlock = [&] {
+    std::fwrite(block.data(), 1, static_cast<std::size_t>(at - block.data()), out);
+    checkWritten(out);
+    at = block.data();
+  };
   for (CORBA::ULong done = 0; done < wanted;) {
     const CORBA::ULong start = first + done;
     const CORBA::ULong n = std::min(chunk, wanted - done);
@@ -104,17 +113,16 @@ void mpDumpCsv(std::FILE* out, const std::vector<const ChannelListing*>& channel
       got = std::min(got, column.mfLength());
     }
     if (got == 0) throw std::runtime_error("the server answered no values at " + std::to_string(start));
-    char* const end = line.data() + line.size();
     for (CORBA::ULong i = 0; i < got; ++i) {
-      char* at = std::to_chars(line.data(), end, base.mfTime(start + i)).ptr;
+      if (static_cast<std::size_t>(blockEnd - at) < longestLine) writeBlock();
+      at = std::to_chars(at, blockEnd, base.mfTime(start + i)).ptr;
       for (const Column& column : columns) {
         *at++ = ',';
-        at = column.mfWrite(at, end, i);
+        at = column.mfWrite(at, blockEnd, i);
       }
       *at++ = '\n';
-      std::fwrite(line.data(), 1, static_cast<std::size_t>(at - line.data()), out);
     }
-    checkWritten(out);
+    writeBlock();
     done += got;
     progress.mpAdvance(got);
   }
