@@ -56,6 +56,13 @@ CHostOrb::CHostOrb(const std::string& programName, const std::vector<std::string
 }
 
 CHostOrb::~CHostOrb() {
+  // The ORB stops serving first, waiting for the requests in progress: a request that ran
+  // after the servants were dropped could build one anew, to be freed after the ORB.
+  try {
+    mOrb->shutdown(true);
+  } catch (const CORBA::Exception&) {
+    // Shut down already.
+  }
   if (mServing) CResolverImpl::sfGetResolverImpl()->mpShutdown();
   mRoot = ::TAMBLIX::NODRA::Framework::DataServer::_nil();
   mInsPoa = PortableServer::POA::_nil();

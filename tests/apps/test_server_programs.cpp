@@ -6,6 +6,7 @@
 
 #include <omniORB4/CORBA.h>  // omniORB::setClientCallTimeout too
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -242,6 +243,47 @@ TEST_F(ServerPrograms, TheIorFileLetsABrowserReachTheServer) {
   EXPECT_NE(browse(mDir.mfText(), {"--server", ior.substr(0, ior.size() - 1), "rig/missing.rsp"}).mStatus, 0);
   EXPECT_EQ(server->mfStopAndGetStatus(), 0);
   EXPECT_GE(countLinesWith(mfLog("server.log"), "missing.rsp"), 1u) << mfLog("server.log");
+}
+
+// SIGTERM while clients read large chunks: the server answers or refuses the calls in
+// progress, drops its objects only once no request runs, and exits 0; every client's call
+// ends with an exception rather than hanging.
+TEST_F(ServerPrograms, StopsCleanlyWhileClientsRead) {
+  Rpc3FileLayout layout;
+  layout.mChannels = 4;
+  layout.mPtsPerFrame = 1024;
+  layout.mFrames = 1024;
+  mDir.mfMakeDir("rig");
+  mpWriteFile(mDir.mfFile("rig/long.rsp"), mfBuildRpc3File(layout));
+  auto server = mfStartServer("rig", "server.log", {});
+  CORBA::ORB_ptr orb = OrbHarness::sfGet().mOrb;
+  IDL::DataServer_var root = mfWaitForServer(orb, "corbaloc::127.0.0.1:" + std::to_string(mPort) + "/NodraServer");
+  ASSERT_FALSE(CORBA::is_nil(root));
+
+  std::atomic<int> calls{0}, ended{0};
+  std::vector<std::thread> clients;
+  for (int c = 1; c <= 4; ++c) {
+    clients.emplace_back([&, c] {
+      try {
+        // Each client opens its own objects, so that a request may build a servant late.
+        for (;;) {
+          IDL::File_var file = root->open_file("rig", "", "long.rsp");
+          IDL::BrowsableExtendedStruct_var chunk = file->get_all_children_extended_chunk(c - 1);
+          IDL::Function2D_var channel = IDL::Function2D::_narrow(chunk->children[0].reference);
+          IDL::FunctionValues_var y = channel->get_values_by_index(0, IDL::Y);
+          IDL::RealValues_var values = IDL::RealValues::_narrow(y);
+          IDL::RealValueSeqUnion_var part = values->get_value_chunk(1, 1 << 20);
+          ++calls;
+        }
+      } catch (const CORBA::SystemException&) {
+        ++ended;
+      }
+    });
+  }
+  ASSERT_TRUE(eventually([&] { return calls.load() >= 8; }));
+  EXPECT_EQ(server->mfStopAndGetStatus(), 0) << mfLog("server.log");
+  for (std::thread& client : clients) client.join();
+  EXPECT_EQ(ended.load(), 4);
 }
 
 }  // namespace
