@@ -245,18 +245,6 @@ void mpRead(IDL::DataServer_ptr root, Clock::time_point deadline, CORBA::ULong m
   }
 }
 
-CORBA::ORB_ptr mfClientOrb(const char* program) {
-  // One connection per concurrent call (the ORB's default allows five per server), and
-  // replies large enough for the churn clients' chunks.
-  std::vector<std::string> args = {program, "-ORBmaxGIOPConnectionPerServer", "1024",
-                                   "-ORBgiopMaxMsgSize", std::to_string(64u << 20)};
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  int argc = static_cast<int>(argv.size());
-  return CORBA::ORB_init(argc, argv.data());
-}
-
-
 // A churn client: walks the files given, says "reading" once it has read a chunk, and reads
 // large chunks until it is killed. Exit status 1 on a failed call, 3 on a wrong value.
 int mfClientMode(const char* program, const std::string& url, const std::vector<std::string>& names,
@@ -309,14 +297,8 @@ struct ServerFigures {
 
 ServerFigures mfServerFigures(pid_t pid, const std::string& dataDir) {
   ServerFigures figures;
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    std::istringstream fields(line);
-    std::string key;
-    fields >> key;
-    if (key == "VmRSS:") fields >> figures.mRssKiB;
-    if (key == "Threads:") fields >> figures.mThreads;
-  }
+  figures.mRssKiB = mfProcessStatusFigure(pid, "VmRSS:");
+  figures.mThreads = mfProcessStatusFigure(pid, "Threads:");
   const std::string fdDir = "/proc/" + std::to_string(pid) + "/fd";
   if (DIR* fds = ::opendir(fdDir.c_str())) {
     while (const dirent* entry = ::readdir(fds)) {

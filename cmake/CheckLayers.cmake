@@ -11,7 +11,7 @@ set(layers
   "tests/support:nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/"
   "tests:nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/,apps/,tests/"
   "tools:tests/support/"
-  "bench:nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/,tests/support/"
+  "bench:nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/,apps/,tests/support/"
   "fuzz:nodra/,host/utility/,host/framework/,rpc3/format/")
 
 set(failures "")

@@ -109,4 +109,15 @@ int ChildProcess::mfStopAndGetStatus(int signal) {
   return mfExitStatus(status);
 }
 
+long mfProcessStatusFigure(pid_t pid, const std::string& key) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    std::istringstream fields(line);
+    std::string name;
+    long value = -1;
+    if (fields >> name && name == key && fields >> value) return value;
+  }
+  return -1;
+}
+
 }  // namespace nodra::test

@@ -25,6 +25,10 @@ struct ProgramResult {
 ProgramResult mfRunProgram(const std::vector<std::string>& args,
                            const std::vector<std::string>& environment = {});
 
+// A figure of a running process's /proc status, in the unit it is given there: "VmRSS:"
+// (KiB), "Threads:", ...; -1 when the process or the figure cannot be read.
+long mfProcessStatusFigure(pid_t pid, const std::string& key);
+
 // A program left running: standard output and error go to `logFile` (or are discarded when
 // it is empty); stopped with SIGTERM when the object dies.
 class ChildProcess {

@@ -1,7 +1,9 @@
 #include "tests/support/OrbHarness.h"
 
 #include <chrono>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "host/framework/CHostOrb.h"
 #include "host/framework/CResolverImpl.h"
@@ -27,6 +29,15 @@ OrbHarness& OrbHarness::sfGet() {
     return h;
   }();
   return *harness;
+}
+
+CORBA::ORB_ptr mfClientOrb(const char* program) {
+  std::vector<std::string> args = {program, "-ORBmaxGIOPConnectionPerServer", "1024",
+                                   "-ORBgiopMaxMsgSize", std::to_string(64u << 20)};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  int argc = static_cast<int>(argv.size());
+  return CORBA::ORB_init(argc, argv.data());
 }
 
 ::TAMBLIX::NODRA::Framework::DataServer_ptr mfWaitForServer(CORBA::ORB_ptr orb, const std::string& url) {

@@ -25,6 +25,11 @@ struct OrbHarness {
   static OrbHarness& sfGet();
 };
 
+// A client-only ORB for a program that talks to server processes: one connection per
+// concurrent call (the ORB's default allows five per server), and messages up to 64 MiB.
+// `program` is the program's name.
+CORBA::ORB_ptr mfClientOrb(const char* program);
+
 // The data server at `url` (a server process just started), once it answers; nil after
 // about five seconds without an answer.
 ::TAMBLIX::NODRA::Framework::DataServer_ptr mfWaitForServer(CORBA::ORB_ptr orb, const std::string& url);
