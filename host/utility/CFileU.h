@@ -62,35 +62,41 @@ private:
 class CFileU::Cursor {
 public:
   explicit Cursor(CFileU& file) : mFile(file) { mpLoad(); }
-  ~Cursor() { mFile.mPosition = mPosition; }
+  ~Cursor() { mpStore(); }
   Cursor(const Cursor&) = delete;
   Cursor& operator=(const Cursor&) = delete;
 
   std::size_t mfRead(void* buffer, std::size_t itemSize, std::size_t itemCount) {
     std::size_t bytes;
-    if (!__builtin_mul_overflow(itemSize, itemCount, &bytes) && bytes != 0 && mPosition >= mStart &&
-        mPosition <= mEnd && static_cast<std::uint64_t>(mEnd - mPosition) >= bytes) {
-      std::memcpy(buffer, mData + (mPosition - mStart), bytes);
-      mPosition += static_cast<std::int64_t>(bytes);
+    if (!__builtin_mul_overflow(itemSize, itemCount, &bytes) && bytes != 0 && bytes <= mAvailable) {
+      std::memcpy(buffer, mNext, bytes);
+      mNext += bytes;
+      mAvailable -= bytes;
       return itemCount;
     }
-    mFile.mPosition = mPosition;
+    mpStore();
     const std::size_t items = mFile.mfRead(buffer, itemSize, itemCount);
     mpLoad();
     return items;
   }
 
 private:
+  // The buffered bytes from the file's position on: none when the position lies outside
+  // the buffered window.
   void mpLoad() {
     mPosition = mFile.mPosition;
-    mStart = mFile.mBufferStart;
-    mEnd = mFile.mBufferEnd;
-    mData = mFile.mBuffer.data();
+    const bool inside = mPosition >= mFile.mBufferStart && mPosition <= mFile.mBufferEnd;
+    mNext = inside ? mFile.mBuffer.data() + (mPosition - mFile.mBufferStart) : nullptr;
+    mAvailable = inside ? static_cast<std::size_t>(mFile.mBufferEnd - mPosition) : 0;
+    mFirst = mNext;
   }
+  void mpStore() { mFile.mPosition = mPosition + (mNext - mFirst); }
 
   CFileU& mFile;
-  std::int64_t mPosition = 0, mStart = 0, mEnd = 0;
-  const std::uint8_t* mData = nullptr;
+  std::int64_t mPosition = 0;              // the file's position when loaded
+  const std::uint8_t* mFirst = nullptr;    // the byte at mPosition, when buffered
+  const std::uint8_t* mNext = nullptr;     // the byte at the cursor's position
+  std::size_t mAvailable = 0;              // buffered bytes from mNext on
 };
 
 inline std::size_t CFileU::mfRead(void* buffer, std::size_t itemSize, std::size_t itemCount) {
