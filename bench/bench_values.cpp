@@ -101,6 +101,17 @@ void BM_PreadAndDecode(benchmark::State& state) {
   const auto chunk = static_cast<std::int64_t>(state.range(0));
   std::vector<std::int16_t> stored(static_cast<std::size_t>(chunk));
   std::vector<float> decoded(static_cast<std::size_t>(chunk));
+  // Byte positions by the layout's arithmetic: the data start after the header, groups of
+  // G samples per channel one after another.
+  const std::int64_t dataStart = mfGetRpc3SampleOffset(file.layout, 1, 1);
+  auto framePosition = [&](std::int64_t frame) {
+    constexpr std::int64_t kFramesPerGroup = kPointsPerGroup / kPointsPerFrame;
+    const std::int64_t group = (frame - 1) / kFramesPerGroup, inGroup = (frame - 1) % kFramesPerGroup;
+    return dataStart + 2 * (group * kPointsPerGroup * kChannels + (kChannel - 1) * kPointsPerGroup + inGroup * kPointsPerFrame);
+  };
+  if (framePosition(7) != mfGetRpc3SampleOffset(file.layout, kChannel, 6 * kPointsPerFrame + 1)) {
+    state.SkipWithError("frame positions disagree with the writer");
+  }
   std::int64_t start = 1;
   for (auto _ : state) {
     const std::int64_t firstFrame = (start - 1) / kPointsPerFrame + 1;
@@ -110,7 +121,7 @@ void BM_PreadAndDecode(benchmark::State& state) {
       // The frames of a group lie one after another.
       constexpr std::int64_t kFramesPerGroup = kPointsPerGroup / kPointsPerFrame;
       const std::int64_t run = std::min(kFramesPerGroup - (f - 1) % kFramesPerGroup, lastFrame - f + 1);
-      const std::int64_t position = mfGetRpc3SampleOffset(file.layout, kChannel, (f - 1) * kPointsPerFrame + 1);
+      const std::int64_t position = framePosition(f);
       const auto bytes = static_cast<std::size_t>(run * kPointsPerFrame * 2);
       if (::pread(fd, into, bytes, position) != static_cast<ssize_t>(bytes)) state.SkipWithError("pread");
       into += run * kPointsPerFrame;

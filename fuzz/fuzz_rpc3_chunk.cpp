@@ -11,7 +11,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,7 +50,7 @@ bool readWindow(Utility::CFileU& file, const RPC3::RPC3Layout& layout, std::int6
 
   const RPC3::RPC3ChunkWindow window = RPC3::getChunkWindow(P, first, count);
   std::vector<std::uint8_t> frame(static_cast<std::size_t>(frameBytes));
-  std::vector<RPC3::tuFrameData> samples;
+  std::vector<std::uint8_t> samples;  // packed as stored
   for (std::int64_t f = window.firstFrame; f <= window.lastFrame; ++f) {
     const std::int64_t begin = window.mfBegin(f), end = window.mfEnd(f);
     if (begin < 0 || end > P || begin >= end) std::abort();  // a frame that adds nothing
@@ -68,16 +67,12 @@ bool readWindow(Utility::CFileU& file, const RPC3::RPC3Layout& layout, std::int6
       if (gap < frameBytes) std::abort();
     }
     if (file.mfSeek(*position, 0) != 0 || file.mfRead(frame.data(), frame.size(), 1) != 1) return false;
-    for (std::int64_t k = begin; k < end; ++k) {
-      RPC3::tuFrameData slot{};
-      std::memcpy(slot.bytes, frame.data() + k * sampleSize, static_cast<std::size_t>(sampleSize));
-      samples.push_back(slot);
-    }
+    samples.insert(samples.end(), frame.begin() + begin * sampleSize, frame.begin() + end * sampleSize);
   }
-  if (static_cast<std::int64_t>(samples.size()) != count) std::abort();  // the window missed values
-  out.resize(samples.size());
-  RPC3::decodeSamples(samples.data(), samples.size(), layout.dataType, layout.storageFormat, scale,
-                      out.data());
+  const auto values = static_cast<std::int64_t>(samples.size()) / sampleSize;
+  if (values != count) std::abort();  // the window missed values
+  out.resize(static_cast<std::size_t>(values));
+  RPC3::decodeSamples(samples.data(), out.size(), layout.dataType, layout.storageFormat, scale, out.data());
   return true;
 }
 

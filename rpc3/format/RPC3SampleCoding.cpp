@@ -9,17 +9,17 @@ namespace {
 // One loop per sample width and byte order, without branches inside, so that the compiler
 // vectorises the load, the byte swap, the conversion and the multiplication.
 template <bool BigEndian>
-void decodeShorts(const tuFrameData* slots, std::size_t count, float scale, float* out) {
+void decodeShorts(const unsigned char* stored, std::size_t count, float scale, float* out) {
   for (std::size_t i = 0; i < count; ++i) {
-    const std::int16_t sample = BigEndian ? decodeInt16BE(slots[i].bytes) : decodeInt16LE(slots[i].bytes);
+    const std::int16_t sample = BigEndian ? decodeInt16BE(stored + 2 * i) : decodeInt16LE(stored + 2 * i);
     out[i] = scaleSample(static_cast<float>(sample), scale);
   }
 }
 
 template <bool BigEndian>
-void decodeFloats(const tuFrameData* slots, std::size_t count, float scale, float* out) {
+void decodeFloats(const unsigned char* stored, std::size_t count, float scale, float* out) {
   for (std::size_t i = 0; i < count; ++i) {
-    const std::uint32_t bits = BigEndian ? decodeUInt32BE(slots[i].bytes) : decodeUInt32LE(slots[i].bytes);
+    const std::uint32_t bits = BigEndian ? decodeUInt32BE(stored + 4 * i) : decodeUInt32LE(stored + 4 * i);
     float sample;
     std::memcpy(&sample, &bits, sizeof sample);
     out[i] = scaleSample(sample, scale);
@@ -28,13 +28,13 @@ void decodeFloats(const tuFrameData* slots, std::size_t count, float scale, floa
 
 }  // namespace
 
-void decodeSamples(const tuFrameData* slots, std::size_t count, eFrameDataType dataType,
+void decodeSamples(const unsigned char* stored, std::size_t count, eFrameDataType dataType,
                    eStorageFormat format, float scale, float* out) {
   const bool bigEndian = format == eBinaryIeeeBigEnd;
   if (dataType == eShortInteger) {
-    bigEndian ? decodeShorts<true>(slots, count, scale, out) : decodeShorts<false>(slots, count, scale, out);
+    bigEndian ? decodeShorts<true>(stored, count, scale, out) : decodeShorts<false>(stored, count, scale, out);
   } else {
-    bigEndian ? decodeFloats<true>(slots, count, scale, out) : decodeFloats<false>(slots, count, scale, out);
+    bigEndian ? decodeFloats<true>(stored, count, scale, out) : decodeFloats<false>(stored, count, scale, out);
   }
 }
 

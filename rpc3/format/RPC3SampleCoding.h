@@ -1,5 +1,4 @@
-// How stored samples become values: the frame buffer slot, byte order, decoding and
-// scaling. Pure functions on bytes; no file access. The encodings: doc/rpc3-format.md.
+// How stored samples become values: byte order, decoding and scaling. Pure functions on bytes; no file access. The encodings: doc/rpc3-format.md.
 #pragma once
 
 #include <cstddef>
@@ -8,14 +7,6 @@
 #include "rpc3/format/CRPC3Header.h"
 
 namespace TamblixHq::NODRA::Drivers::RPC3 {
-
-// One slot of a frame buffer: one stored sample exactly as it stood in the file; a 2-byte
-// sample fills the first two bytes.
-union tuFrameData {
-  unsigned char bytes[4];
-  std::int16_t shortValue;
-  std::int32_t longValue;
-};
 
 // Stored 2- and 4-byte samples read in the named byte order.
 inline std::int16_t decodeInt16LE(const unsigned char* b) {
@@ -51,8 +42,9 @@ inline float toFloatSaturating(double value) {
 // arithmetic also lets the decode loops run eight values per instruction.
 inline float scaleSample(float sample, float scale) { return sample * scale; }
 
-// Decodes `count` slots of one width and byte order, scaled, into `out`.
-void decodeSamples(const tuFrameData* slots, std::size_t count, eFrameDataType dataType,
+// Decodes `count` stored samples, packed one after another as they stand in the file (2 or
+// 4 bytes each, by the data type), scaled, into `out`.
+void decodeSamples(const unsigned char* stored, std::size_t count, eFrameDataType dataType,
                    eStorageFormat format, float scale, float* out);
 
 }  // namespace TamblixHq::NODRA::Drivers::RPC3

@@ -27,37 +27,46 @@ constexpr const char* kFramePlace = "CRPC3RealValuesImpl::mpReadFrame";
                                       kFramePlace);
 }
 
-// Reads `count` stored samples of type Stored (std::int16_t or std::int32_t), one read call
-// each, into the slots of `kept`, or into one scratch slot when it is null. The sample
-// width is a constant here and the cursor keeps the position in a register, so a buffered
-// read inlines to a load and a store.
-template <typename Stored>
-void readSamples(Utility::CFileU& file, std::int64_t count, tuFrameData* kept) {
+// Reads `count` stored samples of `Size` bytes, one read call each, packed into `kept`, or
+// into a scratch sample when it is null. The samples the file has buffered are read with
+// the cursor's unchecked read, a run at a time: with the width a constant, a run compiles
+// to a copy loop. The read that leaves the buffered window refills it.
+template <std::size_t Size>
+void readSamples(Utility::CFileU& file, std::int64_t count, unsigned char* kept) {
   Utility::CFileU::Cursor reader(file);
-  tuFrameData skipped;
-  for (std::int64_t k = 0; k < count; ++k) {
-    tuFrameData* slot = kept != nullptr ? &kept[k] : &skipped;
-    if (reader.mfRead(slot->bytes, sizeof(Stored), 1) != 1) raiseReadError();
+  unsigned char skipped[Size];
+  for (std::int64_t k = 0; k < count;) {
+    const auto buffered = static_cast<std::int64_t>(reader.mfBufferedItems(Size));
+    const std::int64_t end = k + std::min(count - k, buffered);
+    if (kept != nullptr) {
+      for (; k < end; ++k) reader.mpReadBuffered(kept + k * Size, Size);
+    } else {
+      for (; k < end; ++k) reader.mpReadBuffered(skipped, Size);
+    }
+    if (k < count) {
+      if (reader.mfRead(kept != nullptr ? kept + k * Size : skipped, Size, 1) != 1) raiseReadError();
+      ++k;
+    }
   }
 }
 
 // Reads a frame of the channel whole, one read per sample, and decodes its samples
 // [begin, end) into `out`, a batch at a time: the stored samples need no buffer of the
 // chunk's size, only a small one on the stack.
-template <typename Stored>
+template <std::size_t Size>
 void readFrame(Utility::CFileU& file, std::int64_t begin, std::int64_t end, const RPC3Layout& layout,
                float scale, float* out) {
   constexpr std::int64_t kBatch = 1024;
-  tuFrameData batch[kBatch];
-  readSamples<Stored>(file, begin, nullptr);
+  unsigned char batch[kBatch * Size];
+  readSamples<Size>(file, begin, nullptr);
   for (std::int64_t k = begin; k < end;) {
     const std::int64_t n = std::min(kBatch, end - k);
-    readSamples<Stored>(file, n, batch);
+    readSamples<Size>(file, n, batch);
     decodeSamples(batch, static_cast<std::size_t>(n), layout.dataType, layout.storageFormat, scale, out);
     out += n;
     k += n;
   }
-  readSamples<Stored>(file, layout.pointsPerFrame - end, nullptr);
+  readSamples<Size>(file, layout.pointsPerFrame - end, nullptr);
 }
 
 }  // namespace
@@ -136,9 +145,9 @@ IDL::RealValueSeqUnion* CRPC3RealValuesImpl::get_value_chunk(CORBA::ULong start,
       }
       file->mpPrefetch(runBytes);
       if (layout.dataType == eShortInteger) {
-        readFrame<std::int16_t>(*file, begin, end, layout, scale, decoded);
+        readFrame<2>(*file, begin, end, layout, scale, decoded);
       } else {
-        readFrame<std::int32_t>(*file, begin, end, layout, scale, decoded);
+        readFrame<4>(*file, begin, end, layout, scale, decoded);
       }
       decoded += end - begin;
     }

@@ -54,15 +54,15 @@ TEST(SampleDecoding, DecodeLoopsMatchTheExactProductRoundedOnce) {
   const std::vector<float> scales = {static_cast<float>(0.1), -1.0f / 3.0f, 1.0f, -0.0f, 7.0e-40f,
                                      std::numeric_limits<float>::max(), 1.0e35f,
                                      std::numeric_limits<float>::infinity(), std::nanf("")};
-  std::vector<tuFrameData> little(65536), big(65536);
+  std::vector<unsigned char> little(2 * 65536), big(2 * 65536);
   for (std::uint32_t u = 0; u < 65536; ++u) {
-    little[u].bytes[0] = big[u].bytes[1] = static_cast<unsigned char>(u);
-    little[u].bytes[1] = big[u].bytes[0] = static_cast<unsigned char>(u >> 8);
+    little[2 * u] = big[2 * u + 1] = static_cast<unsigned char>(u);
+    little[2 * u + 1] = big[2 * u] = static_cast<unsigned char>(u >> 8);
   }
   std::vector<float> fromLittle(65536), fromBig(65536);
   for (float scale : scales) {
-    decodeSamples(little.data(), little.size(), eShortInteger, eBinary, scale, fromLittle.data());
-    decodeSamples(big.data(), big.size(), eShortInteger, eBinaryIeeeBigEnd, scale, fromBig.data());
+    decodeSamples(little.data(), 65536, eShortInteger, eBinary, scale, fromLittle.data());
+    decodeSamples(big.data(), 65536, eShortInteger, eBinaryIeeeBigEnd, scale, fromBig.data());
     for (std::uint32_t u = 0; u < 65536; ++u) {
       const double sample = static_cast<std::int16_t>(static_cast<std::uint16_t>(u));
       ASSERT_EQ(bitsOf(fromLittle[u]), definedBits(sample, scale)) << sample << " x " << scale;
@@ -72,13 +72,13 @@ TEST(SampleDecoding, DecodeLoopsMatchTheExactProductRoundedOnce) {
 
   std::mt19937 random(20261208);
   constexpr std::size_t kFloats = 1 << 16;
-  std::vector<tuFrameData> floatsLittle(kFloats), floatsBig(kFloats);
+  std::vector<unsigned char> floatsLittle(4 * kFloats), floatsBig(4 * kFloats);
   std::vector<float> samples(kFloats);
   for (std::size_t i = 0; i < kFloats; ++i) {
     const std::uint32_t bits = random();
     samples[i] = floatOfBits(bits);
     for (int b = 0; b < 4; ++b) {
-      floatsLittle[i].bytes[b] = floatsBig[i].bytes[3 - b] = static_cast<unsigned char>(bits >> (8 * b));
+      floatsLittle[4 * i + b] = floatsBig[4 * i + 3 - b] = static_cast<unsigned char>(bits >> (8 * b));
     }
   }
   std::vector<float> outLittle(kFloats), outBig(kFloats);
@@ -99,13 +99,8 @@ TEST(SampleDecoding, DecodeLoopsMatchTheExactProductRoundedOnce) {
   }
 }
 
-TEST(SampleDecoding, FrameSlotsDecodeByWidthAndByteOrder) {
-  auto slot = [](std::vector<unsigned char> bytes) {
-    tuFrameData d{};
-    std::memcpy(d.bytes, bytes.data(), bytes.size());
-    return d;
-  };
-  const std::vector<tuFrameData> shorts = {slot({0x01, 0x02}), slot({0xFF, 0xFF}), slot({0x00, 0x80})};
+TEST(SampleDecoding, PackedSamplesDecodeByWidthAndByteOrder) {
+  const std::vector<unsigned char> shorts = {0x01, 0x02, 0xFF, 0xFF, 0x00, 0x80};
   std::vector<float> out(3);
   decodeSamples(shorts.data(), 3, eShortInteger, eBinaryIeeeLittleEnd, 0.5f, out.data());
   EXPECT_EQ(out, (std::vector<float>{256.5f, -0.5f, -16384.0f}));
@@ -117,12 +112,12 @@ TEST(SampleDecoding, FrameSlotsDecodeByWidthAndByteOrder) {
     EXPECT_EQ(out[0], 513.0f);
   }
 
-  const std::vector<tuFrameData> floats = {slot({0x00, 0x00, 0x80, 0x3F}), slot({0xC0, 0x00, 0x00, 0x00})};
+  const std::vector<unsigned char> floats = {0x00, 0x00, 0x80, 0x3F, 0xC0, 0x00, 0x00, 0x00};
   decodeSamples(floats.data(), 1, eFloatingPoint, eBinary, 2.0f, out.data());
   EXPECT_EQ(out[0], 2.0f);
-  decodeSamples(floats.data() + 1, 1, eFloatingPoint, eBinaryIeeeBigEnd, 1.0f, out.data());
+  decodeSamples(floats.data() + 4, 1, eFloatingPoint, eBinaryIeeeBigEnd, 1.0f, out.data());
   EXPECT_EQ(out[0], -2.0f);
-  // Only the asked slots are written.
+  // Only the asked values are written.
   out.assign(3, 42.0f);
   decodeSamples(shorts.data(), 0, eShortInteger, eBinary, 1.0f, out.data());
   EXPECT_EQ(out, std::vector<float>(3, 42.0f));
