@@ -205,6 +205,21 @@ TEST(CFileU, CursorReadsAsTheFileDoes) {
   std::uint8_t next = 0;
   ASSERT_EQ(file.mfRead(&next, 1, 1), 1u);
   EXPECT_EQ(next, fByteAt(40));
+
+  // The buffered items are counted whole, and read unchecked in order.
+  {
+    CFileU::Cursor cursor(file);  // at 41; the window is [32, 48)
+    ASSERT_EQ(cursor.mfBufferedItems(2), 3u);
+    ASSERT_EQ(cursor.mfBufferedItems(4), 1u);
+    std::uint8_t pair[2];
+    for (int i = 0; i < 3; ++i) {
+      cursor.mpReadBuffered(pair, 2);
+      EXPECT_EQ(pair[0], fByteAt(41 + 2 * i));
+      EXPECT_EQ(pair[1], fByteAt(42 + 2 * i));
+    }
+    EXPECT_EQ(cursor.mfBufferedItems(2), 0u);
+  }
+  EXPECT_EQ(file.mfTell(), 47);
 }
 
 TEST(CFileU, ReadsAcrossWindowsAndLargeReadsReturnTheRightBytes) {
