@@ -15,8 +15,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -112,19 +110,14 @@ double runToFile(const std::vector<std::string>& args, const std::string& output
   return static_cast<double>(peakKiB) / 1024.0;
 }
 
-std::string contentsOf(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // The two programs must print the same text, or the comparison means nothing.
 void checkSameText(const DumpFile& file, benchmark::State& state) {
   static bool checked = false;
   if (checked) return;
   runToFile(file.mfBrowse(kFrames * kPointsPerFrame), file.output);
-  const std::string browsed = contentsOf(file.output);
+  const std::string browsed = mfReadFile(file.output);
   runToFile(file.mfBaseline(kFrames * kPointsPerFrame), file.output);
-  if (browsed.empty() || browsed != contentsOf(file.output)) {
+  if (browsed.empty() || browsed != mfReadFile(file.output)) {
     state.SkipWithError("nodra-browse dump and the baseline print different text");
   }
   checked = true;

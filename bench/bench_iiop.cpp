@@ -20,7 +20,6 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -93,13 +92,6 @@ int servePrepared(const char* program, const std::string& iorFile) {
   return 0;
 }
 
-std::string readText(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 void writeFile(const std::string& path, int channels, int pointsPerFrame, int pointsPerGroup, std::int64_t frames) {
   Rpc3FileLayout layout;
   layout.mChannels = channels;
@@ -148,7 +140,7 @@ struct Setup {
     for (int i = 0; i < 200 && !std::filesystem::exists(iorFile); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
-    CORBA::Object_var object = orb->string_to_object(readText(iorFile).c_str());
+    CORBA::Object_var object = orb->string_to_object(mfReadFile(iorFile).c_str());
     prepared = IDL::RealValues::_narrow(object);
 
     IDL::File_var file = server->mRoot->open_file("bench", "", "long.rsp");

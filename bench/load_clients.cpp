@@ -32,12 +32,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <mutex>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -314,13 +312,6 @@ ServerFigures mfServerFigures(pid_t pid, const std::string& dataDir) {
   return figures;
 }
 
-std::string mfReadText(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // Polls `ready` every 50 ms until it holds or `seconds` have passed.
 template <class Ready>
 bool mfWaitFor(double seconds, Ready ready) {
@@ -356,7 +347,7 @@ void mpChurn(const std::string& self, const std::string& url, const ScratchDir& 
       clients.push_back(std::make_unique<ChildProcess>(args, logs.back()));
     }
     for (int c = 0; c < parallel; ++c) {
-      const bool reading = mfWaitFor(20, [&] { return mfReadText(logs[c]).find("reading") != std::string::npos; });
+      const bool reading = mfWaitFor(20, [&] { return mfReadFile(logs[c]).find("reading") != std::string::npos; });
       std::this_thread::sleep_for(std::chrono::milliseconds(random() % 40));
       const int status = clients[c]->mfStopAndGetStatus(SIGKILL);
       if (reading && status == -1) {
@@ -364,7 +355,7 @@ void mpChurn(const std::string& self, const std::string& url, const ScratchDir& 
       } else {
         ++count.mFailed;
         tally.mpError("a churn client ended by itself (status " + std::to_string(status) +
-                      "): " + mfReadText(logs[c]));
+                      "): " + mfReadFile(logs[c]));
       }
       std::remove(logs[c].c_str());
     }
@@ -436,8 +427,8 @@ int main(int argc, char** argv) {
     serverArgs.insert(serverArgs.end(), {"--max-servants", "16"});
   }
   ChildProcess server(serverArgs, serverLog);
-  if (!mfWaitFor(20, [&] { return mfReadText(serverLog).find("serving at") != std::string::npos; })) {
-    std::cerr << "load_clients: the server did not start:\n" << mfReadText(serverLog);
+  if (!mfWaitFor(20, [&] { return mfReadFile(serverLog).find("serving at") != std::string::npos; })) {
+    std::cerr << "load_clients: the server did not start:\n" << mfReadFile(serverLog);
     return 1;
   }
   const pid_t serverPid = server.mfPid();
@@ -541,7 +532,7 @@ int main(int argc, char** argv) {
                 rssGrowthMiB);
   }
   if (serverStatus != 0) {
-    std::printf("  FAILED: the server ended with status %d:\n%s", serverStatus, mfReadText(serverLog).c_str());
+    std::printf("  FAILED: the server ended with status %d:\n%s", serverStatus, mfReadFile(serverLog).c_str());
   }
   std::fflush(stdout);
   const bool passed = total.mErrors == 0 && total.mMismatches == 0 && total.mValues > 0 && settled &&

@@ -9,7 +9,6 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -37,13 +36,6 @@ bool eventually(Ready ready) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return false;
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 std::string afterFirstLine(const std::string& text) {
@@ -140,7 +132,7 @@ protected:
     return server;
   }
 
-  std::string mfLog(const std::string& logName) const { return readFile(mDir.mfFile(logName)); }
+  std::string mfLog(const std::string& logName) const { return mfReadFile(mDir.mfFile(logName)); }
 
   // The remote listing, text and JSON, equals the embedded one of the same file.
   void mpExpectRemoteListingIsTheEmbeddedOne(const std::string& server, const std::string& file) {
@@ -163,7 +155,7 @@ protected:
 
 TEST_F(ServerPrograms, ServersNamedInTheNamingServiceAreBrowsedByName) {
   NamingService names(mDir);
-  ASSERT_TRUE(names.mfIsUp()) << readFile(mDir.mfFile("names.log"));
+  ASSERT_TRUE(names.mfIsUp()) << mfReadFile(mDir.mfFile("names.log"));
   mpWriteRpc3("rigA", "a.rsp", 2);
   mpWriteRpc3("rigB", "b.rsp", 3);
   // Both under one context: the first server makes it, the second finds it made.
@@ -232,7 +224,7 @@ TEST_F(ServerPrograms, TheIorFileLetsABrowserReachTheServer) {
   mpWriteRpc3("rig", "a.rsp", 2);
   const std::string iorFile = mDir.mfMakeDir("run") + "/server.ior";
   auto server = mfStartServer("rig", "server.log", {"--ior-file", iorFile, "-vv"});
-  const std::string ior = readFile(iorFile);
+  const std::string ior = mfReadFile(iorFile);
   ASSERT_EQ(ior.rfind("IOR:", 0), 0u) << ior;
   ASSERT_EQ(ior.find('\n'), ior.size() - 1) << "one line";
   // Written through a temporary file beside it, which is gone.

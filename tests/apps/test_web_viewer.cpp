@@ -103,11 +103,8 @@ protected:
   static std::string waitForUrl() {
     const std::regex url("http://127\\.0\\.0\\.1:([0-9]+)/");
     for (int attempt = 0; attempt < 200; ++attempt) {
-      std::ifstream in(sLog);
-      std::stringstream text;
-      text << in.rdbuf();
       std::smatch match;
-      const std::string log = text.str();
+      const std::string log = mfReadFile(sLog);
       if (std::regex_search(log, match, url)) {
         sPort = std::stoi(match[1]);
         return match[0];
@@ -390,10 +387,7 @@ TEST_F(WebViewer, AViewerOfARemoteServerAnswersAsTheEmbeddedOne) {
                          "--listen", "127.0.0.1:0"},
                         log);
     for (int wait = 0; wait < 100 && port == 0; ++wait) {
-      std::ifstream in(log);
-      std::stringstream text;
-      text << in.rdbuf();
-      const std::string printed = text.str();
+      const std::string printed = mfReadFile(log);
       std::smatch match;
       if (std::regex_search(printed, match, url)) port = std::stoi(match[1]);
       if (printed.find("cannot reach") != std::string::npos) break;

@@ -31,13 +31,6 @@ std::vector<char*> mfArgv(std::vector<std::string>& args) {
 
 int mfExitStatus(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
 
-std::string mfReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // Spawns `args` with standard output and error sent to files (empty: /dev/null).
 pid_t mfSpawn(std::vector<std::string> args, std::vector<std::string> environment,
               const std::string& outFile, const std::string& errFile) {
@@ -89,8 +82,8 @@ ProgramResult mfRunProgram(const std::vector<std::string>& args,
   int status = 0;
   ::waitpid(pid, &status, 0);
   result.mStatus = mfExitStatus(status);
-  result.mOut = mfReadAll(out);
-  result.mErr = mfReadAll(err);
+  result.mOut = mfReadFile(out);
+  result.mErr = mfReadFile(err);
   return result;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -59,5 +60,11 @@ private:
 
   std::filesystem::path mPath;
 };
+
+// The whole content of a file (a program's log, its output); empty when it cannot be read.
+inline std::string mfReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 }  // namespace nodra::test
