@@ -85,8 +85,12 @@ bool CRPC3Header::mfReadRecords(Utility::CFileU& file) {
 
   char record[kRecordSize];
   std::int64_t records = kMinimumRecords;
+  std::int64_t counted = kMinimumRecords;
   for (std::int64_t index = 0; index < records; ++index) {
     if (file.mfRead(record, kRecordSize, 1) != 1) {
+      // The record after the counted ones lies in the sample data when the header fills its
+      // blocks; a file whose data are shorter than a record (or absent) simply has none.
+      if (index >= counted) break;
       return false;
     }
     const std::string_view keywordText = recordKeyword(record);
@@ -103,12 +107,13 @@ bool CRPC3Header::mfReadRecords(Utility::CFileU& file) {
     }
     if (index == kCountRecordIndex) {
       records = recordsToRead(valueText);
-      if (!recordsFit(records, fileSize)) {
+      counted = countedRecords(valueText);
+      if (!recordsFit(counted, fileSize)) {
         return false;
       }
     }
   }
-  mRecordCount = records;
+  mCountedRecords = counted;
   return true;
 }
 

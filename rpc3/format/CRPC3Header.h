@@ -76,8 +76,10 @@ public:
   // header only from that version.
   const std::optional<Utility::CFileVersionU>& mfGetVersion() const { return mVersion; }
 
-  // Header records read, as the count rule gives them (doc/rpc3-format.md).
-  std::int64_t mfGetRecordCount() const { return mRecordCount; }
+  // Records the header counts (records 0 to NUM_PARAMS - 1, never fewer than the first
+  // three): the ones its blocks must hold. The reader reads one more, which may lie in the
+  // sample data (doc/rpc3-format.md).
+  std::int64_t mfGetCountedRecords() const { return mCountedRecords; }
 
 private:
   using KeywordMap = ACE_Hash_Map_Manager_Ex<ACE_String_Base<char>, ACE_String_Base<char>,
@@ -100,7 +102,7 @@ private:
   KeywordMap mMap;
   mutable ACE_RW_Thread_Mutex mLock;
   std::optional<Utility::CFileVersionU> mVersion;  // set while reading, then constant
-  std::int64_t mRecordCount = 0;                   // set while reading, then constant
+  std::int64_t mCountedRecords = 0;                // set while reading, then constant
 };
 
 }  // namespace TamblixHq::NODRA::Drivers::RPC3

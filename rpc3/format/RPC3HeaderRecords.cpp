@@ -13,9 +13,20 @@ std::string_view fieldText(const char* field, std::size_t size) {
   return std::string_view(field, nul == nullptr ? size : static_cast<std::size_t>(static_cast<const char*>(nul) - field));
 }
 
+namespace {
+
+std::int64_t countOf(std::string_view countValue) {
+  return Utility::CStringU(countValue.data(), countValue.size()).mfGetInt();
+}
+
+}  // namespace
+
+std::int64_t countedRecords(std::string_view countValue) {
+  return std::max(countOf(countValue), kMinimumRecords);
+}
+
 std::int64_t recordsToRead(std::string_view countValue) {
-  const std::int64_t lastRecord = Utility::CStringU(countValue.data(), countValue.size()).mfGetInt();
-  return std::max(lastRecord + 1, kMinimumRecords);
+  return std::max(countOf(countValue) + 1, kMinimumRecords);
 }
 
 bool recordsFit(std::int64_t records, std::int64_t fileSize) {

@@ -27,8 +27,14 @@ inline std::string_view recordValue(const char* record) {
   return fieldText(record + kKeywordSize, kValueSize);
 }
 
-// Number of records the reader reads when the count record's value text is `countValue`:
-// that number plus one, never fewer than kMinimumRecords.
+// Records the header counts when the count record's value text is `countValue`: records
+// 0 to N - 1, never fewer than the kMinimumRecords read by position. They lie in the header
+// blocks.
+std::int64_t countedRecords(std::string_view countValue);
+
+// Records the reader reads: the counted ones and record N after them, never fewer than
+// kMinimumRecords. Record N is a padding record, or the first bytes of the sample data when
+// the counted records fill their blocks.
 std::int64_t recordsToRead(std::string_view countValue);
 
 // Whether `records` records fit in a file of `fileSize` bytes (a negative size is unknown

@@ -17,7 +17,7 @@ std::int64_t integerOf(const CRPC3Header& header, const char* keyword) {
 RPC3Layout getLayout(const CRPC3Header& header) {
   RPC3Layout layout;
   layout.headerBlocks = integerOf(header, "NUM_HEADER_BLOCKS");
-  layout.headerRecords = header.mfGetRecordCount();
+  layout.headerRecords = header.mfGetCountedRecords();
   layout.channels = integerOf(header, "CHANNELS");
   layout.pointsPerFrame = integerOf(header, "PTS_PER_FRAME");
   layout.pointsPerGroup = integerOf(header, "PTS_PER_GROUP");

@@ -16,7 +16,7 @@ namespace TamblixHq::NODRA::Drivers::RPC3 {
 // per group of one channel, the sample width and the byte order.
 struct RPC3Layout {
   std::int64_t headerBlocks = 0;
-  std::int64_t headerRecords = 0;  // records the header reader read; they must fit in B blocks
+  std::int64_t headerRecords = 0;  // records the header counts; they must fit in B blocks
   std::int64_t channels = 0;
   std::int64_t pointsPerFrame = 0;
   std::int64_t pointsPerGroup = 0;
@@ -41,7 +41,8 @@ float getChannelScale(const CRPC3Header& header, const Utility::CStringU& channe
 std::uint64_t getNumberOfValues(const CRPC3Header& header);
 
 // Why a layout cannot address channel c, or nullopt when it can: P >= 1, G >= P, B blocks
-// that hold the header's records (else samples would be read from the header) and
+// that hold the records the header counts (else samples would be read from the header;
+// the one record read after them may lie in the data) and
 // 1 <= c <= C are needed for the frame arithmetic to address the channel's own samples.
 std::optional<std::string> checkLayout(const RPC3Layout& layout, std::int64_t channel);
 

@@ -193,6 +193,10 @@ std::map<std::string, std::function<Seen()>> BadInput::mfCases() {
       {"num-header-blocks-beyond-file", [=] {
          return dumped(mfWrite("nhb-big.rsp", keyword("NUM_HEADER_BLOCKS", "100000")));
        }},
+      {"num-header-blocks-too-few", [=] { return dumped(mfWrite("nhb-few.rsp", keyword("NUM_HEADER_BLOCKS", "6"))); }},
+      {"header-fills-its-blocks", [=] {
+         return dumped(mfWrite("filled.rsp", [](L& l) { l.mHeaderForm = Rpc3HeaderForm::eFilled; }));
+       }},
       {"keyword-without-nul", [=] {
          return listed(mfWrite("long-keyword.rsp", keyword("ABCDEFGHIJKLMNOPQRSTUVWXYZ012345", "full")));
        }},

@@ -111,10 +111,12 @@ DataGeometry geometryOf(const Rpc3FileLayout& layout) {
   return g;
 }
 
-// Blocks of a standard header: as given, or the fewest that leave one padding record.
+// Blocks of a standard header: as given, or the fewest that hold the records (filled) or
+// the records and one padding record (padded).
 std::size_t headerBlocksOf(const Rpc3FileLayout& layout, std::size_t records) {
-  return layout.mHeaderBlocks != 0 ? layout.mHeaderBlocks
-                                   : (records + kRecordsPerBlock) / kRecordsPerBlock;
+  if (layout.mHeaderBlocks != 0) return layout.mHeaderBlocks;
+  const std::size_t padding = layout.mHeaderForm == Rpc3HeaderForm::eFilled ? 0 : 1;
+  return (records + padding + kRecordsPerBlock - 1) / kRecordsPerBlock;
 }
 
 std::vector<std::pair<std::string, std::string>> headerRecords(const Rpc3FileLayout& layout,
@@ -159,6 +161,11 @@ std::vector<std::pair<std::string, std::string>> headerRecords(const Rpc3FileLay
     records.erase(std::remove_if(records.begin(), records.end(),
                                  [&omitted](const auto& r) { return r.first == omitted; }),
                   records.end());
+  }
+  if (layout.mHeaderForm == Rpc3HeaderForm::eFilled) {
+    for (int n = 1; records.size() % kRecordsPerBlock != 0; ++n) {
+      records.emplace_back("FILL_" + std::to_string(n), "fill");
+    }
   }
   const std::size_t blocks = headerBlocksOf(layout, records.size());
   for (auto& record : records) {

@@ -67,6 +67,11 @@ struct Rpc3ChannelTexts {
   std::string mUpper;  // default "1"
 };
 
+// How a standard header ends: with an all-NUL padding record (record NUM_PARAMS, which the
+// reader reads too), or with its records filling the blocks exactly, so that the reader's
+// one record more is the first 128 bytes of the sample data. Other writers do both.
+enum class Rpc3HeaderForm { ePadded, eFilled };
+
 // A complete file: header records in the usual order, then the sample data.
 struct Rpc3FileLayout {
   int mChannels = 1;
@@ -82,7 +87,10 @@ struct Rpc3FileLayout {
   // usual place instead.
   std::vector<std::pair<std::string, std::string>> mExtraKeywords;
   std::vector<std::string> mOmitKeywords;  // standard keywords left out
-  std::size_t mHeaderBlocks = 0;           // 0: smallest count with one padding record
+  std::size_t mHeaderBlocks = 0;           // 0: smallest count for mHeaderForm
+  // eFilled adds records "FILL_1" ... (value "fill") up to a multiple of four records, so
+  // that NUM_PARAMS = 4 x NUM_HEADER_BLOCKS.
+  Rpc3HeaderForm mHeaderForm = Rpc3HeaderForm::ePadded;
   // Stored sample of (channel from 1, value index from 1): rounded and clamped to int16 for
   // short data, rounded to float otherwise. Unset: 0.
   std::function<double(int channel, std::int64_t index)> mSample;

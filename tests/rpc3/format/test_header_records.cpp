@@ -49,6 +49,9 @@ TEST(HeaderRecords, TheCountRecordNamesTheLastRecordReadButNeverFewerThanThree) 
   EXPECT_EQ(recordsToRead(" 4"), 5);
   for (const char* few : {"", "0", "1", "2", "-7", "many"}) EXPECT_EQ(recordsToRead(few), 3) << few;
   EXPECT_EQ(recordsToRead("99999999999"), 2147483648LL);  // saturates, does not wrap
+  // The header counts one record fewer than the reader reads, but never fewer than three.
+  EXPECT_EQ(countedRecords("20"), 20);
+  for (const char* few : {"", "0", "2", "3", "-7", "many"}) EXPECT_EQ(countedRecords(few), 3) << few;
   EXPECT_TRUE(recordsFit(4, 512));
   EXPECT_FALSE(recordsFit(5, 512));
   EXPECT_TRUE(recordsFit(1000, -1));

@@ -170,11 +170,27 @@ TEST_F(Rpc3HeaderTest, StandardFileHeaderDescribesItsLayout) {
   EXPECT_EQ(header.mfGetStorageFormat(), eBinaryIeeeBigEnd);
 }
 
-TEST_F(Rpc3HeaderTest, UnreadableHeaderRaisesTheHeaderExceptionAfterLoggingIt) {
-  // A full block announcing records 0..4 with no sample data after it.
+TEST_F(Rpc3HeaderTest, FilledHeaderReadsWhateverSampleBytesFollowIt) {
+  // Record 4 would be the first 128 bytes of the data: none, or fewer than a record.
   Rpc3HeaderWriter full;
   full.mfAdd("FORMAT", "BINARY").mfAdd("NUM_HEADER_BLOCKS", "1").mfAdd("NUM_PARAMS", "4").mfAdd("DATE", "x");
-  mpWrite("nodata.rpc", full.mfGetBytes(1, 0));
+  for (std::size_t dataBytes : {0, 1, 127}) {
+    SCOPED_TRACE(dataBytes);
+    Bytes file = full.mfGetBytes(1, 0);
+    file.resize(file.size() + dataBytes, 'k');
+    mpWrite("nodata.rpc", file);
+    const CRPC3Header header(mfKey("nodata.rpc"));
+    EXPECT_EQ(header.mfGetNumberOfEntries(), 4u);
+    EXPECT_EQ(header.mfGetCountedRecords(), 4);
+    EXPECT_EQ(mfValue(header, "DATE"), "x");
+  }
+}
+
+TEST_F(Rpc3HeaderTest, UnreadableHeaderRaisesTheHeaderExceptionAfterLoggingIt) {
+  // A block announcing records 0..4, the fourth counted record cut short.
+  Rpc3HeaderWriter full;
+  full.mfAdd("FORMAT", "BINARY").mfAdd("NUM_HEADER_BLOCKS", "1").mfAdd("NUM_PARAMS", "4").mfAdd("DATE", "x");
+  mpWrite("nodata.rpc", mfTruncate(full.mfGetBytes(1, 0), 500));
   const CStringU key = mfKey("nodata.rpc");
   const auto failure = mfFailureOf([&] { CRPC3Header header(key); });
   ASSERT_TRUE(failure.has_value());

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -157,6 +158,41 @@ TEST(SampleLayout, LayoutsThatCannotAddressAChannelAreExplained) {
   EXPECT_NE(checkLayout(layout(-1, 3, 4, 8), 1)->find("NUM_HEADER_BLOCKS"), std::string::npos);
   EXPECT_NE(checkLayout(layout(1, 3, 4, 8), 0)->find("channel 0"), std::string::npos);
   EXPECT_NE(checkLayout(layout(1, 3, 4, 8), 4)->find("channels 1 to 3"), std::string::npos);
+}
+
+TEST(SampleLayout, HeaderBlocksMustHoldTheCountedRecordsNotTheOneReadAfterThem) {
+  struct Case {
+    int blocks, params;
+    const char* refusal;  // nullptr: accepted
+  };
+  const Case cases[] = {
+      {1, 3, nullptr},   // padded: record 3 is the padding record
+      {1, 4, nullptr},   // filled: record 4 is the first 128 bytes of the data
+      {2, 8, nullptr},   // filled
+      {2, 7, nullptr},   // padded
+      {1, 0, nullptr},   // the three records read by position fit
+      {1, 5, "NUM_HEADER_BLOCKS is 1, too few for the header's 5 records"},
+      {2, 9, "NUM_HEADER_BLOCKS is 2, too few for the header's 9 records"},
+      {0, 3, "NUM_HEADER_BLOCKS is 0, too few for the header's 3 records"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.blocks) + " blocks, NUM_PARAMS " + std::to_string(c.params));
+    nodra::test::Rpc3HeaderWriter writer;
+    writer.mfAdd("FORMAT", "BINARY").mfAdd("NUM_HEADER_BLOCKS", std::to_string(c.blocks));
+    writer.mfAdd("NUM_PARAMS", std::to_string(c.params));
+    for (int i = 3; i < c.params; ++i) writer.mfAdd("KEY_" + std::to_string(i), "x");
+    nodra::test::Bytes bytes = writer.mfGetBytes(0, 0);
+    bytes.resize(bytes.size() + 512, 0x7f);  // sample data after the records
+    Utility::CFileU file(std::make_unique<Utility::CMemoryByteSourceU>(bytes));
+    RPC3Layout l = getLayout(CRPC3Header(file, "memory"));
+    l.channels = l.pointsPerFrame = l.pointsPerGroup = 1;
+    const std::optional<std::string> refusal = checkLayout(l, 1);
+    if (c.refusal == nullptr) {
+      EXPECT_EQ(refusal, std::nullopt);
+    } else {
+      EXPECT_EQ(refusal, std::string(c.refusal));
+    }
+  }
 }
 
 // The (frame, first sample, end sample) triples a window takes, in order.

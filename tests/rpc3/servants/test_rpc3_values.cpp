@@ -24,11 +24,15 @@ using TamblixHq::NODRA::Framework::CReplyLimit;
 // (float samples, format text, channels, P, G, frames)
 using Scenario = std::tuple<bool, std::string, int, int, int, int>;
 
-class ChannelReadTest : public ServantTest, public ::testing::WithParamInterface<Scenario> {
+// Each scenario is read from a header that ends with a padding record and from one whose
+// records fill their blocks (the reader's extra record then lies in the sample data).
+class ChannelReadTest : public ServantTest,
+                        public ::testing::WithParamInterface<std::tuple<Scenario, Rpc3HeaderForm>> {
 protected:
   Rpc3FileLayout mfLayout() const {
-    auto [isFloat, format, channels, P, G, frames] = GetParam();
+    auto [isFloat, format, channels, P, G, frames] = std::get<0>(GetParam());
     Rpc3FileLayout layout;
+    layout.mHeaderForm = std::get<1>(GetParam());
     layout.mFloat = isFloat;
     layout.mFormat = format;
     layout.mChannels = channels;
@@ -95,14 +99,22 @@ TEST_P(ChannelReadTest, EveryWindowReturnsTheScaledSamples) {
 
 INSTANTIATE_TEST_SUITE_P(
     FormatsWidthsAndLayouts, ChannelReadTest,
-    ::testing::Values(Scenario{false, "BINARY_IEEE_LITTLE_END", 3, 4, 8, 5},
-                      Scenario{false, "BINARY_IEEE_BIG_END", 3, 4, 8, 5},
-                      Scenario{true, "BINARY_IEEE_LITTLE_END", 2, 5, 5, 3},
-                      Scenario{true, "binary_ieee_big_end", 2, 5, 15, 7},
-                      Scenario{false, "BINARY", 1, 3, 6, 4},
-                      Scenario{false, "ASCII", 2, 4, 4, 2},
-                      // G not a multiple of P: the frames of a group are G / P (rounded down).
-                      Scenario{false, "BINARY", 2, 4, 10, 5}));
+    ::testing::Combine(
+        ::testing::Values(Scenario{false, "BINARY_IEEE_LITTLE_END", 3, 4, 8, 5},
+                          Scenario{false, "BINARY_IEEE_BIG_END", 3, 4, 8, 5},
+                          Scenario{true, "BINARY_IEEE_LITTLE_END", 2, 5, 5, 3},
+                          Scenario{true, "binary_ieee_big_end", 2, 5, 15, 7},
+                          Scenario{false, "BINARY", 1, 3, 6, 4},
+                          Scenario{false, "ASCII", 2, 4, 4, 2},
+                          // G not a multiple of P: the frames of a group are G / P (rounded down).
+                          Scenario{false, "BINARY", 2, 4, 10, 5},
+                          // One sample a frame: the record read after the header is 64 samples.
+                          Scenario{false, "BINARY", 2, 1, 8, 300}),
+        ::testing::Values(Rpc3HeaderForm::ePadded, Rpc3HeaderForm::eFilled)),
+    [](const auto& info) {
+      return "Scenario" + std::to_string(info.index / 2) +
+             (std::get<1>(info.param) == Rpc3HeaderForm::eFilled ? "Filled" : "Padded");
+    });
 
 TEST_F(ServantTest, SampleBytesDecodeInTheFileByteOrderAndScale) {
   Rpc3FileLayout layout;
