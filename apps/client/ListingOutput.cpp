@@ -4,6 +4,8 @@
 #include <cmath>
 #include <vector>
 
+#include "rpc3/format/RPC3HeaderDate.h"
+
 namespace TamblixHq::NODRA::Client {
 
 namespace {
@@ -90,6 +92,13 @@ Json functionRecordJson(const IDL::MeasurementFunctionRecord::MeasurementFunctio
 
 }  // namespace
 
+std::optional<std::string> mfIsoDate(const IDL::Annotation& annotation) {
+  if (annotation.value._d() != 6 || std::string(annotation.definition.name.in()) != "date") {
+    return std::nullopt;
+  }
+  return Drivers::RPC3::getIsoDate(annotation.value.string_value());
+}
+
 CTextTable::CTextTable(std::vector<std::string> header, std::vector<bool> rightAligned)
     : mRight(std::move(rightAligned)) {
   mRows.push_back(std::move(header));
@@ -121,7 +130,9 @@ Json mfAnnotationsJson(const IDL::AnnotationSeq& annotations) {
   for (CORBA::ULong i = 0; i < annotations.length(); ++i) {
     const char* type = "";
     Json value = annotationValue(annotations[i].value, type);
-    all.push_back(Json{{"name", jsonText(annotations[i].definition.name.in())}, {"type", type}, {"value", value}});
+    Json entry{{"name", jsonText(annotations[i].definition.name.in())}, {"type", type}, {"value", value}};
+    if (const std::optional<std::string> iso = mfIsoDate(annotations[i])) entry["iso8601"] = *iso;
+    all.push_back(std::move(entry));
   }
   return all;
 }
@@ -149,7 +160,9 @@ void mpPrintListing(std::ostream& out, const std::string& title, const FileListi
       << (listing.mChannels.size() == 1 ? " channel\n" : " channels\n");
   for (CORBA::ULong i = 0; i < listing.mAnnotations.length(); ++i) {
     out << "  " << listing.mAnnotations[i].definition.name.in() << " = "
-        << mfAnnotationValueText(listing.mAnnotations[i].value) << "\n";
+        << mfAnnotationValueText(listing.mAnnotations[i].value);
+    if (const std::optional<std::string> iso = mfIsoDate(listing.mAnnotations[i])) out << " (" << *iso << ")";
+    out << "\n";
   }
   out << "\n";
   CTextTable table({"#", "description", "unit", "scale", "lower", "upper", "values", "rate [Hz]",

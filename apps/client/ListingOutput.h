@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -25,12 +26,18 @@ private:
   std::vector<std::vector<std::string>> mRows;
 };
 
-// The title line, the file annotations (name = value), then one table row per channel:
+// The moment the file's "date" annotation (the header's text) stands for, as ISO 8601
+// ("2023-04-30T11:27:28", the wall-clock time the file states); nothing for any other
+// annotation or a text in neither of the forms writers use.
+std::optional<std::string> mfIsoDate(const IDL::Annotation& annotation);
+
+// The title line, the file annotations (name = value, the date followed by its ISO 8601
+// form in parentheses where it reads), then one table row per channel:
 // number, description, unit, scale, limits, values, sampling rate, point and direction.
 void mpPrintListing(std::ostream& out, const std::string& title, const FileListing& listing);
 
-// {"file": {"annotations": [...]}, "channels": [...]}; non-finite numbers as "inf", "-inf",
-// "nan", and texts that are not UTF-8 read as Latin-1, so that the document stays valid JSON.
+// {"file": {"annotations": [...]}, "channels": [...]}; the date annotation carries
+// "iso8601" where it reads; non-finite numbers as "inf", "-inf", "nan", and texts that are not UTF-8 read as Latin-1, so that the document stays valid JSON.
 nlohmann::ordered_json mfListingJson(const FileListing& listing);
 
 // One annotation list as [{"name", "type", "value"}...], in the order given.

@@ -1,9 +1,12 @@
 #include "rpc3/servants/CRPC3FunctionRecordImpl.h"
 
+#include <cstdint>
 #include <ctime>
+#include <optional>
 
 #include "host/utility/CParserU.h"
 #include "rpc3/format/CRPC3HeaderLease.h"
+#include "rpc3/format/RPC3HeaderDate.h"
 
 namespace TamblixHq::NODRA::Drivers::RPC3 {
 
@@ -13,24 +16,6 @@ using Measurement = IDL::MeasurementFunctionRecord;
 namespace {
 
 constexpr auto kFunctionClass = IDL::FunctionRecord::SAMPLED_TIME_HISTORY;
-
-// The text before and after the first `c` of `text`; false when there is none.
-bool splitAt(const std::string& text, char c, std::string& before, std::string& after) {
-  const std::size_t at = text.find(c);
-  if (at == std::string::npos) return false;
-  before = text.substr(0, at);
-  after = text.substr(at + 1);
-  return true;
-}
-
-int monthIndex(const std::string& name) {
-  static const char* const months[] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                       "jul", "aug", "sep", "oct", "nov", "dec"};
-  for (int m = 0; m < 12; ++m) {
-    if (CStringU(name).mfICompare(months[m]) == 0) return m;
-  }
-  return -1;
-}
 
 IDL::DateUnion textDate(const CStringU& date) {
   IDL::DateUnion result;
@@ -69,31 +54,15 @@ Measurement::MeasurementFunctionRecordAnnotation* getChannelMeasurementAnnotatio
 }
 
 IDL::DateUnion getHeaderDate(const CStringU& date) {
-  const std::string& text = date.mfStd();
-  const std::size_t colon = text.find(':');
-  const std::size_t dash = text.find('-');
-  const std::size_t blank = text.find(' ');
-  if (colon == std::string::npos || dash == std::string::npos || blank == std::string::npos ||
-      colon < blank || blank < dash || dash < 3) {
-    return textDate(date);
-  }
-  std::string day, rest, month, tail, year, time, hour, remainder, minute, second;
-  if (!splitAt(text, '-', day, rest) || !splitAt(rest, '-', month, tail) ||
-      !splitAt(tail, ' ', year, time) || !splitAt(time, ':', hour, remainder) ||
-      !splitAt(remainder, ':', minute, second)) {
-    return textDate(date);
-  }
-  second = second.substr(0, second.find(' '));
-  const int monthNumber = monthIndex(month);
-  if (monthNumber < 0) return textDate(date);
-
+  const std::optional<RPC3HeaderDate> stated = parseDayFirstDate(date.mfStd());
+  if (!stated) return textDate(date);
   std::tm local{};
-  local.tm_sec = CStringU(second).mfGetInt();
-  local.tm_min = CStringU(minute).mfGetInt();
-  local.tm_hour = CStringU(hour).mfGetInt();
-  local.tm_mday = CStringU(day).mfGetInt();
-  local.tm_mon = monthNumber;
-  local.tm_year = CStringU(year).mfGetInt() - 1900;
+  local.tm_sec = stated->second;
+  local.tm_min = stated->minute;
+  local.tm_hour = stated->hour;
+  local.tm_mday = stated->day;
+  local.tm_mon = stated->month - 1;
+  local.tm_year = stated->year - 1900;
   local.tm_isdst = -1;  // as the calendar has it on that day
   static_assert(sizeof(std::time_t) >= 8, "dates need a 64-bit time_t");
   const std::time_t seconds = std::mktime(&local);

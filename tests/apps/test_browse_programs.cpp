@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
@@ -196,6 +197,36 @@ TEST_F(BrowseProgram, AZeroSamplingIntervalStillGivesValidJson) {
   const Json& record = doc.at("channels")[0].at("function_record");
   EXPECT_EQ(record.at("sampling_frequency"), "inf");
   EXPECT_EQ(record.at("date"), "not a date");
+}
+
+TEST_F(BrowseProgram, TheFileDateIsShownInIso8601BesideItsTextWhereEitherFormReads) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"015-Jun-2024 08:30:00", "2024-06-15T08:30:00"},
+      {"08:30:00 15-JUN-24", "2024-06-15T08:30:00"},
+      {"030-APR-23 11:27:28", "2023-04-30T11:27:28"},
+      {"not a date", nullptr},
+      {"031-Jun-2024 08:30:00", nullptr},
+  };
+  for (const auto& [text, iso] : cases) {
+    SCOPED_TRACE(text);
+    Rpc3FileLayout layout = exampleLayout(kFormats[0]);
+    layout.mDate = text;
+    const std::string path = mDir.mfWriteFile("dated.rsp", mfBuildRpc3File(layout));
+    const Json doc = mfJson({"--json", path});
+    const Json& annotations = doc.at("file").at("annotations");
+    const auto date = std::find_if(annotations.begin(), annotations.end(),
+                                   [](const Json& a) { return a.at("name") == "date"; });
+    ASSERT_NE(date, annotations.end());
+    EXPECT_EQ(date->at("value"), text);
+    const ProgramResult listing = mfBrowse({path});
+    if (iso) {
+      EXPECT_EQ(date->value("iso8601", ""), iso);
+      EXPECT_NE(listing.mOut.find("  date = " + std::string(text) + " (" + iso + ")\n"), std::string::npos);
+    } else {
+      EXPECT_FALSE(date->contains("iso8601"));
+      EXPECT_NE(listing.mOut.find("  date = " + std::string(text) + "\n"), std::string::npos);
+    }
+  }
 }
 
 TEST_F(BrowseProgram, DataErrorsGiveStatusOneWithTheExceptionsReasonAndPlace) {

@@ -54,6 +54,9 @@ Rpc3FileLayout wheelLayout() {
   layout.mPtsPerFrame = 100;
   layout.mFrames = kValues / 100;
   layout.mDeltaT = "0.0009765625";
+  // As many writers do: the clock first, and header records that fill their blocks.
+  layout.mDate = "11:27:28 30-APR-23";
+  layout.mHeaderForm = Rpc3HeaderForm::eFilled;
   layout.mChannelTexts = {{"Hub:force:+Z", "N", "0.5", "-16000", "16000"},
                           {"Damper:travel:+Z", "mm", "0.25", "-100", "100"},
                           {"Speed:S", "km/h", "1", "0", "160"}};
@@ -449,6 +452,7 @@ TEST_F(WebViewer, InHeadlessChromiumThePageListsTheChannelsAndDrawsThePlot) {
   EXPECT_GT(std::stoi(ink[1]), 1000) << "the plot's canvas holds (almost) no channel";
   EXPECT_NE(run.mOut.find("t/wheel.rsp: 3 channels"), std::string::npos);
   EXPECT_NE(run.mOut.find("Damper:travel:+Z"), std::string::npos);
+  EXPECT_NE(run.mOut.find("11:27:28 30-APR-23 (2023-04-30T11:27:28)"), std::string::npos);
 
   const std::string shot = std::string(NODRA_TEST_OUTPUT_DIR) + "/web-viewer.png";
   std::filesystem::remove(shot);

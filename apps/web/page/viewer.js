@@ -109,7 +109,8 @@
     annotations.textContent = "";
     for (const a of listing.file.annotations) {
       const row = element("tr");
-      row.append(element("td", a.name), element("td", String(a.value)));
+      row.append(element("td", a.name),
+                 element("td", a.iso8601 ? `${a.value} (${a.iso8601})` : String(a.value)));
       annotations.append(row);
     }
     for (const cell of $("channels").querySelectorAll("th.stat")) cell.hidden = true;

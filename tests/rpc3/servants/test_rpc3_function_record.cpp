@@ -126,6 +126,9 @@ TEST_F(UtcTest, HeaderDatesAreTimesOnlyInTheDayMonthYearForm) {
       {"012-MAR-2009 10:20:30", kTime},
       {"012-Mar-2009 10:20:30 xyz", kTime},
       {"031-dec-1969 23:59:59", -1},
+      {"030-APR-23 11:27:28", 1682854048},  // two-digit years: 69-99 are 1969-1999, 00-68 2000-2068
+      {"030-apr-99 11:27:28", 925471648},
+      {"11:27:28 30-APR-23", std::nullopt},  // clock first: the text, which clients may read
       {"12-Mar-2009 10:20:30", std::nullopt},   // dash before position 3
       {"10:20:30 012-mar-2009", std::nullopt},  // time before date
       {"012-xyz-2009 10:20:30", std::nullopt},  // no month
