@@ -70,6 +70,7 @@ int list(IDL::File_ptr file, const Options& options) {
 // The channels named by --channel, in its order; every channel when none is named.
 std::vector<const Client::ChannelListing*> chosenChannels(const Client::FileListing& listing,
                                                           const Options& options) {
+  Client::mpRefuseRepeatedChannels({options.channels.begin(), options.channels.end()});
   std::vector<const Client::ChannelListing*> channels;
   for (unsigned number : options.channels) {
     if (number == 0 || number > listing.mChannels.size()) {
@@ -137,7 +138,9 @@ int main(int argc, char** argv) {
   addFileOptions(dumpCommand, "channel numbers, from 1 (e.g. 1,3,5)")->required();
   dumpCommand->add_option("--start", options.range.mStart, "first value, from 1")
       ->check(CLI::Range(1u, 4294967295u));
-  dumpCommand->add_option("--count", options.range.mCount, "number of values (default: to the end)");
+  CORBA::ULong count = 0;
+  CLI::Option* countOption =
+      dumpCommand->add_option("--count", count, "number of values (default: to the end; 0: none)");
   dumpCommand->footer(kDumpExamples);
   CLI::App* statsCommand = app.add_subcommand(
       "stats", "Reads every value of channels and prints per channel the number of values, of NaN "
@@ -150,6 +153,7 @@ int main(int argc, char** argv) {
     for (const std::string& argument : arguments) programArgv.push_back(argument.c_str());
     app.parse(static_cast<int>(programArgv.size()), programArgv.data());
     if (options.file.empty()) throw CLI::RequiredError("file");
+    if (countOption->count() > 0) options.range.mCount = count;
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : 2;
   }

@@ -83,7 +83,7 @@ void mpDumpCsv(std::FILE* out, const std::vector<const ChannelListing*>& channel
   }
   // Clipped without overflow whatever count a user types.
   const CORBA::ULong available = total >= first ? total - first + 1 : 0;
-  const CORBA::ULong wanted = range.mCount == 0 ? available : std::min(range.mCount, available);
+  const CORBA::ULong wanted = range.mCount ? std::min(*range.mCount, available) : available;
   const CORBA::ULong chunk = std::max<CORBA::ULong>(1, range.mChunk);
 
   const std::string header = mfCsvHeader(channels) + "\n";

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,8 @@
 namespace TamblixHq::NODRA::Client {
 
 struct DumpRange {
-  CORBA::ULong mStart = 1;   // first value, from 1
-  CORBA::ULong mCount = 0;   // 0: to the end; clipped to the end
+  CORBA::ULong mStart = 1;                  // first value, from 1
+  std::optional<CORBA::ULong> mCount;       // none: to the end; clipped to the end
   CORBA::ULong mChunk = 65536;  // values per channel and call
 };
 

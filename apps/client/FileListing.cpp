@@ -2,6 +2,9 @@
 
 #include <charconv>
 #include <cmath>
+#include <unordered_set>
+
+#include "apps/client/FileSource.h"
 
 namespace TamblixHq::NODRA::Client {
 
@@ -103,6 +106,15 @@ FileListing mfReadListing(IDL::File_ptr file) {
     }
   }
   return listing;
+}
+
+void mpRefuseRepeatedChannels(const std::vector<CORBA::ULong>& numbers) {
+  std::unordered_set<CORBA::ULong> seen;
+  for (CORBA::ULong number : numbers) {
+    if (!seen.insert(number).second) {
+      throw UsageError("channel " + std::to_string(number) + " is named more than once");
+    }
+  }
 }
 
 std::optional<ChannelListing> mfReadChannel(IDL::File_ptr file, CORBA::ULong number) {

@@ -42,6 +42,10 @@ FileListing mfReadListing(IDL::File_ptr file);
 // nothing when the file has no such channel. Throws what the file object throws.
 std::optional<ChannelListing> mfReadChannel(IDL::File_ptr file, CORBA::ULong number);
 
+// Refuses a list of channel numbers that names a channel twice (UsageError): a channel
+// read twice is a typing slip, not a request, and costs its reading twice.
+void mpRefuseRepeatedChannels(const std::vector<CORBA::ULong>& numbers);
+
 // The shortest text in %g style that reads back as `value` ("inf", "-inf", "nan" when not
 // finite).
 std::string mfNumberText(double value);

@@ -134,8 +134,17 @@ IDL::File_ptr mfOpenFile(Framework::CHostOrb& orb, const std::string& file,
   if (server.empty()) {
     // The file's directory becomes the one access point of the embedded objects.
     const std::filesystem::path path = std::filesystem::absolute(file);
+    const std::string name = path.filename().string();
     IDL::DataServer_var local = mfServeEmbedded(orb, {{"local", path.parent_path().string()}});
-    return local->open_file("local", "", path.filename().string().c_str());
+    try {
+      return local->open_file("local", "", name.c_str());
+    } catch (IDL::DBAccessException& e) {
+      // The server names the file within its directory; the user named it as `file`.
+      const std::string served = "Unable to open " + name;
+      const std::string message = e.message.in();
+      if (message.rfind(served, 0) == 0) e.message = ("Unable to open " + file + message.substr(served.size())).c_str();
+      throw;
+    }
   }
   const RemoteFileName name = mfSplitRemoteFileName(file);
   IDL::DataServer_var remote = mfReachServer(orb.mfOrb(), server);

@@ -237,6 +237,7 @@ Json statsRoute(IDL::DataServer_ptr root, const Query& query) {
       from = comma + 1;
     }
   }
+  Client::mpRefuseRepeatedChannels(numbers);
   IDL::File_var file = openFile(root, path);
   std::vector<Client::ChannelListing> channels;
   if (numbers.empty()) {

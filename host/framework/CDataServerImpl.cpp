@@ -91,10 +91,12 @@ IDL::StringSeq* CDataServerImpl::list_files(const char* accessPoint, const char*
 IDL::File_ptr CDataServerImpl::open_file(const char* accessPoint, const char* subDirectory,
                                          const char* fileName) {
   const char* place = "CDataServerImpl::open_file";
-  const std::string name = fileName;
-  if (!CConfinedFileId::sfIsPlainName(name)) {
-    fail("File name \"" + name + "\" is not a plain file name", "invalid file name", place);
+  if (!CConfinedFileId::sfIsPlainName(fileName)) {
+    fail("File name \"" + std::string(fileName) + "\" is not a plain file name", "invalid file name", place);
   }
+  // Messages name the file as the client did: its sub-directory too.
+  const std::string subDirectoryText = subDirectory;
+  const std::string name = subDirectoryText.empty() ? fileName : subDirectoryText + "/" + fileName;
   const CConfinedFileId file(accessPoint, subDirectory, fileName);
   failIfRefused(file, place);
   // Why a file cannot be reached at all (missing, a link that leads out) says more than

@@ -298,6 +298,15 @@ std::map<std::string, std::function<Seen()>> BadInput::mfCases() {
       {"backslash-in-file-name", [=] { return mfOpenRemote("", "..\\rig\\ids.rsp"); }},
       {"very-long-file-name", [=] { return mfRemote({"rig/" + std::string(5000, 'x') + ".rsp"}); }},
       {"missing-file", [=] { return mfRemote({"rig/nothing-here.rsp"}); }},
+      {"missing-file-in-sub-directory", [=] {
+         fs::create_directories(sDir->mfPath() / "rig" / "sub");
+         return dumped(sDir->mfFile("rig/sub/missing.rsp"));
+       }},
+      {"missing-file-in-remote-sub-directory", [=] {
+         fs::create_directories(sDir->mfPath() / "rig" / "sub");
+         return mfRemote({"rig/sub/missing.rsp"});
+       }},
+      {"channel-repeated", [=] { return dumped(mfWrite("ids.rsp"), "1,2,1"); }},
       {"link-out-of-access-point", [=] {
          const std::string canary = sDir->mfWriteFile("canary.rsp", mfBuildRpc3File(L()));
          std::error_code ignored;

@@ -189,6 +189,25 @@ TEST_F(BrowseProgram, DumpGivesEveryValueOfSeveralChannelsExactlyForEveryFormat)
   }
 }
 
+TEST_F(BrowseProgram, DumpRowsAreTheRangeAskedClippedToTheEnd) {
+  const std::string path = mDir.mfWriteFile("range.rsp", mfBuildRpc3File(exampleLayout(kFormats[0])));
+  const std::pair<std::vector<std::string>, int> cases[] = {
+      {{}, 24},
+      {{"--count", "0"}, 0},  // the header line alone, as the values object answers
+      {{"--start", "20"}, 5},
+      {{"--start", "24", "--count", "5"}, 1},
+      {{"--start", "3", "--count", "4294967295"}, 22},
+  };
+  for (const auto& [range, rows] : cases) {
+    std::vector<std::string> args = {"dump", path, "--channel", "1,2"};
+    args.insert(args.end(), range.begin(), range.end());
+    const ProgramResult run = mfBrowse(args);
+    ASSERT_EQ(run.mStatus, 0) << run.mErr;
+    EXPECT_EQ(std::count(run.mOut.begin(), run.mOut.end(), '\n'), rows + 1) << testing::PrintToString(range);
+    EXPECT_EQ(run.mOut.rfind("time [s],", 0), 0u);
+  }
+}
+
 TEST_F(BrowseProgram, AZeroSamplingIntervalStillGivesValidJson) {
   Rpc3FileLayout layout = exampleLayout(kFormats[0]);
   layout.mDeltaT = "0";

@@ -289,6 +289,7 @@ TEST_F(WebViewer, BadParametersAreRefusedWithAMessageBeforeAnyFileIsOpened) {
       {channel + "&channel=1&widht=10", "unknown parameter \"widht\""},
       {"/api/file", "\"path\" is required"},
       {"/api/stats?path=t/wheel.rsp&channel=1,,2", "whole number from 1"},
+      {"/api/stats?path=t/wheel.rsp&channel=1,2,1", "channel 1 is named more than once"},
   };
   for (const auto& [target, message] : cases) {
     int status = 0;
