@@ -3,6 +3,7 @@
 //   nodra-browse FILE [--json]                      annotations and the table of channels
 //   nodra-browse dump FILE --channel N[,M...]       CSV of channels against time
 //   nodra-browse stats FILE [--channel N[,M...]]    min, max, mean and RMS per channel
+//   nodra-browse header FILE [--json]               every header record as the reader took it
 //
 // By default the file is served by an ORB inside this process; --server URL browses the
 // files of a running nodra-server instead (FILE is then ACCESS_POINT/PATH).
@@ -55,6 +56,11 @@ constexpr const char* kStatsExamples =
     "  nodra-browse stats examples/road-load.rsp --channel 1,4 --json > peaks.json\n"
     "  nodra-browse stats --server corbaloc::rig-pc:2810/NodraServer rig/road-load.rsp\n";
 
+constexpr const char* kHeaderExamples =
+    "Examples:\n"
+    "  nodra-browse header examples/road-load.rsp\n"
+    "  nodra-browse header --json --server corbaloc::rig-pc:2810/NodraServer rig/road-load.rsp\n";
+
 int list(IDL::File_ptr file, const Options& options) {
   const Client::FileListing listing = Client::mfReadListing(file);
   if (options.json) {
@@ -105,6 +111,18 @@ int stats(IDL::File_ptr file, const Options& options) {
   return 0;
 }
 
+int header(IDL::File_ptr file, const Options& options) {
+  IDL::HeaderReading_var reading = file->get_header_reading();
+  if (options.json) {
+    std::cout << Client::mfHeaderReadingJson(reading.in()).dump(2) << "\n";
+  } else {
+    Client::mpPrintHeaderReading(std::cout, options.file, reading.in());
+  }
+  std::cout.flush();
+  if (!std::cout) throw std::runtime_error("cannot write the output");
+  return 0;
+}
+
 void printDataError(const char* message, const char* reason, const char* place) {
   std::cerr << "nodra-browse: " << message << " (reason: " << reason << "; at " << place << ")\n";
 }
@@ -148,6 +166,14 @@ int main(int argc, char** argv) {
   addFileOptions(statsCommand, "channel numbers, from 1 (default: all)");
   statsCommand->add_flag("--json", options.json, "print one JSON document instead of the table");
   statsCommand->footer(kStatsExamples);
+  CLI::App* headerCommand = app.add_subcommand(
+      "header", "Lists every header record the reader reads, in file order: its number, keyword "
+                "and value as stored (quoted), and where a repeated keyword was ignored or the "
+                "record lies in the sample data; then the sample layout the reader takes from them.");
+  headerCommand->add_option("file", options.file, "RPC III file (with --server: ACCESS_POINT/PATH)")->required();
+  headerCommand->add_option("--server", options.server, "browse a running nodra-server (see above)");
+  headerCommand->add_flag("--json", options.json, "print one JSON document instead of the table");
+  headerCommand->footer(kHeaderExamples);
   try {
     std::vector<const char*> programArgv;
     for (const std::string& argument : arguments) programArgv.push_back(argument.c_str());
@@ -171,6 +197,7 @@ int main(int argc, char** argv) {
   try {
     IDL::File_var file = Client::mfOpenFile(*orb, options.file, options.server);
     if (dumpCommand->parsed()) return dump(file, options);
+    if (headerCommand->parsed()) return header(file, options);
     return statsCommand->parsed() ? stats(file, options) : list(file, options);
   } catch (const Client::UsageError& e) {
     std::cerr << "nodra-browse: " << e.what() << "\n";

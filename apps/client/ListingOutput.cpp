@@ -90,6 +90,38 @@ Json functionRecordJson(const IDL::MeasurementFunctionRecord::MeasurementFunctio
               {"direction", static_cast<int>(d.point_direction)}};
 }
 
+// A header text between double quotes: backslash and quote escaped, bytes outside printable
+// ASCII as \xNN.
+std::string quoted(const char* raw) {
+  static const char* const hex = "0123456789abcdef";
+  std::string text = "\"";
+  for (const char* c = raw; *c; ++c) {
+    const auto byte = static_cast<unsigned char>(*c);
+    if (byte == '"' || byte == '\\') {
+      text += '\\';
+      text += *c;
+    } else if (byte < 0x20 || byte >= 0x7f) {
+      text += "\\x";
+      text += hex[byte >> 4];
+      text += hex[byte & 0xf];
+    } else {
+      text += *c;
+    }
+  }
+  return text + "\"";
+}
+
+// The reading called `name` as a number; -1 when there is none.
+long long readingNumber(const IDL::HeaderReading& reading, const char* name) {
+  for (CORBA::ULong i = 0; i < reading.readings.length(); ++i) {
+    const IDL::DSVariantUnion& value = reading.readings[i].value;
+    if (std::string(reading.readings[i].definition.name.in()) != name) continue;
+    if (value._d() == 3) return value.long_value();
+    if (value._d() == 5) return static_cast<long long>(value.double_value());
+  }
+  return -1;
+}
+
 }  // namespace
 
 std::optional<std::string> mfIsoDate(const IDL::Annotation& annotation) {
@@ -178,6 +210,40 @@ void mpPrintListing(std::ostream& out, const std::string& title, const FileListi
                  mfDirectionText(d.point_direction)});
   }
   table.mpPrint(out);
+}
+
+void mpPrintHeaderReading(std::ostream& out, const std::string& title, const IDL::HeaderReading& reading) {
+  const long long counted = readingNumber(reading, "counted_records");
+  out << title << ": " << reading.records.length() << " records read, " << counted << " counted\n";
+  CTextTable table({"#", "keyword", "value", "note"}, {true, false, false, false});
+  for (CORBA::ULong i = 0; i < reading.records.length(); ++i) {
+    const IDL::HeaderRecord& record = reading.records[i];
+    std::string note;
+    const auto add = [&note](const char* text) { note += (note.empty() ? "" : "; ") + std::string(text); };
+    if (record.dropped) add("repeated keyword: ignored");
+    if (counted >= 0 && record.number >= static_cast<unsigned long long>(counted)) add("after the counted records");
+    if (record.from_data) add("in the sample data");
+    table.mpAdd({std::to_string(record.number), quoted(record.keyword.in()), quoted(record.value.in()), note});
+  }
+  table.mpPrint(out);
+  out << "\n";
+  for (CORBA::ULong i = 0; i < reading.readings.length(); ++i) {
+    out << "  " << reading.readings[i].definition.name.in() << " = "
+        << mfAnnotationValueText(reading.readings[i].value) << "\n";
+  }
+}
+
+Json mfHeaderReadingJson(const IDL::HeaderReading& reading) {
+  Json records = Json::array();
+  for (CORBA::ULong i = 0; i < reading.records.length(); ++i) {
+    const IDL::HeaderRecord& record = reading.records[i];
+    records.push_back(Json{{"number", record.number},
+                           {"keyword", jsonText(record.keyword.in())},
+                           {"value", jsonText(record.value.in())},
+                           {"dropped", static_cast<bool>(record.dropped)},
+                           {"from_data", static_cast<bool>(record.from_data)}});
+  }
+  return Json{{"records", std::move(records)}, {"readings", mfAnnotationsJson(reading.readings)}};
 }
 
 }  // namespace TamblixHq::NODRA::Client

@@ -40,6 +40,15 @@ void mpPrintListing(std::ostream& out, const std::string& title, const FileListi
 // "iso8601" where it reads; non-finite numbers as "inf", "-inf", "nan", and texts that are not UTF-8 read as Latin-1, so that the document stays valid JSON.
 nlohmann::ordered_json mfListingJson(const FileListing& listing);
 
+// A file's header as its reader took it: a title line ("TITLE: N records read, M counted"),
+// one row per record (number, keyword and value quoted, so that blanks and other bytes
+// show, and a note where its keyword was dropped as a repeat, where it lies after the
+// counted records and where in the sample data), then the readings as name = value.
+void mpPrintHeaderReading(std::ostream& out, const std::string& title, const IDL::HeaderReading& reading);
+
+// {"records": [{"number", "keyword", "value", "dropped", "from_data"}...], "readings": [...]}.
+nlohmann::ordered_json mfHeaderReadingJson(const IDL::HeaderReading& reading);
+
 // One annotation list as [{"name", "type", "value"}...], in the order given.
 nlohmann::ordered_json mfAnnotationsJson(const IDL::AnnotationSeq& annotations);
 

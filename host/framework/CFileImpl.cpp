@@ -112,4 +112,10 @@ IDL::AnnotationSeq* CFileImpl::get_external_annotation(const char* name) {
   return result;
 }
 
+IDL::HeaderReading* CFileImpl::get_header_reading() {
+  Utility::raiseLogged<IDL::DBAccessException>("This file has no header of records to show",
+                                               "not a file of header records",
+                                               "CFileImpl::get_header_reading");
+}
+
 }  // namespace TamblixHq::NODRA::Framework

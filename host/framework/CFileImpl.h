@@ -27,6 +27,8 @@ public:
   // Annotations of the side file "<file>.<name>": one "keyword=value" per line, each a
   // string annotation of group `name`. Empty when there is no such file.
   IDL::AnnotationSeq* get_external_annotation(const char* name) override;
+  // Refuses: a file type whose header is made of records answers it itself.
+  IDL::HeaderReading* get_header_reading() override;
 
 protected:
   // The contents of the side file "<file>.<suffix>" (at most 64 KiB), or false when it

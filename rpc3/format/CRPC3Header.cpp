@@ -79,41 +79,18 @@ bool CRPC3Header::mfReadRecords(const Framework::CConfinedFileId& identity) {
 }
 
 bool CRPC3Header::mfReadRecords(Utility::CFileU& file) {
-  // The record count comes from the file and is untrusted: a count whose records would run
-  // past the end of the file fails at once instead of after reading the whole file.
-  const std::int64_t fileSize = file.mfGetSize();
-
-  char record[kRecordSize];
-  std::int64_t records = kMinimumRecords;
-  std::int64_t counted = kMinimumRecords;
-  for (std::int64_t index = 0; index < records; ++index) {
-    if (file.mfRead(record, kRecordSize, 1) != 1) {
-      // The record after the counted ones lies in the sample data when the header fills its
-      // blocks; a file whose data are shorter than a record (or absent) simply has none.
-      if (index >= counted) break;
-      return false;
-    }
-    const std::string_view keywordText = recordKeyword(record);
-    const std::string_view valueText = recordValue(record);
+  const auto insert = [this](std::int64_t, std::string_view keywordText, std::string_view valueText) {
     const ACE_String_Base<char> keyword(keywordText.data(), keywordText.size());
     const ACE_String_Base<char> value(valueText.data(), valueText.size());
-    {
-      ACE_Write_Guard<ACE_RW_Thread_Mutex> lock(mLock);
-      if (!lock.locked()) {
-        return false;
-      }
-      // bind() leaves an existing keyword untouched: the first occurrence wins.
-      mMap.bind(keyword, value);
-    }
-    if (index == kCountRecordIndex) {
-      records = recordsToRead(valueText);
-      counted = countedRecords(valueText);
-      if (!recordsFit(counted, fileSize)) {
-        return false;
-      }
-    }
-  }
-  mCountedRecords = counted;
+    ACE_Write_Guard<ACE_RW_Thread_Mutex> lock(mLock);
+    if (!lock.locked()) return false;
+    // bind() leaves an existing keyword untouched: the first occurrence wins.
+    mMap.bind(keyword, value);
+    return true;
+  };
+  const std::optional<std::int64_t> counted = readHeaderRecords(file, insert);
+  if (!counted) return false;
+  mCountedRecords = *counted;
   return true;
 }
 

@@ -40,6 +40,15 @@ enum eStorageFormat {
   eBinaryIeeeBigEnd = 3
 };
 
+// The keyword texts of the enumerations, as headers write them.
+inline const char* dataTypeName(eFrameDataType type) {
+  return type == eShortInteger ? "SHORT_INTEGER" : "FLOATING_POINT";
+}
+inline const char* storageFormatName(eStorageFormat format) {
+  static const char* const names[] = {"ASCII", "BINARY", "BINARY_IEEE_LITTLE_END", "BINARY_IEEE_BIG_END"};
+  return names[format];
+}
+
 class CRPC3Header {
 public:
   // Reads the header records of a file. Throws TAMBLIX::NODRA::Framework::DBAccessException,

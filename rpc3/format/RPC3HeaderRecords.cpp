@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 #include "host/utility/CFileU.h"
 #include "host/utility/CStringU.h"
@@ -31,6 +32,48 @@ std::int64_t recordsToRead(std::string_view countValue) {
 
 bool recordsFit(std::int64_t records, std::int64_t fileSize) {
   return fileSize < 0 || records * static_cast<std::int64_t>(kRecordSize) <= fileSize;
+}
+
+std::optional<std::int64_t> readHeaderRecords(Utility::CFileU& file, const RecordVisitor& visit) {
+  // The record count comes from the file and is untrusted: a count whose records would run
+  // past the end of the file fails at once instead of after reading the whole file.
+  const std::int64_t fileSize = file.mfGetSize();
+  char record[kRecordSize];
+  std::int64_t records = kMinimumRecords;
+  std::int64_t counted = kMinimumRecords;
+  for (std::int64_t index = 0; index < records; ++index) {
+    if (file.mfRead(record, kRecordSize, 1) != 1) {
+      // The record after the counted ones lies in the sample data when the header fills its
+      // blocks; a file whose data are shorter than a record (or absent) simply has none.
+      if (index >= counted) break;
+      return std::nullopt;
+    }
+    const std::string_view value = recordValue(record);
+    if (!visit(index, recordKeyword(record), value)) return std::nullopt;
+    if (index == kCountRecordIndex) {
+      records = recordsToRead(value);
+      counted = countedRecords(value);
+      if (!recordsFit(counted, fileSize)) return std::nullopt;
+    }
+  }
+  return counted;
+}
+
+std::optional<std::vector<RPC3RecordReading>> listHeaderRecords(Utility::CFileU& file,
+                                                                std::int64_t dataStart) {
+  std::vector<RPC3RecordReading> list;
+  std::unordered_set<std::string> seen;
+  const auto visit = [&](std::int64_t number, std::string_view keyword, std::string_view value) {
+    RPC3RecordReading& reading = list.emplace_back();
+    reading.number = number;
+    reading.keyword = keyword;
+    reading.value = value;
+    reading.dropped = !seen.insert(reading.keyword).second;
+    reading.fromData = number * static_cast<std::int64_t>(kRecordSize) >= dataStart;
+    return true;
+  };
+  if (!readHeaderRecords(file, visit)) return std::nullopt;
+  return list;
 }
 
 bool looksLikeRPC3Header(const char* bytes, std::size_t size) {

@@ -5,7 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace TamblixHq::NODRA::Utility {
 class CFileU;
@@ -40,6 +44,28 @@ std::int64_t recordsToRead(std::string_view countValue);
 // Whether `records` records fit in a file of `fileSize` bytes (a negative size is unknown
 // and fits).
 bool recordsFit(std::int64_t records, std::int64_t fileSize);
+
+// Reads the header records of `file`, from its current position, by the count rule:
+// `visit(number, keyword, value)` for each record in file order (its texts live until the
+// call returns). Answers the records the header counts, or nothing when one of them cannot
+// be read whole, the count reaches past the end of the file or `visit` answers false.
+using RecordVisitor = std::function<bool(std::int64_t, std::string_view, std::string_view)>;
+std::optional<std::int64_t> readHeaderRecords(Utility::CFileU& file, const RecordVisitor& visit);
+
+// One header record as the reader took it, for people who ask what a header holds.
+struct RPC3RecordReading {
+  std::int64_t number = 0;  // from 0, in file order
+  std::string keyword;      // the field's text, as stored
+  std::string value;
+  bool dropped = false;     // its keyword came earlier: the earlier value is the one used
+  bool fromData = false;    // it lies at or after the start of the sample data
+};
+
+// Every record the reader reads from `file` (positioned at its start), with `dataStart`,
+// the byte where the samples start, telling which lie in the data. Nothing when the header
+// cannot be read.
+std::optional<std::vector<RPC3RecordReading>> listHeaderRecords(Utility::CFileU& file,
+                                                                std::int64_t dataStart);
 
 // Whether a file whose first `size` bytes are `bytes` is an RPC III file: its first record,
 // which the reader takes as "FORMAT" by position, has that keyword, blanks around it and

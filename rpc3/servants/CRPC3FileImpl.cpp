@@ -6,10 +6,14 @@
 #include <stdexcept>
 #include <string>
 
+#include "host/framework/CBinaryFilePtrConnID.h"
+#include "host/framework/CFilePtrConnGuard.h"
 #include "host/framework/CReplyLimit.h"
 #include "host/framework/CResolverImpl.h"
 #include "host/framework/CFunctionRecordImpl.h"
 #include "host/utility/RaiseLogged.h"
+#include "rpc3/format/RPC3HeaderRecords.h"
+#include "rpc3/format/RPC3Layout.h"
 #include "rpc3/servants/CRPC3ChannelImpl.h"
 #include "rpc3/servants/CRPC3FunctionRecordImpl.h"
 #include "rpc3/servants/CRPC3QuantityImpl.h"
@@ -23,6 +27,9 @@ using Utility::CStringU;
 namespace {
 // Fewest bytes a child entry takes in a reply: its identifier and object reference.
 constexpr std::size_t kMinimumEntrySize = 256;
+// Most bytes a header record takes in a reply: its texts, their lengths and the flags.
+constexpr std::size_t kMaximumRecordSize = 168;
+constexpr const char* kReadingPlace = "CRPC3FileImpl::get_header_reading";
 }  // namespace
 
 CRPC3FileImpl::CRPC3FileImpl(const IDL::ObjectId* id, PortableServer::POA_ptr poa)
@@ -150,6 +157,76 @@ IDL::BrowsableExtendedStruct* CRPC3FileImpl::get_all_children_extended_chunk(COR
   } catch (...) {
     sfRaiseListingFailure();
   }
+}
+
+IDL::HeaderReading* CRPC3FileImpl::get_header_reading() {
+  const RPC3Layout layout = getLayout(*mHeader);
+  // The records read are at most one more than those counted: refuse before reading them
+  // when no reply could carry them.
+  const std::int64_t records = mHeader->mfGetCountedRecords() + 1;
+  Framework::CReplyLimit::sfCheck(static_cast<CORBA::ULong>(std::min<std::int64_t>(records, UINT32_MAX)),
+                                  kMaximumRecordSize, kReadingPlace);
+  std::int64_t dataStart = INT64_MAX;
+  if (layout.headerBlocks >= 0) dataStart = layout.headerBlocks * 512;
+
+  std::optional<std::vector<RPC3RecordReading>> list;
+  {
+    Framework::CBinaryFilePtrConnID connection(mHeader.mfGetFile());
+    Framework::CFilePtrConnGuard guard(connection);
+    Utility::CFileU* file = guard.mfFilePtr();
+    const std::string name = mHeader.mfGetFile().mfGetKey().mfStd();
+    if (!file) {
+      Utility::raiseLogged<IDL::DBAccessException>("Unable to read the header of <" + name + ">",
+                                                   guard.mfGetError(), kReadingPlace);
+    }
+    if (mHeader->mfGetVersion() && file->mfGetSource().mfGetVersion() != mHeader->mfGetVersion()) {
+      Utility::raiseLogged<IDL::DBAccessException>(
+          "Unable to read the header of <" + name + ">: " + CRPC3HeaderRegistry::kChangedWhileOpen +
+              "; open the file again to read it as it is now",
+          CRPC3HeaderRegistry::kChangedWhileOpen, kReadingPlace);
+    }
+    list = listHeaderRecords(*file, dataStart);
+    if (!list) {
+      Utility::raiseLogged<IDL::DBAccessException>("Unable to read the header of <" + name + ">",
+                                                   "a header record cannot be read whole", kReadingPlace);
+    }
+  }
+
+  IDL::HeaderReading_var reading = new IDL::HeaderReading;
+  reading->records.length(static_cast<CORBA::ULong>(list->size()));
+  for (CORBA::ULong i = 0; i < list->size(); ++i) {
+    const RPC3RecordReading& from = (*list)[i];
+    IDL::HeaderRecord& to = reading->records[i];
+    to.number = static_cast<CORBA::ULongLong>(from.number);
+    to.keyword = from.keyword.c_str();
+    to.value = from.value.c_str();
+    to.dropped = from.dropped;
+    to.from_data = from.fromData;
+  }
+  IDL::AnnotationSeq& readings = reading->readings;
+  const auto add = [&](const char* name) -> IDL::DSVariantUnion& {
+    const CORBA::ULong n = readings.length();
+    readings.length(n + 1);
+    readings[n].definition.name = name;
+    readings[n].definition.group = "";
+    readings[n].definition.owner_type = kFileType;
+    return readings[n].value;
+  };
+  add("storage_format").string_value(storageFormatName(layout.storageFormat));
+  add("byte_order").string_value(layout.storageFormat == eBinaryIeeeBigEnd ? "big-endian" : "little-endian");
+  add("sample_type").string_value(dataTypeName(layout.dataType));
+  add("sample_size").short_value(static_cast<CORBA::Short>(layout.mfSampleSize()));
+  // Both come from 32-bit conversions of the header's texts.
+  add("header_blocks").long_value(static_cast<CORBA::Long>(layout.headerBlocks));
+  add("counted_records").long_value(static_cast<CORBA::Long>(layout.headerRecords));
+  if (layout.headerBlocks >= 0 && dataStart <= INT32_MAX) {
+    add("data_start").long_value(static_cast<CORBA::Long>(dataStart));
+  } else if (layout.headerBlocks >= 0) {
+    add("data_start").double_value(static_cast<double>(dataStart));  // exact below 2^53
+  } else {
+    add("data_start").string_value("none: NUM_HEADER_BLOCKS is negative");
+  }
+  return reading._retn();
 }
 
 void CRPC3FileImpl::sfRaiseListingFailure() {

@@ -26,6 +26,11 @@ public:
   // each with its annotations, function record, values and quantities of both axes. A
   // start at or past the last channel gives three empty sequences.
   IDL::BrowsableExtendedStruct* get_all_children_extended_chunk(CORBA::ULong start) override;
+  // Every record the reader reads, read anew from the version of the file the object was
+  // opened on (the shared header keeps only its map), and the layout the header gives:
+  // storage format, byte order, sample type and size, header blocks, counted records and
+  // the byte where the samples start.
+  IDL::HeaderReading* get_header_reading() override;
 
 protected:
   // One entry per channel the resolver binds, in channel order.

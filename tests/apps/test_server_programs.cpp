@@ -134,9 +134,11 @@ protected:
 
   std::string mfLog(const std::string& logName) const { return mfReadFile(mDir.mfFile(logName)); }
 
-  // The remote listing, text and JSON, equals the embedded one of the same file.
+  // The remote listing and header reading, text and JSON, equal the embedded ones of the
+  // same file.
   void mpExpectRemoteListingIsTheEmbeddedOne(const std::string& server, const std::string& file) {
-    for (const std::vector<std::string>& format : std::vector<std::vector<std::string>>{{}, {"--json"}}) {
+    for (const std::vector<std::string>& format :
+         std::vector<std::vector<std::string>>{{}, {"--json"}, {"header"}, {"header", "--json"}}) {
       std::vector<std::string> local = format, remote = format;
       local.push_back(file);
       remote.insert(remote.end(), {"--server", server, file});

@@ -5,6 +5,8 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "host/utility/CFileU.h"
 #include "host/utility/CMemoryByteSourceU.h"
@@ -18,6 +20,7 @@ namespace {
 using nodra::test::Bytes;
 using nodra::test::Rpc3HeaderWriter;
 using nodra::test::Rpc3Record;
+using nodra::test::mfTruncate;
 
 bool detects(const Bytes& bytes) {
   Utility::CFileU file(std::make_unique<Utility::CMemoryByteSourceU>(bytes));
@@ -55,6 +58,58 @@ TEST(HeaderRecords, TheCountRecordNamesTheLastRecordReadButNeverFewerThanThree) 
   EXPECT_TRUE(recordsFit(4, 512));
   EXPECT_FALSE(recordsFit(5, 512));
   EXPECT_TRUE(recordsFit(1000, -1));
+}
+
+TEST(HeaderRecords, TheListingShowsEveryRecordReadWithRepeatsAndSampleBytesMarked) {
+  // "text" rows are keyword=value, "!" marks a dropped repeat and "D" a record in the data.
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> records;
+    std::size_t blocks;  // of the header; the data follow
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"padded",
+       {{"FORMAT", "BINARY"}, {"NUM_HEADER_BLOCKS", "1"}, {"NUM_PARAMS", "3"}},
+       1,
+       {"FORMAT=BINARY", "NUM_HEADER_BLOCKS=1", "NUM_PARAMS=3", "="}},
+      {"filled",
+       {{"FORMAT", "BINARY"}, {"NUM_HEADER_BLOCKS", "1"}, {"NUM_PARAMS", "4"}, {"DATE", "x"}},
+       1,
+       {"FORMAT=BINARY", "NUM_HEADER_BLOCKS=1", "NUM_PARAMS=4", "DATE=x", "SAMPLES=raw D"}},
+      {"repeated and blank-padded",
+       {{"FORMAT", "BINARY"}, {"NUM_HEADER_BLOCKS", "2"}, {"NUM_PARAMS", "6"}, {"UNITS ", "mm"},
+        {"FORMAT", "ASCII"}, {"UNITS ", " N"}},
+       2,
+       {"FORMAT=BINARY", "NUM_HEADER_BLOCKS=2", "NUM_PARAMS=6", "UNITS =mm", "FORMAT=ASCII !",
+        "UNITS = N !", "="}},
+      {"count below three",
+       {{"FORMAT", "BINARY"}, {"NUM_HEADER_BLOCKS", "1"}, {"NUM_PARAMS", "0"}, {"NOT", "read"}},
+       1,
+       {"FORMAT=BINARY", "NUM_HEADER_BLOCKS=1", "NUM_PARAMS=0"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rpc3HeaderWriter writer;
+    for (const auto& [keyword, value] : c.records) writer.mfAdd(keyword, value);
+    Bytes bytes = writer.mfGetBytes(c.blocks, 0);
+    const Rpc3Record samples = Rpc3Record::sfText("SAMPLES", "raw");
+    bytes.insert(bytes.end(), samples.mBytes.begin(), samples.mBytes.end());
+    Utility::CFileU file(std::make_unique<Utility::CMemoryByteSourceU>(bytes));
+    const auto list = listHeaderRecords(file, static_cast<std::int64_t>(c.blocks) * 512);
+    ASSERT_TRUE(list.has_value());
+    std::vector<std::string> seen;
+    for (std::size_t i = 0; i < list->size(); ++i) {
+      const RPC3RecordReading& r = (*list)[i];
+      EXPECT_EQ(r.number, static_cast<std::int64_t>(i));
+      seen.push_back(r.keyword + "=" + r.value + (r.dropped ? " !" : "") + (r.fromData ? " D" : ""));
+    }
+    EXPECT_EQ(seen, c.expected);
+  }
+  // A counted record cut short: nothing.
+  const Bytes cut = mfTruncate(Rpc3HeaderWriter().mfAdd("FORMAT", "B").mfAdd("N", "1").mfAdd("C", "9").mfGetBytes(3), 600);
+  Utility::CFileU file(std::make_unique<Utility::CMemoryByteSourceU>(cut));
+  EXPECT_FALSE(listHeaderRecords(file, 1536).has_value());
 }
 
 TEST(HeaderRecords, TheDetectorAcceptsTheHeadersTheReaderReadsByPosition) {

@@ -313,3 +313,73 @@ TEST_F(ServantTest, ObjectsWhoseFileVanishedNoLongerExistAfterEviction) {
 
 }  // namespace
 }  // namespace nodra::test
+
+namespace nodra::test {
+namespace {
+
+// The reading's annotations as "name=value" texts.
+std::vector<std::string> readingTexts(const IDL::HeaderReading& reading) {
+  std::vector<std::string> texts;
+  for (const std::string& text : annotationTexts(reading.readings)) {
+    texts.push_back(text.substr(0, text.find('/')) + "=" + text.substr(text.find('=') + 1));
+  }
+  return texts;
+}
+
+TEST_F(ServantTest, TheHeaderReadingIsEveryRecordReadAndTheLayoutTakenFromThem) {
+  struct Case {
+    Rpc3HeaderForm form;
+    bool isFloat;
+    const char* format;
+    std::vector<std::string> readings;
+  };
+  // 2 channels: 16 + 12 records and a second OPERATION; filled: 3 FILL_ records more, 8
+  // blocks either way.
+  const Case cases[] = {
+      {Rpc3HeaderForm::ePadded, false, "BINARY",
+       {"storage_format=s:BINARY", "byte_order=s:little-endian", "sample_type=s:SHORT_INTEGER",
+        "sample_size=h:2", "header_blocks=l:8", "counted_records=l:29", "data_start=l:4096"}},
+      {Rpc3HeaderForm::eFilled, true, "binary_ieee_big_end",
+       {"storage_format=s:BINARY_IEEE_BIG_END", "byte_order=s:big-endian", "sample_type=s:FLOATING_POINT",
+        "sample_size=h:4", "header_blocks=l:8", "counted_records=l:32", "data_start=l:4096"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format);
+    Rpc3FileLayout layout;
+    layout.mChannels = 2;
+    layout.mHeaderForm = c.form;
+    layout.mFloat = c.isFloat;
+    layout.mFormat = c.format;
+    layout.mFrames = 4;
+    layout.mExtraKeywords = {{"OPERATION", "first"}, {"OPERATION", "second"}};
+    const std::string name = std::string(c.format) + ".rsp";
+    IDL::File_var file = mfOpen(name, layout);
+    IDL::HeaderReading_var reading = file->get_header_reading();
+    EXPECT_EQ(readingTexts(reading.in()), c.readings);
+    const CORBA::ULong counted = c.form == Rpc3HeaderForm::eFilled ? 32 : 29;
+    ASSERT_EQ(reading->records.length(), counted + 1);
+    for (CORBA::ULong i = 0; i < reading->records.length(); ++i) {
+      const IDL::HeaderRecord& record = reading->records[i];
+      EXPECT_EQ(record.number, i);
+      // The second OPERATION is the only repeat; only the record after a filled header's
+      // blocks lies in the data.
+      EXPECT_EQ(record.dropped, std::string(record.value.in()) == "second") << i;
+      EXPECT_EQ(record.from_data, c.form == Rpc3HeaderForm::eFilled && i == counted) << i;
+    }
+    EXPECT_STREQ(reading->records[0].keyword, "FORMAT");
+    EXPECT_STREQ(reading->records[0].value, c.format);
+
+    // Read anew, from the version the object was opened on only.
+    layout.mFrames = 5;
+    mpWriteFile(mDir.mfFile(name), mfBuildRpc3File(layout));
+    try {
+      IDL::HeaderReading_var stale = file->get_header_reading();
+      ADD_FAILURE() << "a changed file was read as the one opened";
+    } catch (const IDL::DBAccessException& e) {
+      EXPECT_STREQ(e.reason, "file changed while open");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace nodra::test
