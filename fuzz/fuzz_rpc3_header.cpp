@@ -1,7 +1,8 @@
 // Fuzz target: any bytes as the start of an RPC III file. The file-type detector and the
 // header reader must take them without harm, and the reader must either refuse them with
 // its exception or give a header whose layout, value count and frame arithmetic stay
-// defined, without reading or allocating beyond what the bytes justify.
+// defined, without reading or allocating beyond what the bytes justify; the record listing
+// succeeds exactly when the reader does.
 
 #include <cstddef>
 #include <cstdint>
@@ -32,9 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)quiet;
   Utility::CFileU sniffed = fileOf(data, size);
   (void)RPC3::looksLikeRPC3File(sniffed);
+  // The listing of the records a person asks for reads exactly what the header reads.
+  Utility::CFileU listed = fileOf(data, size);
+  const auto records = RPC3::listHeaderRecords(listed, 0);
   Utility::CFileU file = fileOf(data, size);
   try {
     RPC3::CRPC3Header header(file, "fuzz");
+    if (!records || static_cast<std::int64_t>(records->size()) < header.mfGetCountedRecords()) std::abort();
     const RPC3::RPC3Layout layout = RPC3::getLayout(header);
     (void)RPC3::getChannelScale(header, "1");
     const std::uint64_t values = RPC3::getNumberOfValues(header);
@@ -51,6 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     }
   } catch (const ::TAMBLIX::NODRA::Framework::DBAccessException&) {
+    if (records) std::abort();
   }
   return 0;
 }
