@@ -60,6 +60,10 @@ std::vector<NamedFile> seedFiles() {
   wide.mFrames = 2;
   wide.mExtraKeywords = {{"PARENT_1", "run-01.rsp"}, {"PARENT_2", "run-02.rsp"}};
   files.push_back({"many-channels", wide});
+
+  Rpc3FileLayout filled = grouped;
+  filled.mHeaderForm = Rpc3HeaderForm::eFilled;  // the record after the header is sample data
+  files.push_back({"filled-header", filled});
   return files;
 }
 
