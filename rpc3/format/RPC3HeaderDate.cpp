@@ -50,6 +50,21 @@ int daysIn(int year, int month) {
   return month == 2 && isLeap(year) ? 29 : days[month - 1];
 }
 
+// The date of its field texts; nothing when the month is no month's name.
+std::optional<RPC3HeaderDate> dateOf(std::string_view year, std::string_view month, std::string_view day,
+                                     std::string_view hour, std::string_view minute,
+                                     std::string_view second) {
+  RPC3HeaderDate date;
+  date.month = monthOf(month);
+  if (date.month == 0) return std::nullopt;
+  date.year = fullYear(year);
+  date.day = numberOf(day);
+  date.hour = numberOf(hour);
+  date.minute = numberOf(minute);
+  date.second = numberOf(second);
+  return date;
+}
+
 }  // namespace
 
 std::optional<RPC3HeaderDate> parseDayFirstDate(std::string_view text) {
@@ -67,15 +82,7 @@ std::optional<RPC3HeaderDate> parseDayFirstDate(std::string_view text) {
     return std::nullopt;
   }
   second = second.substr(0, second.find(' '));
-  RPC3HeaderDate date;
-  date.month = monthOf(month);
-  if (date.month == 0) return std::nullopt;
-  date.year = fullYear(year);
-  date.day = numberOf(day);
-  date.hour = numberOf(hour);
-  date.minute = numberOf(minute);
-  date.second = numberOf(second);
-  return date;
+  return dateOf(year, month, day, hour, minute, second);
 }
 
 std::optional<RPC3HeaderDate> parseClockFirstDate(std::string_view text) {
@@ -92,15 +99,7 @@ std::optional<RPC3HeaderDate> parseClockFirstDate(std::string_view text) {
       !allDigits(day, 1, 3) || !(allDigits(year, 2, 2) || allDigits(year, 4, 4))) {
     return std::nullopt;
   }
-  RPC3HeaderDate date;
-  date.month = monthOf(month);
-  if (date.month == 0) return std::nullopt;
-  date.year = fullYear(year);
-  date.day = numberOf(day);
-  date.hour = numberOf(hour);
-  date.minute = numberOf(minute);
-  date.second = numberOf(second);
-  return date;
+  return dateOf(year, month, day, hour, minute, second);
 }
 
 std::optional<std::string> getIsoDate(std::string_view text) {
