@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 #include <fcntl.h>
@@ -26,13 +27,13 @@ std::string toSlashes(std::string text) {
   return text;
 }
 
-// True when a text has a ".." component, with either separator.
-bool hasDotDot(const std::string& text) {
+// True when a component of `text` (either separator) is `component`.
+bool hasComponent(const std::string& text, std::string_view component) {
   std::size_t begin = 0;
   for (;;) {
     std::size_t end = begin;
     while (end < text.size() && !isSeparator(text[end])) ++end;
-    if (end - begin == 2 && text.compare(begin, 2, "..") == 0) return true;
+    if (std::string_view(text).substr(begin, end - begin) == component) return true;
     if (end == text.size()) return false;
     begin = end + 1;
   }
@@ -128,9 +129,11 @@ void CConfinedFileId::mpRefuse(eRefusal refusal, std::string text) {
 }
 
 void CConfinedFileId::mpCheckAndBuild() {
-  mPath = toSlashes(mKey.mfStd());
   const std::string& sub = mSubDirectory.mfStd();
   const std::string& name = mFileName.mfStd();
+  mPath = mDirectory.mfStd();
+  if (!sub.empty()) mPath += "/" + toSlashes(sub);
+  mPath += "/" + toSlashes(name);
   if (mDirectory.mfIsEmpty()) {
     mpRefuse(eUnknownAccessPoint, "unknown access point \"" + mAccessPoint.mfStd() + "\"");
   }
@@ -140,8 +143,12 @@ void CConfinedFileId::mpCheckAndBuild() {
   if ((!sub.empty() && isSeparator(sub.front())) || (!name.empty() && isSeparator(name.front()))) {
     mpRefuse(eAbsolute, "absolute sub-directory or file name");
   }
-  if (hasDotDot(sub) || hasDotDot(name)) {
+  if (hasComponent(sub, "..") || hasComponent(name, "..")) {
     mpRefuse(eDotDot, "path contains a '..' component");
+  }
+  if ((!sub.empty() && (hasComponent(sub, "") || hasComponent(sub, "."))) ||
+      (!name.empty() && (hasComponent(name, "") || hasComponent(name, ".")))) {
+    mpRefuse(eAlias, "path contains an empty or '.' component");
   }
 }
 
@@ -157,7 +164,7 @@ bool CConfinedFileId::mfResolve(std::string& realPath, std::string& error) const
     return false;
   }
   std::string realDirectory;
-  if (!realPathOf(toSlashes(mDirectory.mfStd()), realDirectory)) {
+  if (!realPathOf(mDirectory.mfStd(), realDirectory)) {
     error = "access point directory unavailable";
     return false;
   }

@@ -24,12 +24,14 @@ public:
     eNulByte,             // a NUL byte would end the path early
     eAbsolute,            // the sub-directory or file name starts with a separator
     eDotDot,              // a ".." component would climb out
-    eNoAccessPointKey     // a key that no access point's directory begins
+    eNoAccessPointKey,    // a key that no access point's directory begins
+    eAlias                // an empty or "." component: another name of a file with one already
   };
 
-  // Backslashes and '/' both separate components of the sub-directory and the file name.
-  // The access point's directory is looked up once, here. An empty file name names the
-  // directory itself (for listings).
+  // Backslashes and '/' both separate components of the sub-directory and the file name;
+  // the access point's directory is taken as it stands. The directory is looked up once,
+  // here. An empty file name names the directory itself (for listings). Each file has one
+  // name: empty and "." components are refused.
   CConfinedFileId(const Utility::CStringU& accessPoint, const Utility::CStringU& subDirectory,
                   const Utility::CStringU& fileName);
   // Fields 0, 1 and 2 of an identifier.
@@ -57,7 +59,8 @@ public:
   // when it is empty; no separator removed or doubled. Names the file's shared header and
   // its failure messages.
   const Utility::CStringU& mfGetKey() const { return mKey; }
-  // The key with every backslash turned into '/'.
+  // The path to open: the access point's directory as configured, then the sub-directory
+  // and file name with every backslash turned into '/'.
   const std::string& mfGetPath() const { return mPath; }
 
   // The real path (links resolved) of the file, if it lies at or below its access point's

@@ -296,6 +296,16 @@ std::map<std::string, std::function<Seen()>> BadInput::mfCases() {
       {"dot-dot-in-sub-directory", [=] { return mfOpenRemote("../rig", "ids.rsp"); }},
       {"absolute-sub-directory", [=] { return mfOpenRemote("/etc", "passwd"); }},
       {"backslash-in-file-name", [=] { return mfOpenRemote("", "..\\rig\\ids.rsp"); }},
+      {"dot-sub-directory", [=] { return mfOpenRemote(".", "ids.rsp"); }},
+      {"doubled-separator-in-sub-directory", [=] {
+         fs::create_directories(sDir->mfPath() / "rig" / "sub");
+         return mfOpenRemote("sub\\", "ids.rsp");
+       }},
+      {"backslash-in-access-point-directory", [=] {
+         fs::create_directories(sDir->mfPath() / "rig" / "sub");
+         return mfRun(NODRA_SERVER_PATH, {"--access-point", "p=" + sDir->mfFile("rig") + "\\sub", "--port",
+                                          std::to_string(mfFreePort())});
+       }},
       {"very-long-file-name", [=] { return mfRemote({"rig/" + std::string(5000, 'x') + ".rsp"}); }},
       {"missing-file", [=] { return mfRemote({"rig/nothing-here.rsp"}); }},
       {"missing-file-in-sub-directory", [=] {
