@@ -26,6 +26,7 @@
 #include "host/utility/CAccessPointMapU.h"
 #include "host/utility/CLoggerU.h"
 #include "host/utility/ShutdownSignals.h"
+#include "rpc3/format/CRPC3HeaderRegistry.h"
 #include "rpc3/servants/RPC3Registration.h"
 
 namespace {
@@ -113,6 +114,8 @@ int main(int argc, char** argv) {
   int verbosity = 0;
   unsigned maxMessageMiB = 64;
   std::size_t maxServants = 4096;
+  std::size_t maxServantMiB = 32;
+  std::size_t maxHeaderMiB = 64;
   unsigned chunkSize = 64;
   app.add_option("-a,--access-point", accessPoints,
                  "serve the RPC III files under DIR as access point NAME (repeatable)")
@@ -135,6 +138,13 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--max-servants", maxServants, "live servants before the least recently used go")
       ->check(CLI::Range(std::size_t{16}, std::size_t{1} << 24))
+      ->capture_default_str();
+  app.add_option("--max-servant-mib", maxServantMiB, "memory of the live servants before the least recently used go, MiB")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 20))
+      ->capture_default_str();
+  app.add_option("--max-header-mib", maxHeaderMiB,
+                 "memory of the files' parsed headers before servants are evicted to free them, MiB")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 20))
       ->capture_default_str();
   app.add_option("--chunk-size", chunkSize, "channels per extended chunk")
       ->check(CLI::Range(1u, 65536u))
@@ -196,7 +206,9 @@ int main(int argc, char** argv) {
   try {
     FW::CResolverImpl::Settings settings;
     settings.maxServants = maxServants;
+    settings.maxServantBytes = maxServantMiB << 20;
     settings.chunkSize = chunkSize;
+    RPC3::CRPC3HeaderRegistry::sfGetHeaderRegistry()->mpSetMaxBytes(maxHeaderMiB << 20);
     FW::CDataServerImpl& server = orb->mpServeDataObjects(settings, kRootKey);
     RPC3::registerRPC3Types(*FW::CResolverImpl::sfGetResolverImpl(), &server);
     orb->mpActivate();

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "host/framework/CObjectIdCodec.h"
 #include "host/framework/CResolverImpl.h"
 #include "host/utility/CAccessPointMapU.h"
 #include "host/utility/CObjectIdU.h"
@@ -118,6 +119,7 @@ IDL::File_ptr CDataServerImpl::open_file(const char* accessPoint, const char* su
   std::unique_ptr<IDL::ObjectId> id(builder.mfGetCorrectObjectId(
       accessPoint, subDirectory, fileName, type->driver.c_str(), "", type->typeId.c_str(), "",
       fileName, "", "", versionText.c_str()));
+  if (const char* why = CObjectIdCodec::sfCheckFields(*id)) fail("Unable to open " + name + ": " + why, why, place);
   IDL::Base_var object = CResolverImpl::sfGetResolverImpl()->mfResolve(*id);
   if (CORBA::is_nil(object)) {
     fail("Unable to open " + name, "no servant for type " + type->typeId, place);

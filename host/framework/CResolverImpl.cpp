@@ -41,6 +41,7 @@ CResolverImpl* CResolverImpl::sfGetResolverImpl() {
 void CResolverImpl::mpInit(CORBA::ORB_ptr orb, PortableServer::POA_ptr parent,
                            const Settings& settings) {
   mServants.mpSetMaxServants(settings.maxServants);
+  mServants.mpSetMaxBytes(settings.maxServantBytes);
   std::lock_guard<std::mutex> lock(mMutex);
   mOrb = CORBA::ORB::_duplicate(orb);
   mChunkSize = settings.chunkSize;
@@ -91,6 +92,8 @@ PortableServer::ServantBase* CResolverImpl::mfAcquireServant(const std::string& 
 }
 
 IDL::Base_ptr CResolverImpl::mfResolve(const IDL::ObjectId& id) {
+  // A reference the locator would refuse is never handed out.
+  if (CObjectIdCodec::sfCheckFields(id) != nullptr) return IDL::Base::_nil();
   std::string key = CObjectIdCodec::sfEncode(id);
   PortableServer::POA_var poa = mfGetPoa();
   const char* repositoryId = nullptr;
@@ -136,6 +139,10 @@ const char* CResolverImpl::mfIDLTypeIdChild(const char*, const char* childTypeId
 void CResolverImpl::mpSetMaxServants(std::size_t maxServants) {
   mServants.mpSetMaxServants(maxServants);
 }
+
+void CResolverImpl::mpSetMaxServantBytes(std::size_t maxBytes) { mServants.mpSetMaxBytes(maxBytes); }
+
+std::size_t CResolverImpl::mfEvictOldest(std::size_t count) { return mServants.mfEvictOldest(count); }
 
 CORBA::ULong CResolverImpl::mfGetChunkSize() const {
   std::lock_guard<std::mutex> lock(mMutex);

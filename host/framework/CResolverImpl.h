@@ -24,6 +24,7 @@ public:
 
   struct Settings {
     std::size_t maxServants = 4096;  // evictable servants kept beyond this are evicted
+    std::size_t maxServantBytes = std::size_t{32} << 20;  // and beyond this many bytes
     CORBA::ULong chunkSize = 64;     // children per extended chunk
   };
 
@@ -46,7 +47,8 @@ public:
   }
 
   // A new reference to the object of an identifier, building its servant when none lives;
-  // nil when no servant type is registered for its type id. Exceptions of the servant's
+  // nil when no servant type is registered for its type id or the identifier is not one
+  // the server writes (CObjectIdCodec::sfCheckFields). Exceptions of the servant's
   // construction pass to the caller.
   IDL::Base_ptr mfResolve(const IDL::ObjectId& id);
 
@@ -56,6 +58,11 @@ public:
   const char* mfIDLTypeIdChild(const char* driver, const char* childTypeId);
 
   void mpSetMaxServants(std::size_t maxServants);
+  void mpSetMaxServantBytes(std::size_t maxBytes);
+  // Evicts up to `count` evictable servants, least recently used first, so that what they
+  // hold elsewhere (file headers) can go; answers how many went. REQUIRES: the caller holds
+  // no lock that a servant's destructor takes.
+  std::size_t mfEvictOldest(std::size_t count);
   CORBA::ULong mfGetChunkSize() const;
   void mpSetChunkSize(CORBA::ULong chunkSize);
 

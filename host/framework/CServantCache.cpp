@@ -1,5 +1,6 @@
 #include "host/framework/CServantCache.h"
 
+#include <iterator>
 #include <vector>
 
 #include "host/framework/CBaseImpl.h"
@@ -25,7 +26,8 @@ private:
   std::vector<PortableServer::ServantBase*> mServants;
 };
 
-CServantCache::CServantCache(std::size_t maxServants) : mMaxServants(maxServants) {}
+CServantCache::CServantCache(std::size_t maxServants, std::size_t maxBytes)
+    : mMaxServants(maxServants), mMaxBytes(maxBytes) {}
 
 CServantCache::~CServantCache() { mpClear(); }
 
@@ -65,32 +67,60 @@ PortableServer::ServantBase* CServantCache::mfAcquire(const std::string& key,
   if (!servant) return nullptr;
   ++mIncarnations;
   mLru.push_front(key);
-  mEntries.emplace(key, Entry{servant, mLru.begin()});
+  const std::size_t bytes = kServantBytes + 3 * key.size();
+  mEntries.emplace(key, Entry{servant, mLru.begin(), bytes});
+  mBytes += bytes;
   servant->_add_ref();
   mpEvict(released, true);
   return servant;
 }
 
+bool CServantCache::mfOver(std::size_t factor) const {
+  return mEntries.size() > factor * mMaxServants || mBytes / factor > mMaxBytes;
+}
+
+void CServantCache::mpRemove(CReleaseList& released, std::unordered_map<std::string, Entry>::iterator entry) {
+  released.mpAdd(entry->second.servant);
+  mBytes -= entry->second.bytes;
+  mLru.erase(entry->second.lru);
+  mEntries.erase(entry);
+}
+
 void CServantCache::mpEvict(CReleaseList& released, bool keepNewest) {
   for (bool force : {false, true}) {
-    if (mEntries.size() <= mMaxServants) return;
-    if (force && mEntries.size() <= 2 * mMaxServants) return;
-    std::size_t excess = mEntries.size() - mMaxServants;
+    if (!mfOver(1)) return;
+    if (force && !mfOver(2)) return;
     // Oldest first; `it` walks from the back towards the newest entry at the front.
     auto it = mLru.end();
-    while (excess > 0 && it != mLru.begin()) {
+    while (mfOver(1) && it != mLru.begin()) {
       --it;
       if (keepNewest && it == mLru.begin()) break;
       auto entry = mEntries.find(*it);
       auto* base = dynamic_cast<CBaseImpl*>(entry->second.servant);
       if (force || !base || base->mfIsEvictable()) {
-        released.mpAdd(entry->second.servant);
-        mEntries.erase(entry);
-        it = mLru.erase(it);
-        --excess;
+        auto next = std::next(it);
+        mpRemove(released, entry);
+        it = next;
       }
     }
   }
+}
+
+std::size_t CServantCache::mfEvictOldest(std::size_t count) {
+  CReleaseList released;
+  std::lock_guard<std::mutex> lock(mMutex);
+  std::size_t evicted = 0;
+  for (auto it = mLru.end(); evicted < count && it != mLru.begin();) {
+    --it;
+    auto entry = mEntries.find(*it);
+    auto* base = dynamic_cast<CBaseImpl*>(entry->second.servant);
+    if (base && !base->mfIsEvictable()) continue;
+    auto next = std::next(it);
+    mpRemove(released, entry);
+    it = next;
+    ++evicted;
+  }
+  return evicted;
 }
 
 void CServantCache::mpSetMaxServants(std::size_t maxServants) {
@@ -100,15 +130,22 @@ void CServantCache::mpSetMaxServants(std::size_t maxServants) {
   mpEvict(released, false);
 }
 
+void CServantCache::mpSetMaxBytes(std::size_t maxBytes) {
+  CReleaseList released;
+  std::lock_guard<std::mutex> lock(mMutex);
+  mMaxBytes = maxBytes;
+  mpEvict(released, false);
+}
+
 void CServantCache::mpClear() {
   CReleaseList released;
   std::lock_guard<std::mutex> lock(mMutex);
-  while (!mLru.empty()) {
-    auto entry = mEntries.find(mLru.back());
-    released.mpAdd(entry->second.servant);
-    mEntries.erase(entry);
-    mLru.pop_back();
-  }
+  while (!mLru.empty()) mpRemove(released, mEntries.find(mLru.back()));
+}
+
+std::size_t CServantCache::mfGetBytes() const {
+  std::lock_guard<std::mutex> lock(mMutex);
+  return mBytes;
 }
 
 std::size_t CServantCache::mfGetNumberOfServants() const {

@@ -1,8 +1,11 @@
 #include "rpc3/format/CRPC3Header.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include <ace/Guard_T.h>
 
@@ -21,7 +24,7 @@ constexpr std::size_t kBuckets = 1024;
 
 }  // namespace
 
-CRPC3Header::CRPC3Header(const Framework::CConfinedFileId& file) : mMap(kBuckets), mLock() {
+CRPC3Header::CRPC3Header(const Framework::CConfinedFileId& file) : mMap(1), mLock() {
   bool read = false;
   try {
     read = mfReadRecords(file);
@@ -30,24 +33,28 @@ CRPC3Header::CRPC3Header(const Framework::CConfinedFileId& file) : mMap(kBuckets
   }
   // mMap and mLock are destroyed with the partly built object; the map's destructor frees
   // whatever was inserted.
-  if (!read) sfRaiseUnreadable(file.mfGetKey());
+  if (!read) sfRaiseUnreadable(file.mfGetKey(), mFailure);
 }
 
 CRPC3Header::CRPC3Header(const Utility::CStringU& path)
     : CRPC3Header(Framework::CConfinedFileId::sfFromKey(path)) {}
 
 CRPC3Header::CRPC3Header(Utility::CFileU& file, const Utility::CStringU& path)
-    : mMap(kBuckets), mLock() {
+    : mMap(1), mLock() {
   bool read = false;
   try {
     read = mfReadRecords(file);
   } catch (...) {
     read = false;
   }
-  if (!read) sfRaiseUnreadable(path);
+  if (!read) sfRaiseUnreadable(path, mFailure);
 }
 
-void CRPC3Header::sfRaiseUnreadable(const Utility::CStringU& path) {
+void CRPC3Header::sfRaiseUnreadable(const Utility::CStringU& path, const std::string& why) {
+  if (!why.empty()) {
+    Utility::CLoggerU::sfGetLoggerU(0)->mpPrintText("RPC3 header <" + path.mfStd() + ">: " + why,
+                                                    Utility::CLoggerU::kDetail);
+  }
   Utility::CStringU message("Unable to read RPC3 header for <");
   message.mfAddString(path).mfAddString(">");
   const ::TAMBLIX::NODRA::Framework::DBAccessException error(
@@ -79,18 +86,27 @@ bool CRPC3Header::mfReadRecords(const Framework::CConfinedFileId& identity) {
 }
 
 bool CRPC3Header::mfReadRecords(Utility::CFileU& file) {
-  const auto insert = [this](std::int64_t, std::string_view keywordText, std::string_view valueText) {
-    const ACE_String_Base<char> keyword(keywordText.data(), keywordText.size());
-    const ACE_String_Base<char> value(valueText.data(), valueText.size());
-    ACE_Write_Guard<ACE_RW_Thread_Mutex> lock(mLock);
-    if (!lock.locked()) return false;
-    // bind() leaves an existing keyword untouched: the first occurrence wins.
-    mMap.bind(keyword, value);
+  // The records are gathered first, so that the map gets as many buckets as they ask for:
+  // with a fixed number, a header of many records would read in quadratic time.
+  std::vector<std::pair<std::string, std::string>> records;
+  const auto keep = [&records](std::int64_t, std::string_view keyword, std::string_view value) {
+    records.emplace_back(keyword, value);
     return true;
   };
-  const std::optional<std::int64_t> counted = readHeaderRecords(file, insert);
+  const std::optional<std::int64_t> counted = readHeaderRecords(file, keep, &mFailure);
   if (!counted) return false;
+  const std::size_t buckets = std::max(kBuckets, records.size());
+  ACE_Write_Guard<ACE_RW_Thread_Mutex> lock(mLock);
+  if (!lock.locked() || mMap.open(buckets) != 0) return false;
+  std::size_t bytes = buckets * sizeof(KeywordMap::ENTRY);
+  for (const auto& [keywordText, valueText] : records) {
+    const ACE_String_Base<char> keyword(keywordText.data(), keywordText.size());
+    const ACE_String_Base<char> value(valueText.data(), valueText.size());
+    // bind() leaves an existing keyword untouched: the first occurrence wins.
+    if (mMap.bind(keyword, value) == 0) bytes += sizeof(KeywordMap::ENTRY) + keywordText.size() + valueText.size() + 2;
+  }
   mCountedRecords = *counted;
+  mMemoryBytes = bytes;
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include <ace/Hash_Map_Manager_T.h>
 #include <ace/Null_Mutex.h>
@@ -90,6 +91,9 @@ public:
   // sample data (doc/rpc3-format.md).
   std::int64_t mfGetCountedRecords() const { return mCountedRecords; }
 
+  // What the header's map takes in memory: its buckets, its entries and their texts.
+  std::size_t mfGetMemoryBytes() const { return mMemoryBytes; }
+
 private:
   using KeywordMap = ACE_Hash_Map_Manager_Ex<ACE_String_Base<char>, ACE_String_Base<char>,
                                              ACE_Hash<ACE_String_Base<char>>,
@@ -99,8 +103,9 @@ private:
   // be opened. REQUIRES: called once, from the constructor.
   bool mfReadRecords(const Framework::CConfinedFileId& file);
   bool mfReadRecords(Utility::CFileU& file);
-  // Raises the header's DBAccessException for `path`, logged first.
-  [[noreturn]] static void sfRaiseUnreadable(const Utility::CStringU& path);
+  // Raises the header's DBAccessException for `path`, logged first, after a line saying
+  // `why` when it is not empty.
+  [[noreturn]] static void sfRaiseUnreadable(const Utility::CStringU& path, const std::string& why);
 
   // Stored value of `keyword` (trimmed as in mfGetKeywordValue) into `value`; false when the
   // keyword is absent or the reader lock cannot be taken.
@@ -112,6 +117,8 @@ private:
   mutable ACE_RW_Thread_Mutex mLock;
   std::optional<Utility::CFileVersionU> mVersion;  // set while reading, then constant
   std::int64_t mCountedRecords = 0;                // set while reading, then constant
+  std::size_t mMemoryBytes = 0;                    // set while reading, then constant
+  std::string mFailure;                            // why reading failed, while constructing
 };
 
 }  // namespace TamblixHq::NODRA::Drivers::RPC3

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "host/framework/CResolverImpl.h"
 #include "host/utility/RaiseLogged.h"
 
 namespace TamblixHq::NODRA::Drivers::RPC3 {
@@ -21,6 +22,21 @@ CRPC3Header* CRPC3HeaderRegistry::mfAcquireHeader(const Utility::CStringU& acces
 }
 
 CRPC3Header* CRPC3HeaderRegistry::mfAcquireHeader(
+    const Framework::CConfinedFileId& file, const std::optional<Utility::CFileVersionU>& version) {
+  CRPC3Header* const header = mfAcquireHeaderLocked(file, version);
+  mpRelieve();
+  return header;
+}
+
+void CRPC3HeaderRegistry::mpRelieve() {
+  // A few servants at a time: each eviction frees the headers that only it held.
+  constexpr std::size_t kBatch = 16;
+  while (mBytes.load() > mMaxBytes.load()) {
+    if (Framework::CResolverImpl::sfGetResolverImpl()->mfEvictOldest(kBatch) == 0) break;
+  }
+}
+
+CRPC3Header* CRPC3HeaderRegistry::mfAcquireHeaderLocked(
     const Framework::CConfinedFileId& file, const std::optional<Utility::CFileVersionU>& version) {
   const Utility::CStringU& key = file.mfGetKey();
   // Without a version asked for, the file as it is now; when that cannot be learnt, a fresh
@@ -45,6 +61,7 @@ CRPC3Header* CRPC3HeaderRegistry::mfAcquireHeader(
         kChangedWhileOpen, "CRPC3HeaderRegistry::mfAcquireHeader");
   }
   CRPC3Header* const shared = header.get();
+  mBytes += shared->mfGetMemoryBytes();
   mEntries.push_back(Entry{key, std::move(header), 1});
   return shared;
 }
@@ -61,6 +78,7 @@ void CRPC3HeaderRegistry::mpReleaseHeader(const CRPC3Header* header) {
       return;
     }
     released = std::move(found->mHeader);
+    mBytes -= released->mfGetMemoryBytes();
     mEntries.erase(found);
   }
   // The header is freed outside the lock: no other holder can reach it any more.
@@ -70,6 +88,8 @@ std::size_t CRPC3HeaderRegistry::mfGetNumberOfEntries() const {
   const std::lock_guard<std::mutex> lock(mMutex);
   return mEntries.size();
 }
+
+std::size_t CRPC3HeaderRegistry::mfGetBytes() const { return mBytes.load(); }
 
 int CRPC3HeaderRegistry::mfGetCount(const Utility::CStringU& key) const {
   const std::lock_guard<std::mutex> lock(mMutex);

@@ -34,7 +34,12 @@ bool recordsFit(std::int64_t records, std::int64_t fileSize) {
   return fileSize < 0 || records * static_cast<std::int64_t>(kRecordSize) <= fileSize;
 }
 
-std::optional<std::int64_t> readHeaderRecords(Utility::CFileU& file, const RecordVisitor& visit) {
+std::optional<std::int64_t> readHeaderRecords(Utility::CFileU& file, const RecordVisitor& visit,
+                                              std::string* why) {
+  const auto fail = [why](std::string text) -> std::optional<std::int64_t> {
+    if (why) *why = std::move(text);
+    return std::nullopt;
+  };
   // The record count comes from the file and is untrusted: a count whose records would run
   // past the end of the file fails at once instead of after reading the whole file.
   const std::int64_t fileSize = file.mfGetSize();
@@ -46,14 +51,20 @@ std::optional<std::int64_t> readHeaderRecords(Utility::CFileU& file, const Recor
       // The record after the counted ones lies in the sample data when the header fills its
       // blocks; a file whose data are shorter than a record (or absent) simply has none.
       if (index >= counted) break;
-      return std::nullopt;
+      return fail("record " + std::to_string(index) + " cannot be read whole");
     }
     const std::string_view value = recordValue(record);
-    if (!visit(index, recordKeyword(record), value)) return std::nullopt;
+    if (!visit(index, recordKeyword(record), value)) return fail("record " + std::to_string(index) + " cannot be kept");
     if (index == kCountRecordIndex) {
       records = recordsToRead(value);
       counted = countedRecords(value);
-      if (!recordsFit(counted, fileSize)) return std::nullopt;
+      if (counted > kMaximumRecords) {
+        return fail("NUM_PARAMS " + std::to_string(counted) + " is more than the " +
+                    std::to_string(kMaximumRecords) + " records a header may have");
+      }
+      if (!recordsFit(counted, fileSize)) {
+        return fail("NUM_PARAMS " + std::to_string(counted) + ": the records would end past the end of the file");
+      }
     }
   }
   return counted;

@@ -23,6 +23,9 @@ inline constexpr std::size_t kValueSize = kRecordSize - kKeywordSize;
 // Records 0 to 2 are always read; the value of record 2 names the last record read.
 inline constexpr std::int64_t kMinimumRecords = 3;
 inline constexpr std::int64_t kCountRecordIndex = 2;
+// The most records a header may count (16 MiB of records, some 21 000 channels): a larger
+// count is refused before its records are read.
+inline constexpr std::int64_t kMaximumRecords = 131072;
 
 // The text of a field: its bytes up to the first NUL, or the whole field.
 std::string_view fieldText(const char* field, std::size_t size);
@@ -48,9 +51,11 @@ bool recordsFit(std::int64_t records, std::int64_t fileSize);
 // Reads the header records of `file`, from its current position, by the count rule:
 // `visit(number, keyword, value)` for each record in file order (its texts live until the
 // call returns). Answers the records the header counts, or nothing when one of them cannot
-// be read whole, the count reaches past the end of the file or `visit` answers false.
+// be read whole, the count reaches past the end of the file or beyond kMaximumRecords, or
+// `visit` answers false; `why` then says which, when given.
 using RecordVisitor = std::function<bool(std::int64_t, std::string_view, std::string_view)>;
-std::optional<std::int64_t> readHeaderRecords(Utility::CFileU& file, const RecordVisitor& visit);
+std::optional<std::int64_t> readHeaderRecords(Utility::CFileU& file, const RecordVisitor& visit,
+                                              std::string* why = nullptr);
 
 // One header record as the reader took it, for people who ask what a header holds.
 struct RPC3RecordReading {

@@ -36,7 +36,7 @@ std::string len(std::uint32_t n) {
 }
 
 const Fields kSample = {"ap", "sub/dir", "file.rsp", "RPC3", "", "RPC3Channel",
-                        "", "Front left", "Y", "12", "ext"};
+                        "", "Front left", "Y", "12", "v1:2049:131:4096:1700000000:5"};
 const Fields kBefore = {"u0", "u1", "u2", "u3", "u4", "u5", "u6", "u7", "u8", "u9", "u10"};
 
 // Refused, and the target left as it was: no partial identifier.
@@ -52,13 +52,12 @@ TEST(CObjectIdCodec, KeepsTheLayoutAndRoundTripsEmptyAndNonAsciiFields) {
   for (const std::string& field : kSample) expected += len(std::uint32_t(field.size())) + field;
   EXPECT_EQ(CObjectIdCodec::sfEncode(makeId(kSample)), expected);
   Fields wide;
-  wide[10] = std::string(0x0102, 'x');  // a length above 255 shows the byte order
-  EXPECT_EQ(CObjectIdCodec::sfEncode(makeId(wide)).substr(40, 4), len(0x0102));
+  wide[7] = std::string(0x0102, 'x');  // a length above 255 shows the byte order
+  EXPECT_EQ(CObjectIdCodec::sfEncode(makeId(wide)).substr(7 * 4, 4), len(0x0102));
 
-  Fields high;  // every byte but NUL, the upper half first
+  Fields high;  // every byte but NUL, the upper half first, in the text fields
   for (int b = 0xFF; b >= 0x01; --b) high[0].push_back(char(b));
-  for (int i = 1; i < CObjectIdU::kFieldCount; ++i)
-    high[i] = i % 3 ? "\x80\xC3\xA9\xFF" + std::to_string(i) : "";
+  for (int i = 1; i < 8; ++i) high[i] = i % 3 ? "\x80\xC3\xA9\xFF" + std::to_string(i) : "";
   for (const Fields& fields : {Fields{}, kSample, high}) {
     const std::string bytes = CObjectIdCodec::sfEncode(makeId(fields));
     PortableServer::ObjectId oid(CORBA::ULong(bytes.size()));
@@ -91,6 +90,43 @@ TEST(CObjectIdCodec, RefusesTruncatedOverLongAndGarbledIds) {
       {"text without lengths", "ap/sub/file.rsp/RPC3/dom/RPC3Channel/i/l/Y/1/e"},
   };
   for (const auto& [what, garbled] : cases) expectRefused(garbled, what);
+}
+
+TEST(CObjectIdCodec, RefusesIdsTheServerWouldNeverWrite) {
+  const auto with = [](int field, std::string text) {
+    Fields fields = kSample;
+    fields[static_cast<std::size_t>(field)] = std::move(text);
+    return fields;
+  };
+  const std::size_t room = CObjectIdCodec::kMaxEncodedSize - CObjectIdCodec::sfEncode(makeId(kSample)).size();
+  const std::pair<Fields, const char*> cases[] = {
+      {with(8, "Z"), "the axis is not X or Y"},
+      {with(8, "x"), "the axis is not X or Y"},
+      {with(8, "XY"), "the axis is not X or Y"},
+      {with(9, "0"), "the index is not a decimal number from 1"},
+      {with(9, "012"), "the index is not a decimal number from 1"},
+      {with(9, "+1"), "the index is not a decimal number from 1"},
+      {with(9, "1e3"), "the index is not a decimal number from 1"},
+      {with(9, "12345678901"), "the index is not a decimal number from 1"},
+      {with(10, "ext"), "the file version is not one"},
+      {with(10, "v1:1:2:3:4"), "the file version is not one"},
+      {with(10, "v1:01:2:3:4:5"), "the file version is not one"},
+      {with(7, std::string(kSample[7].size() + room + 1, 'L')), "the identifier is longer than any the server makes"},
+  };
+  for (const auto& [fields, reason] : cases) {
+    const IDL::ObjectId id = makeId(fields);
+    ASSERT_NE(CObjectIdCodec::sfCheckFields(id), nullptr) << reason;
+    EXPECT_STREQ(CObjectIdCodec::sfCheckFields(id), reason);
+    expectRefused(CObjectIdCodec::sfEncode(id), reason);
+  }
+  // Right at the bound, and the fields the server leaves empty.
+  for (const Fields& fields : {with(7, std::string(kSample[7].size() + room, 'L')), with(8, ""), with(9, ""), with(10, ""),
+                               with(8, "X"), with(9, "4294967295")}) {
+    const std::string bytes = CObjectIdCodec::sfEncode(makeId(fields));
+    IDL::ObjectId id;
+    EXPECT_TRUE(CObjectIdCodec::sfDecode(reinterpret_cast<const CORBA::Octet*>(bytes.data()), bytes.size(), id))
+        << bytes.size();
+  }
 }
 
 }  // namespace

@@ -89,6 +89,35 @@ TEST_F(ServantCacheTest, PinnedServantsGoLastAndOnlyOnceTheCacheHoldsTwiceTheBou
   EXPECT_EQ(mCache.mfGetNumberOfServants(), 2u);
 }
 
+TEST_F(ServantCacheTest, LongKeysCountAgainstTheBoundOfBytes) {
+  // Room for three servants of one-letter keys, whatever the count bound.
+  const std::size_t each = CServantCache::kServantBytes + 3;
+  mCache.mpSetMaxServants(100);
+  mCache.mpSetMaxBytes(3 * each);
+  for (const char* key : {"a", "b", "c"}) mpTouch(key);
+  EXPECT_TRUE(mDestroyed.empty());
+  EXPECT_EQ(mCache.mfGetBytes(), 3 * each);
+  mpTouch("d");
+  EXPECT_EQ(mDestroyed, Names{"a"});
+  // A key of a few KiB takes the room of several servants: the oldest go until it fits.
+  mpTouch(std::string(2 * each, 'k'));
+  EXPECT_EQ(mDestroyed, (Names{"a", "b", "c", "d"}));
+  EXPECT_EQ(mCache.mfGetNumberOfServants(), 1u);  // the newest stays, over the bound alone
+  mCache.mpClear();
+  EXPECT_EQ(mCache.mfGetBytes(), 0u);
+}
+
+TEST_F(ServantCacheTest, EvictingTheOldestOnRequestSparesPinnedServants) {
+  mCache.mpSetMaxServants(100);
+  mpTouch("pinned", true);
+  for (const char* key : {"a", "b", "c"}) mpTouch(key);
+  EXPECT_EQ(mCache.mfEvictOldest(2), 2u);
+  EXPECT_EQ(mDestroyed, (Names{"a", "b"}));
+  EXPECT_EQ(mCache.mfEvictOldest(5), 1u);
+  EXPECT_EQ(mDestroyed, (Names{"a", "b", "c"}));
+  EXPECT_EQ(mCache.mfGetNumberOfServants(), 1u);
+}
+
 TEST_F(ServantCacheTest, EvictedServantsAreDestroyedOutsideTheCachesLock) {
   // Each destructor asks the cache something from another thread; with the lock held
   // meanwhile, the answer could not come before the destructor ends.

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "rpc3/format/CRPC3Header.h"
+#include "rpc3/format/RPC3HeaderRecords.h"
 #include "tests/rpc3/format/FormatTestSupport.h"
 
 namespace {
@@ -223,6 +224,34 @@ TEST_F(Rpc3HeaderTest, UnreadableHeaderRaisesTheHeaderExceptionAfterLoggingIt) {
   }
   // Files that cannot be opened also leave a line saying why.
   EXPECT_TRUE(mLog.mfContains("cannot open <" + mfKey("missing.rpc").mfStd() + ">"));
+}
+
+TEST_F(Rpc3HeaderTest, HeadersOfManyRecordsReadUpToTheirBound) {
+  // As many records as a header may have: read in one pass, each keyword found.
+  Rpc3HeaderWriter most;
+  const int records = static_cast<int>(TamblixHq::NODRA::Drivers::RPC3::kMaximumRecords);
+  most.mfAdd("FORMAT", "BINARY").mfAdd("NUM_HEADER_BLOCKS", std::to_string(records / 4));
+  most.mfAdd("NUM_PARAMS", std::to_string(records));
+  for (int i = 3; i < records; ++i) most.mfAdd("K" + std::to_string(i), std::to_string(i));
+  mpWrite("most.rpc", most.mfGetBytes(0, 0));
+  const CRPC3Header header(mfKey("most.rpc"));
+  EXPECT_EQ(header.mfGetNumberOfEntries(), static_cast<std::size_t>(records));
+  EXPECT_EQ(mfValue(header, "K3"), "3");
+  EXPECT_EQ(mfValue(header, ("K" + std::to_string(records - 1)).c_str()), std::to_string(records - 1));
+  EXPECT_GT(header.mfGetMemoryBytes(), static_cast<std::size_t>(records) * 2 * 8);
+
+  // One record more is refused before the records are read, and the log says why.
+  Rpc3HeaderWriter more;
+  more.mfAdd("FORMAT", "BINARY").mfAdd("NUM_HEADER_BLOCKS", "1").mfAdd("NUM_PARAMS", std::to_string(records + 1));
+  Bytes bytes = more.mfGetBytes(1);
+  bytes.resize(static_cast<std::size_t>(records + 2) * 128, 0);
+  mpWrite("more.rpc", bytes);
+  const CStringU key = mfKey("more.rpc");
+  const auto refused = mfFailureOf([&] { CRPC3Header header(key); });
+  ASSERT_TRUE(refused.has_value());
+  EXPECT_EQ(refused->mMessage, "Unable to read RPC3 header for <" + key.mfStd() + ">");
+  EXPECT_TRUE(mLog.mfContains("NUM_PARAMS " + std::to_string(records + 1) + " is more than the " +
+                              std::to_string(records) + " records a header may have"));
 }
 
 TEST_F(Rpc3HeaderTest, ConcurrentLookupsOnOneHeaderAgree) {

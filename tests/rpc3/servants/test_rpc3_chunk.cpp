@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/framework/CConfinedFileId.h"
 #include "rpc3/servants/CRPC3ChannelImpl.h"
 #include "rpc3/servants/RPC3ObjectIdentity.h"
 #include "tests/rpc3/servants/ServantTestSupport.h"
@@ -192,27 +193,30 @@ TEST_F(ServantTest, DescendantsCarryTheFileDomainAxisAndExtension) {
   Rpc3FileLayout layout;
   layout.mChannels = 2;
   mpWriteFile(mDir.mfFile("carried.rsp"), mfBuildRpc3File(layout));
-  IDL::File_var file = mfResolveFile("carried.rsp", "dom", "ax", "ext");
+  // The extension field names the file version the objects were opened on.
+  const std::string ext =
+      TamblixHq::NODRA::Framework::CConfinedFileId(mAccessPoint.c_str(), "", "carried.rsp").mfGetVersion()->mfToText();
+  IDL::File_var file = mfResolveFile("carried.rsp", "dom", "X", ext.c_str());
   ASSERT_FALSE(CORBA::is_nil(file));
   IDL::BrowsableStructSeq_var children = file->get_all_children();
   ASSERT_EQ(children->length(), 2u);
   const std::string ap = mAccessPoint;
-  const std::string channel = ap + "||carried.rsp|RPC3|dom|RPC3Channel||Channel 2|ax|2|ext";
+  const std::string channel = ap + "||carried.rsp|RPC3|dom|RPC3Channel||Channel 2|X|2|" + ext;
   EXPECT_EQ(idText(children[1].id), channel);
   EXPECT_EQ(idText(IDL::ObjectId_var(children[1].reference->get_object_id()).in()), channel);
 
   IDL::Function2D_var function = IDL::Function2D::_narrow(children[1].reference);
   IDL::FunctionRecord_var record = function->get_function_record();
   EXPECT_EQ(idText(IDL::ObjectId_var(record->get_object_id()).in()),
-            ap + "||carried.rsp|RPC3|dom|RPC3FunctionRecord||Channel 2|ax|2|ext");
+            ap + "||carried.rsp|RPC3|dom|RPC3FunctionRecord||Channel 2|X|2|" + ext);
   IDL::FunctionValues_var x = function->get_values_by_index(0, IDL::X);
   EXPECT_EQ(idText(IDL::ObjectId_var(x->get_object_id()).in()),
-            ap + "||carried.rsp|RPC3|dom|RPC3EquidistantValues||Channel 2|X|2|ext");
+            ap + "||carried.rsp|RPC3|dom|RPC3EquidistantValues||Channel 2|X|2|" + ext);
   IDL::FunctionValues_var y = function->get_values_by_id("whatever", IDL::Y);
   EXPECT_EQ(idText(IDL::ObjectId_var(y->get_object_id()).in()),
-            ap + "||carried.rsp|RPC3|dom|RPC3RealValues||Channel 2|Y|2|ext");
+            ap + "||carried.rsp|RPC3|dom|RPC3RealValues||Channel 2|Y|2|" + ext);
   EXPECT_EQ(idText(IDL::ObjectId_var(IDL::Quantity_var(y->get_quantity())->get_object_id()).in()),
-            ap + "||carried.rsp|RPC3|dom|RPC3Quantity||Channel 2|Y|2|ext");
+            ap + "||carried.rsp|RPC3|dom|RPC3Quantity||Channel 2|Y|2|" + ext);
 
   // The chunk names the same objects.
   IDL::BrowsableExtendedStruct_var chunk = file->get_all_children_extended_chunk(1);

@@ -383,3 +383,34 @@ TEST_F(ServantTest, TheHeaderReadingIsEveryRecordReadAndTheLayoutTakenFromThem) 
 
 }  // namespace
 }  // namespace nodra::test
+
+namespace nodra::test {
+namespace {
+
+TEST_F(ServantTest, HeadersBeyondTheirBoundOfBytesAreFreedByEvictingTheOldestObjects) {
+  CRPC3HeaderRegistry* registry = CRPC3HeaderRegistry::sfGetHeaderRegistry();
+  Rpc3FileLayout layout;
+  mpWriteFile(mDir.mfFile("0.rsp"), mfBuildRpc3File(layout));
+  std::size_t one = 0;
+  {
+    IDL::File_var probe = mServer->open_file(mAccessPoint.c_str(), "", "0.rsp");
+    one = registry->mfGetBytes();
+  }
+  CResolverImpl::sfGetResolverImpl()->mfEvictOldest(SIZE_MAX);
+  ASSERT_GT(one, 0u);
+  // Room for about three headers: opening thirty files keeps no more than that.
+  registry->mpSetMaxBytes(3 * one);
+  std::vector<IDL::File_var> opened;
+  for (int i = 1; i <= 30; ++i) {
+    const std::string name = std::to_string(i) + ".rsp";
+    mpWriteFile(mDir.mfFile(name), mfBuildRpc3File(layout));
+    opened.push_back(mServer->open_file(mAccessPoint.c_str(), "", name.c_str()));
+    EXPECT_LE(registry->mfGetBytes(), 3 * one + one) << name;  // the bound and the header being read
+  }
+  // Evicted file objects come back when asked.
+  EXPECT_EQ(opened.front()->get_number_of_children(), 1u);
+  registry->mpSetMaxBytes(std::size_t{64} << 20);
+}
+
+}  // namespace
+}  // namespace nodra::test
