@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -73,33 +75,38 @@ int list(IDL::File_ptr file, const Options& options) {
   return 0;
 }
 
-// The channels named by --channel, in its order; every channel when none is named.
-std::vector<const Client::ChannelListing*> chosenChannels(const Client::FileListing& listing,
-                                                          const Options& options) {
+// The channels named by --channel, in its order, each read alone; every channel of the
+// listing when none is named.
+std::vector<Client::ChannelListing> chosenChannels(IDL::File_ptr file, const Options& options) {
+  if (options.channels.empty()) return Client::mfReadListing(file).mChannels;
   Client::mpRefuseRepeatedChannels({options.channels.begin(), options.channels.end()});
-  std::vector<const Client::ChannelListing*> channels;
+  std::vector<Client::ChannelListing> channels;
   for (unsigned number : options.channels) {
-    if (number == 0 || number > listing.mChannels.size()) {
+    std::optional<Client::ChannelListing> channel = Client::mfReadChannel(file, number);
+    if (!channel) {
       throw Client::UsageError("channel " + std::to_string(number) + " does not exist (the file has " +
-                               std::to_string(listing.mChannels.size()) + " channels)");
+                               std::to_string(file->get_number_of_children()) + " channels)");
     }
-    channels.push_back(&listing.mChannels[number - 1]);
-  }
-  if (options.channels.empty()) {
-    for (const Client::ChannelListing& channel : listing.mChannels) channels.push_back(&channel);
+    channels.push_back(std::move(*channel));
   }
   return channels;
 }
 
+std::vector<const Client::ChannelListing*> pointersTo(const std::vector<Client::ChannelListing>& channels) {
+  std::vector<const Client::ChannelListing*> pointers;
+  for (const Client::ChannelListing& channel : channels) pointers.push_back(&channel);
+  return pointers;
+}
+
 int dump(IDL::File_ptr file, const Options& options) {
-  const Client::FileListing listing = Client::mfReadListing(file);
-  Client::mpDumpCsv(stdout, chosenChannels(listing, options), options.range);
+  const std::vector<Client::ChannelListing> channels = chosenChannels(file, options);
+  Client::mpDumpCsv(stdout, pointersTo(channels), options.range);
   return 0;
 }
 
 int stats(IDL::File_ptr file, const Options& options) {
-  const Client::FileListing listing = Client::mfReadListing(file);
-  const std::vector<const Client::ChannelListing*> channels = chosenChannels(listing, options);
+  const std::vector<Client::ChannelListing> read = chosenChannels(file, options);
+  const std::vector<const Client::ChannelListing*> channels = pointersTo(read);
   const std::vector<Client::ChannelStats> figures = Client::mfReadStats(channels);
   if (options.json) {
     std::cout << Client::mfStatsJson(channels, figures).dump(2) << "\n";
@@ -214,6 +221,8 @@ int main(int argc, char** argv) {
     std::cerr << "nodra-browse: " << e._name() << " (" << (minor ? minor : "no detail") << ")\n";
   } catch (const CORBA::Exception& e) {
     std::cerr << "nodra-browse: " << e._name() << "\n";
+  } catch (const std::bad_alloc&) {
+    std::cerr << "nodra-browse: not enough memory for what the file asks\n";
   } catch (const std::exception& e) {
     std::cerr << "nodra-browse: " << e.what() << "\n";
   }

@@ -94,7 +94,11 @@ FileListing mfReadListing(IDL::File_ptr file) {
   IDL::AnnotationSeq_var annotations = file->get_all_annotations();
   listing.mAnnotations = annotations.in();
   const CORBA::ULong total = file->get_number_of_children();
-  listing.mChannels.reserve(total);
+  if (total > kMaxListedChannels) {
+    throw ListingTooLarge("the file says it has " + std::to_string(total) + " channels, more than the " +
+                          std::to_string(kMaxListedChannels) +
+                          " a listing holds; channels named by number (--channel) are read from any file");
+  }
   // A chunk answers as many channels as the server's chunk size allows; an empty one ends
   // the walk early should the file have fewer channels than it said.
   while (listing.mChannels.size() < total) {

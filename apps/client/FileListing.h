@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,19 @@ struct FileListing {
   std::vector<ChannelListing> mChannels;
 };
 
-// Reads the listing of `file`. Throws what the file object throws.
+// The most channels a listing holds: a header's channel count is the file's word, not a
+// size to trust (a small header may say it has two billion channels).
+constexpr CORBA::ULong kMaxListedChannels = 10000;
+
+// A file whose listing would hold more than kMaxListedChannels channels.
+class ListingTooLarge : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// Reads the listing of `file`, channel by channel as the extended chunks bring them.
+// Throws ListingTooLarge when the file says it has more than kMaxListedChannels channels,
+// and what the file object throws.
 FileListing mfReadListing(IDL::File_ptr file);
 
 // Reads channel `number` (from 1) alone, through the extended chunk that starts with it;

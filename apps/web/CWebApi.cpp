@@ -9,6 +9,7 @@
 #include <functional>
 #include <initializer_list>
 #include <limits>
+#include <new>
 #include <optional>
 #include <set>
 #include <vector>
@@ -126,6 +127,12 @@ void answer(httplib::Response& response, const std::function<Json()>& make) {
   } catch (const CORBA::Exception& e) {
     status = 500;
     body = Json{{"error", e._name()}};
+  } catch (const Client::ListingTooLarge& e) {
+    status = 422;
+    body = Json{{"error", e.what()}};
+  } catch (const std::bad_alloc&) {
+    status = 503;
+    body = Json{{"error", "not enough memory to answer this request"}};
   } catch (const std::exception& e) {
     status = 500;
     body = Json{{"error", e.what()}};

@@ -252,6 +252,14 @@ std::map<std::string, std::function<Seen()>> BadInput::mfCases() {
       {"channels-zero", [=] { return listed(mfWrite("c0.rsp", keyword("CHANNELS", "0"))); }},
       {"channels-negative", [=] { return listed(mfWrite("cneg.rsp", keyword("CHANNELS", "-3"))); }},
       {"channels-huge", [=] { return listed(mfWrite("chuge.rsp", keyword("CHANNELS", "3000"))); }},
+      {"channels-beyond-a-listing", [=] { return listed(mfWrite("c100k.rsp", keyword("CHANNELS", "100000"))); }},
+      {"channels-two-billion-json", [=] {
+         return mfBrowse({"--json", mfWrite("c2g.rsp", keyword("CHANNELS", "2000000000"))});
+       }},
+      {"channels-two-billion-dump", [=] {
+         return mfBrowse({"dump", mfWrite("c2g-dump.rsp", keyword("CHANNELS", "2000000000")), "--channel", "1",
+                          "--count", "8"});
+       }},
       {"values-beyond-32-bits", [=] {
          return listed(mfWrite("wide.rsp", [](L& l) {
            l.mExtraKeywords = {{"FRAMES", "4"}, {"PTS_PER_FRAME", "1073741824"}, {"PTS_PER_GROUP", "1073741824"}};
