@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
                  "memory of the files' parsed headers before servants are evicted to free them, MiB")
       ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 20))
       ->capture_default_str();
-  app.add_option("--chunk-size", chunkSize, "channels per extended chunk")
+  app.add_option("--chunk-size", chunkSize, "channels per extended chunk, at most what one message carries")
       ->check(CLI::Range(1u, 65536u))
       ->capture_default_str();
   app.footer(std::string(kFooter) + FW::CHostOrb::kOrbOptionsHelp);

@@ -8,6 +8,7 @@
 
 #include "host/framework/CBinaryFilePtrConnID.h"
 #include "host/framework/CFilePtrConnGuard.h"
+#include "host/framework/CObjectIdCodec.h"
 #include "host/framework/CReplyLimit.h"
 #include "host/framework/CResolverImpl.h"
 #include "host/framework/CFunctionRecordImpl.h"
@@ -148,7 +149,14 @@ IDL::BrowsableExtendedStruct* CRPC3FileImpl::get_all_children_extended_chunk(COR
     IDL::BrowsableExtendedStruct_var chunk = new IDL::BrowsableExtendedStruct;
     const CORBA::ULong n = get_number_of_children();
     if (start < n) {
-      const CORBA::ULong size = CResolverImpl::sfGetResolverImpl()->mfGetChunkSize();
+      // The chunk size is cut to what one reply carries, estimated before any channel is
+      // built: a channel's entry holds its identifier and six references, each with an
+      // object key as long as an identifier, and its annotations and descriptions.
+      const std::size_t idBytes = Framework::CObjectIdCodec::sfEncode(mfGetId()).size() + 128;
+      const std::size_t entryBytes = 7 * (idBytes + 512) + 2048;
+      const CORBA::ULong size = std::max<CORBA::ULong>(
+          1, std::min(CResolverImpl::sfGetResolverImpl()->mfGetChunkSize(),
+                      Framework::CReplyLimit::sfMaxValuesPerReply(entryBytes)));
       const CORBA::ULong end = static_cast<CORBA::ULong>(
           std::min<std::uint64_t>(n, static_cast<std::uint64_t>(start) + size));
       mpListChannels(start + 1, end + 1, chunk->children, &chunk->annotations, &chunk->functions);

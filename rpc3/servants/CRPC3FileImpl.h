@@ -22,9 +22,10 @@ public:
 
   // "CHANNELS", looked up on every call; absent, negative or not a number gives 0.
   CORBA::ULong get_number_of_children() override;
-  // The channels from index `start` (from 0), at most the resolver's chunk size of them,
-  // each with its annotations, function record, values and quantities of both axes. A
-  // start at or past the last channel gives three empty sequences.
+  // The channels from index `start` (from 0), at most the resolver's chunk size of them and
+  // at most as many as one reply carries, each with its annotations, function record,
+  // values and quantities of both axes. A start at or past the last channel gives three
+  // empty sequences.
   IDL::BrowsableExtendedStruct* get_all_children_extended_chunk(CORBA::ULong start) override;
   // Every record the reader reads, read anew from the version of the file the object was
   // opened on (the shared header keeps only its map), and the layout the header gives:

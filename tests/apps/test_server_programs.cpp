@@ -3,6 +3,7 @@
 // the IOR file.
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <omniORB4/CORBA.h>  // omniORB::setClientCallTimeout too
 
@@ -237,6 +238,19 @@ TEST_F(ServerPrograms, TheIorFileLetsABrowserReachTheServer) {
   EXPECT_NE(browse(mDir.mfText(), {"--server", ior.substr(0, ior.size() - 1), "rig/missing.rsp"}).mStatus, 0);
   EXPECT_EQ(server->mfStopAndGetStatus(), 0);
   EXPECT_GE(countLinesWith(mfLog("server.log"), "missing.rsp"), 1u) << mfLog("server.log");
+}
+
+TEST_F(ServerPrograms, ChunksLargerThanAMessageAreCutToFitAndTheListingIsWhole) {
+  // 1500 channels in chunks of up to 65536: far more than a message of 1 MiB carries.
+  mpWriteRpc3("rig", "wide.rsp", 1500);
+  auto server = mfStartServer("rig", "server.log", {"--max-message", "1", "--chunk-size", "65536"});
+  const std::string url = "corbaloc::127.0.0.1:" + std::to_string(mPort) + "/NodraServer";
+  const ProgramResult listed = browse(mDir.mfText(), {"--json", "--server", url, "rig/wide.rsp"});
+  ASSERT_EQ(listed.mStatus, 0) << listed.mErr;
+  const auto doc = nlohmann::json::parse(listed.mOut);
+  ASSERT_EQ(doc.at("channels").size(), 1500u);
+  EXPECT_EQ(doc.at("channels")[1499].at("number"), 1500);
+  EXPECT_EQ(server->mfStopAndGetStatus(), 0);
 }
 
 // SIGTERM while clients read large chunks: the server answers or refuses the calls in
