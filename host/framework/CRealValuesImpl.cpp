@@ -1,6 +1,9 @@
 #include "host/framework/CRealValuesImpl.h"
 
+#include <algorithm>
+#include <numeric>
 #include <string>
+#include <vector>
 
 #include "host/framework/CReplyLimit.h"
 #include "host/utility/RaiseLogged.h"
@@ -11,23 +14,18 @@ namespace {
 
 using Utility::raiseLogged;
 
-template <class Sequence>
-void appendTo(Sequence& out, const Sequence& in) {
-  CORBA::ULong n = out.length();
-  out.length(n + in.length());
-  for (CORBA::ULong i = 0; i < in.length(); ++i) out[n + i] = in[i];
-}
+// Positions closer than this to the one before are read in the same chunk, as are at most
+// kSpan values in one chunk.
+constexpr CORBA::ULong kGap = 1024;
+constexpr CORBA::ULong kSpan = 65536;
 
-// Appends the values of `part` to `result`, which takes the branch of the first part.
-void append(IDL::RealValueSeqUnion& result, bool& started, const IDL::RealValueSeqUnion& part) {
-  if (part._d() == IDL::DOUBLE_PRECISION) {
-    if (!started) result.double_sequence(IDL::DoubleSeq());
-    appendTo(result.double_sequence(), part.double_sequence());
+// Value `i` of `chunk` into position `at` of `result`, which takes the chunk's branch.
+void putValue(IDL::RealValueSeqUnion& result, CORBA::ULong at, const IDL::RealValueSeqUnion& chunk, CORBA::ULong i) {
+  if (chunk._d() == IDL::DOUBLE_PRECISION) {
+    result.double_sequence()[at] = chunk.double_sequence()[i];
   } else {
-    if (!started) result.float_sequence(IDL::FloatSeq());
-    appendTo(result.float_sequence(), part.float_sequence());
+    result.float_sequence()[at] = chunk.float_sequence()[i];
   }
-  started = true;
 }
 
 }  // namespace
@@ -55,25 +53,53 @@ IDL::RealValueSeqUnion* CRealValuesImpl::get_values() {
 IDL::RealValueSeqUnion* CRealValuesImpl::get_specific_values(const IDL::IndexSeq& indices) {
   const char* place = "CRealValuesImpl::get_specific_values";
   const std::uint64_t total = mfGetValueCount();
-  CReplyLimit::sfCheck(indices.length(), sizeof(double), place);
-  IDL::RealValueSeqUnion_var result = new IDL::RealValueSeqUnion;
-  bool started = false;
-  CORBA::ULong i = 0;
-  while (i < indices.length()) {
-    CORBA::ULong first = indices[i];
-    if (first == 0 || first > total) {
-      raiseLogged<IDL::DBAccessException>("Value " + std::to_string(first) + " is outside the values 1 to " +
-               std::to_string(total),
-           "index out of range", place);
-    }
-    CORBA::ULong run = 1;
-    while (i + run < indices.length() && indices[i + run] == first + run && first + run <= total)
-      ++run;
-    IDL::RealValueSeqUnion_var part = get_value_chunk(first, run);
-    CReplyLimit::sfSized(place, [&] { append(result.inout(), started, part.in()); });
-    i += run;
+  const CORBA::ULong n = indices.length();
+  if (n > kMaxSpecificValues) {
+    raiseLogged<IDL::DBAccessException>("Too many values requested: " + std::to_string(n) +
+                                            " positions in one call (at most " +
+                                            std::to_string(kMaxSpecificValues) + "); ask in smaller sets",
+                                        "too many positions", place);
   }
-  if (!started) result->float_sequence(IDL::FloatSeq());
+  CReplyLimit::sfCheck(n, sizeof(double), place);
+  for (CORBA::ULong i = 0; i < n; ++i) {
+    if (indices[i] == 0 || indices[i] > total) {
+      raiseLogged<IDL::DBAccessException>("Value " + std::to_string(indices[i]) + " is outside the values 1 to " +
+                                              std::to_string(total),
+                                          "index out of range", place);
+    }
+  }
+  // The positions in increasing order, each with where its value goes.
+  std::vector<CORBA::ULong> order(n);
+  std::iota(order.begin(), order.end(), CORBA::ULong{0});
+  std::stable_sort(order.begin(), order.end(), [&](CORBA::ULong a, CORBA::ULong b) { return indices[a] < indices[b]; });
+
+  IDL::RealValueSeqUnion_var result = new IDL::RealValueSeqUnion;
+  bool sized = false;
+  for (CORBA::ULong k = 0; k < n;) {
+    const CORBA::ULong first = indices[order[k]];
+    CORBA::ULong last = first, j = k + 1;
+    while (j < n && indices[order[j]] - last <= kGap && indices[order[j]] - first < kSpan) last = indices[order[j++]];
+    IDL::RealValueSeqUnion_var chunk = get_value_chunk(first, last - first + 1);
+    const CORBA::ULong got = chunk->_d() == IDL::DOUBLE_PRECISION ? chunk->double_sequence().length()
+                                                                    : chunk->float_sequence().length();
+    if (got != last - first + 1) {
+      raiseLogged<IDL::DBAccessException>("Unable to read value " + std::to_string(last), "short chunk", place);
+    }
+    if (!sized) {
+      CReplyLimit::sfSized(place, [&] {
+        if (chunk->_d() == IDL::DOUBLE_PRECISION) {
+          result->double_sequence(IDL::DoubleSeq());
+          result->double_sequence().length(n);
+        } else {
+          result->float_sequence(IDL::FloatSeq());
+          result->float_sequence().length(n);
+        }
+      });
+      sized = true;
+    }
+    for (; k < j; ++k) putValue(result.inout(), order[k], chunk.in(), indices[order[k]] - first);
+  }
+  if (!sized) result->float_sequence(IDL::FloatSeq());
   return result._retn();
 }
 

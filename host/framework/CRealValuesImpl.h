@@ -15,8 +15,12 @@ public:
 
   // All values, as one chunk.
   IDL::RealValueSeqUnion* get_values() override;
-  // Values at positions counted from 1, in the order asked; consecutive positions are
-  // read together.
+  // The most positions one get_specific_values call may ask for.
+  static constexpr CORBA::ULong kMaxSpecificValues = 262144;
+
+  // Values at positions counted from 1, in the order asked. The positions are read in
+  // increasing order, those close to each other in one chunk, so that a scattered set costs
+  // about what reading its span costs. At most kMaxSpecificValues positions a call.
   IDL::RealValueSeqUnion* get_specific_values(const IDL::IndexSeq& indices) override;
 
   // The values [first, first + count) a chunk request (start, count) selects from a series

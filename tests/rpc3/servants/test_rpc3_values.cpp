@@ -8,9 +8,11 @@
 
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <tuple>
 
 #include "host/framework/CFilePool.h"
+#include "host/framework/CRealValuesImpl.h"
 #include "host/framework/CReplyLimit.h"
 #include "rpc3/servants/RPC3ObjectIdentity.h"
 #include "tests/rpc3/servants/ServantTestSupport.h"
@@ -351,6 +353,46 @@ TEST_F(ServantTest, OffsetsBeyondFourGiBReadTheRightSamples) {
   IDL::RealValues_var values = mfValues(file, 1, IDL::Y);
   std::vector<float> got = mfFloats(IDL::RealValueSeqUnion_var(values->get_value_chunk(k, 3)).in());
   EXPECT_EQ(got, (std::vector<float>{0x1234, -2, 0}));
+}
+
+}  // namespace
+}  // namespace nodra::test
+
+namespace nodra::test {
+namespace {
+
+TEST_F(ServantTest, ScatteredPositionsAreReadInOrderAndAnsweredInTheOrderAsked) {
+  Rpc3FileLayout layout;
+  layout.mChannels = 2;
+  layout.mPtsPerFrame = 1000;
+  layout.mPtsPerGroup = 3000;
+  layout.mFrames = 200;  // 200 000 values
+  layout.mSample = [](int channel, std::int64_t index) { return static_cast<double>((index * 37 + channel) % 30001) - 15000; };
+  IDL::File_var file = mfOpen("scattered.rsp", layout);
+  IDL::RealValues_var values = mfValues(file, 2, IDL::Y);
+  // Near and far apart, repeated, descending, the first and the last.
+  std::mt19937 random(11);
+  std::vector<CORBA::ULong> wanted = {200000, 1, 1, 2, 199999, 100000, 100000};
+  for (int i = 0; i < 20000; ++i) wanted.push_back(static_cast<CORBA::ULong>(random() % 200000) + 1);
+  for (CORBA::ULong k = 150000; k > 149000; k -= 7) wanted.push_back(k);
+  IDL::IndexSeq picks;
+  picks.length(static_cast<CORBA::ULong>(wanted.size()));
+  for (CORBA::ULong i = 0; i < picks.length(); ++i) picks[i] = wanted[i];
+  const std::vector<float> got = mfFloats(IDL::RealValueSeqUnion_var(values->get_specific_values(picks)).in());
+  ASSERT_EQ(got.size(), wanted.size());
+  for (std::size_t i = 0; i < wanted.size(); ++i) {
+    ASSERT_EQ(got[i], expectedValue(layout, 2, wanted[i], 1.0)) << "position " << wanted[i];
+  }
+  // Doubles of the time base, the same way.
+  IDL::RealValues_var time = mfValues(file, 2, IDL::X);
+  const std::vector<double> times = mfDoubles(IDL::RealValueSeqUnion_var(time->get_specific_values(picks)).in());
+  ASSERT_EQ(times.size(), wanted.size());
+  EXPECT_EQ(times[0], 199999 * 0.001);
+
+  // More positions than a call may ask for are refused before anything is read.
+  picks.length(TamblixHq::NODRA::Framework::CRealValuesImpl::kMaxSpecificValues + 1);
+  for (CORBA::ULong i = 0; i < picks.length(); ++i) picks[i] = 1;
+  EXPECT_THROW(IDL::RealValueSeqUnion_var(values->get_specific_values(picks)), IDL::DBAccessException);
 }
 
 }  // namespace
