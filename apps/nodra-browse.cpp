@@ -37,6 +37,7 @@ struct Options {
   std::string server;
   bool json = false;
   std::vector<unsigned> channels;
+  unsigned timeout = Client::kDefaultCallTimeoutSeconds;
   Client::DumpRange range;
 };
 
@@ -150,14 +151,21 @@ int main(int argc, char** argv) {
   app.add_option("--server", options.server,
                  "browse a running nodra-server: corbaloc::HOST:PORT/NodraServer, "
                  "corbaname::HOST:PORT#NAME or IOR:...");
+  const auto addTimeout = [&options](CLI::App* command) {
+    command->add_option("--timeout", options.timeout, "seconds a call to the server may take; 0: no limit")
+        ->check(CLI::Range(0u, 86400u))
+        ->capture_default_str();
+  };
+  addTimeout(&app);
   app.footer(std::string(kListExamples) + "\n" + FW::CHostOrb::kOrbOptionsHelp);
   CLI::App* dumpCommand = app.add_subcommand(
       "dump", "Writes channels' values as CSV: a header line \"time [s],DESCRIPTION [UNIT],...\", "
               "then one line per value.");
   // The file, the channels and the server, as each subcommand takes them.
-  const auto addFileOptions = [&options](CLI::App* command, const char* channelHelp) {
+  const auto addFileOptions = [&options, &addTimeout](CLI::App* command, const char* channelHelp) {
     command->add_option("file", options.file, "RPC III file (with --server: ACCESS_POINT/PATH)")->required();
     command->add_option("--server", options.server, "browse a running nodra-server (see above)");
+    addTimeout(command);
     return command->add_option("-c,--channel", options.channels, channelHelp)->delimiter(',');
   };
   addFileOptions(dumpCommand, "channel numbers, from 1 (e.g. 1,3,5)")->required();
@@ -179,6 +187,7 @@ int main(int argc, char** argv) {
                 "record lies in the sample data; then the sample layout the reader takes from them.");
   headerCommand->add_option("file", options.file, "RPC III file (with --server: ACCESS_POINT/PATH)")->required();
   headerCommand->add_option("--server", options.server, "browse a running nodra-server (see above)");
+  addTimeout(headerCommand);
   headerCommand->add_flag("--json", options.json, "print one JSON document instead of the table");
   headerCommand->footer(kHeaderExamples);
   try {
@@ -195,7 +204,7 @@ int main(int argc, char** argv) {
   TamblixHq::NODRA::Utility::CLoggerU::sfGetLoggerU(0)->mpSetEnabled(false);
   std::unique_ptr<FW::CHostOrb> orb;
   try {
-    orb = std::make_unique<FW::CHostOrb>(arguments[0], orbArguments, Client::mfClientOrbSettings());
+    orb = std::make_unique<FW::CHostOrb>(arguments[0], orbArguments, Client::mfClientOrbSettings(options.timeout));
   } catch (const CORBA::SystemException& e) {
     std::cerr << "nodra-browse: the ORB refused its options (" << e._name() << "); "
               << FW::CHostOrb::kOrbOptionsHelp << "\n";
@@ -213,9 +222,10 @@ int main(int argc, char** argv) {
     printDataError(e.message, e.reason, e.place);
   } catch (const IDL::MemAllocException& e) {
     printDataError(e.message, e.reason, e.place);
-  } catch (const CORBA::TRANSIENT&) {
-    std::cerr << "nodra-browse: cannot reach the server at " << options.server
-              << ": is it running?\n";
+  } catch (const CORBA::TRANSIENT& e) {
+    std::cerr << "nodra-browse: " << Client::mfUnreachableText(e, options.server, options.timeout) << "\n";
+  } catch (const CORBA::TIMEOUT& e) {
+    std::cerr << "nodra-browse: " << Client::mfUnreachableText(e, options.server, options.timeout) << "\n";
   } catch (const CORBA::SystemException& e) {
     const char* minor = e.NP_minorString();
     std::cerr << "nodra-browse: " << e._name() << " (" << (minor ? minor : "no detail") << ")\n";

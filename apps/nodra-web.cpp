@@ -109,6 +109,10 @@ int main(int argc, char** argv) {
   app.add_option("--listen", listenText, "HOST:PORT to serve the viewer at; port 0: any free port")
       ->capture_default_str();
   app.add_option("--web-root", webRootText, "directory of the page files (default: found beside the program)");
+  unsigned timeout = Client::kDefaultCallTimeoutSeconds;
+  app.add_option("--timeout", timeout, "seconds a call to the --server may take; 0: no limit")
+      ->check(CLI::Range(0u, 86400u))
+      ->capture_default_str();
   app.footer(std::string(kExamples) + "\n" + FW::CHostOrb::kOrbOptionsHelp);
   try {
     std::vector<const char*> programArgv;
@@ -140,7 +144,7 @@ int main(int argc, char** argv) {
   const sigset_t signals = TamblixHq::NODRA::Utility::blockShutdownSignals();
   std::unique_ptr<FW::CHostOrb> orb;
   try {
-    orb = std::make_unique<FW::CHostOrb>(arguments[0], orbArguments, Client::mfClientOrbSettings());
+    orb = std::make_unique<FW::CHostOrb>(arguments[0], orbArguments, Client::mfClientOrbSettings(timeout));
   } catch (const CORBA::SystemException& e) {
     std::cerr << "nodra-web: the ORB refused its options (" << e._name() << "); "
               << FW::CHostOrb::kOrbOptionsHelp << "\n";
@@ -149,7 +153,7 @@ int main(int argc, char** argv) {
   try {
     IDL::DataServer_var root = Client::mfOpenRoot(*orb, accessPoints, server);
     IDL::StringSeq_var names = root->list_access_points();  // a server that is not there fails now
-    TamblixHq::NODRA::Web::CWebApi api(root);
+    TamblixHq::NODRA::Web::CWebApi api(root, timeout);
     httplib::Server http;
     api.mpRoute(http, webRoot);
     const int port = listen.port == 0 ? http.bind_to_any_port(listen.host) : listen.port;
@@ -177,8 +181,10 @@ int main(int argc, char** argv) {
     return 2;
   } catch (const IDL::DBAccessException& e) {
     printDataError(e.message, e.reason, e.place);
-  } catch (const CORBA::TRANSIENT&) {
-    std::cerr << "nodra-web: cannot reach the server at " << server << ": is it running?\n";
+  } catch (const CORBA::TRANSIENT& e) {
+    std::cerr << "nodra-web: " << Client::mfUnreachableText(e, server, timeout) << "\n";
+  } catch (const CORBA::TIMEOUT& e) {
+    std::cerr << "nodra-web: " << Client::mfUnreachableText(e, server, timeout) << "\n";
   } catch (const CORBA::SystemException& e) {
     const char* minor = e.NP_minorString();
     std::cerr << "nodra-web: " << e._name() << " (" << (minor ? minor : "no detail") << ")\n";

@@ -85,10 +85,19 @@ RemoteFileName mfSplitRemoteFileName(const std::string& text) {
   return *name;
 }
 
-Framework::CHostOrb::Settings mfClientOrbSettings() {
+Framework::CHostOrb::Settings mfClientOrbSettings(unsigned timeoutSeconds) {
   Framework::CHostOrb::Settings settings;
   settings.endpoint = "giop:tcp:127.0.0.1:";
+  settings.callTimeoutMilliseconds = static_cast<unsigned long>(timeoutSeconds) * 1000;
   return settings;
+}
+
+std::string mfUnreachableText(const CORBA::SystemException& e, const std::string& url, unsigned timeoutSeconds) {
+  if (Framework::CHostOrb::sfIsTimeout(e)) {
+    return "the server at " + url + " did not answer within " + std::to_string(timeoutSeconds) +
+           " s (--timeout)";
+  }
+  return "cannot reach the server at " + url + ": is it running?";
 }
 
 IDL::DataServer_ptr mfReachServer(CORBA::ORB_ptr orb, const std::string& url) {

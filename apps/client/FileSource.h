@@ -46,9 +46,17 @@ std::optional<RemoteFileName> mfParseDirectoryName(const std::string& text, std:
 // mfParseFileName for a command line: throws UsageError with the reason.
 RemoteFileName mfSplitRemoteFileName(const std::string& text);
 
+// How long a client waits for one call to a server by default.
+constexpr unsigned kDefaultCallTimeoutSeconds = 30;
+
 // The ORB settings of a client program: its embedded objects need no network, so its ORB
-// listens on loopback only.
-Framework::CHostOrb::Settings mfClientOrbSettings();
+// listens on loopback only; a call to a server that does not answer within
+// `timeoutSeconds` fails (0: waits for ever).
+Framework::CHostOrb::Settings mfClientOrbSettings(unsigned timeoutSeconds = kDefaultCallTimeoutSeconds);
+
+// One sentence for a call to the server at `url` that failed with `e`: it did not answer
+// in time, or could not be reached.
+std::string mfUnreachableText(const CORBA::SystemException& e, const std::string& url, unsigned timeoutSeconds);
 
 // The root object named by `url`. Throws UsageError when the URL is malformed or names
 // something that is not a data server; CORBA::TRANSIENT when nobody answers there.

@@ -19,6 +19,7 @@
 #include "apps/client/FileListing.h"
 #include "apps/client/FileSource.h"
 #include "apps/client/ListingOutput.h"
+#include "host/framework/CHostOrb.h"
 
 namespace TamblixHq::NODRA::Web {
 
@@ -98,7 +99,7 @@ private:
 
 // Runs `make` and answers its document, or the error it raised with its status: a data
 // error of the objects is 422 (the file cannot be read as asked), an unreachable server 502.
-void answer(httplib::Response& response, const std::function<Json()>& make) {
+void answer(httplib::Response& response, unsigned timeoutSeconds, const std::function<Json()>& make) {
   int status = 200;
   Json body;
   try {
@@ -116,9 +117,14 @@ void answer(httplib::Response& response, const std::function<Json()>& make) {
   } catch (const IDL::MemAllocException& e) {
     status = 422;
     body = Json{{"error", e.message.in()}, {"reason", e.reason.in()}};
-  } catch (const CORBA::TRANSIENT&) {
+  } catch (const CORBA::TIMEOUT&) {
     status = 502;
-    body = Json{{"error", "cannot reach the data server"}};
+    body = Json{{"error", "the data server did not answer within " + std::to_string(timeoutSeconds) + " s"}};
+  } catch (const CORBA::TRANSIENT& e) {
+    status = 502;
+    body = Json{{"error", Framework::CHostOrb::sfIsTimeout(e)
+                              ? "the data server did not answer within " + std::to_string(timeoutSeconds) + " s"
+                              : std::string("cannot reach the data server")}};
   } catch (const CORBA::SystemException& e) {
     const char* minor = e.NP_minorString();
     status = 502;
@@ -261,14 +267,15 @@ Json statsRoute(IDL::DataServer_ptr root, const Query& query) {
 
 }  // namespace
 
-CWebApi::CWebApi(IDL::DataServer_ptr root) : mRoot(IDL::DataServer::_duplicate(root)) {}
+CWebApi::CWebApi(IDL::DataServer_ptr root, unsigned timeoutSeconds)
+    : mRoot(IDL::DataServer::_duplicate(root)), mTimeoutSeconds(timeoutSeconds) {}
 
 void CWebApi::mpRoute(httplib::Server& server, const std::string& webRoot) {
   using Route = Json (*)(IDL::DataServer_ptr, const Query&);
   const auto add = [this, &server](const char* pattern, Route route, std::initializer_list<const char*> known) {
     const std::set<std::string> names(known.begin(), known.end());
     server.Get(pattern, [this, route, names](const httplib::Request& request, httplib::Response& response) {
-      answer(response, [&] { return route(mRoot.in(), Query(request, names)); });
+      answer(response, mTimeoutSeconds, [&] { return route(mRoot.in(), Query(request, names)); });
     });
   };
   add("/api/files", filesRoute, {"dir"});

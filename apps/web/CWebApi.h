@@ -16,14 +16,16 @@ namespace IDL = ::TAMBLIX::NODRA::Framework;
 
 class CWebApi {
 public:
-  // Answers through `root`, which it keeps.
-  explicit CWebApi(IDL::DataServer_ptr root);
+  // Answers through `root`, which it keeps; calls to it time out after `timeoutSeconds`
+  // (the ORB's setting, named in the answer; 0: none).
+  explicit CWebApi(IDL::DataServer_ptr root, unsigned timeoutSeconds = 0);
 
   // Adds the routes under /api/ and serves the files of `webRoot` at /.
   void mpRoute(httplib::Server& server, const std::string& webRoot);
 
 private:
   IDL::DataServer_var mRoot;
+  unsigned mTimeoutSeconds;
 };
 
 }  // namespace TamblixHq::NODRA::Web

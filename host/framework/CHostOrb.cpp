@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <omniORB4/minorCode.h>
+
 namespace TamblixHq::NODRA::Framework {
 
 void CHostOrb::sfSplitArguments(int argc, const char* const* argv, std::vector<std::string>& program,
@@ -43,16 +45,26 @@ CHostOrb::CHostOrb(const std::string& programName, const std::vector<std::string
   int argc = static_cast<int>(texts.size());
 
   const std::string maxMessage = std::to_string(settings.maxMessageBytes);
-  const char* options[3][2] = {{"giopMaxMsgSize", maxMessage.c_str()}, {nullptr, nullptr}, {nullptr, nullptr}};
+  const std::string timeout = std::to_string(settings.callTimeoutMilliseconds);
+  const char* options[5][2] = {{"giopMaxMsgSize", maxMessage.c_str()},
+                               {"clientCallTimeOutPeriod", timeout.c_str()},
+                               {"clientConnectTimeOutPeriod", timeout.c_str()},
+                               {nullptr, nullptr},
+                               {nullptr, nullptr}};
   const bool endpointsGiven = std::any_of(orbArguments.begin(), orbArguments.end(), [](const std::string& a) {
     return a.compare(0, 12, "-ORBendPoint") == 0;
   });
   mUsesSettingsEndpoint = !settings.endpoint.empty() && !endpointsGiven;
   if (mUsesSettingsEndpoint) {
-    options[1][0] = "endPoint";
-    options[1][1] = settings.endpoint.c_str();
+    options[3][0] = "endPoint";
+    options[3][1] = settings.endpoint.c_str();
   }
   mOrb = CORBA::ORB_init(argc, argv.data(), "omniORB4", options);
+}
+
+bool CHostOrb::sfIsTimeout(const CORBA::SystemException& e) {
+  return dynamic_cast<const CORBA::TIMEOUT*>(&e) != nullptr ||
+         (dynamic_cast<const CORBA::TRANSIENT*>(&e) != nullptr && e.minor() == omni::TRANSIENT_CallTimedout);
 }
 
 CHostOrb::~CHostOrb() {

@@ -21,7 +21,13 @@ public:
   struct Settings {
     std::string endpoint;                        // "giop:tcp:HOST:PORT"; empty: the ORB's choice
     unsigned long maxMessageBytes = 64ul << 20;  // largest GIOP message sent or received
+    // How long a call to another process, and a connection to it, may take before it fails
+    // with TIMEOUT (see sfIsTimeout); 0: as long as it takes.
+    unsigned long callTimeoutMilliseconds = 0;
   };
+
+  // Whether `e` says that a call took longer than its timeout.
+  static bool sfIsTimeout(const CORBA::SystemException& e);
 
   // For the programs' usage texts.
   static constexpr const char* kOrbOptionsHelp =
