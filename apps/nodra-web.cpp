@@ -11,6 +11,9 @@
 #include <CLI/CLI.hpp>
 #include <httplib.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -20,6 +23,7 @@
 
 #include "apps/client/FileSource.h"
 #include "apps/web/CWebApi.h"
+#include "apps/web/CWebServer.h"
 #include "host/framework/CHostOrb.h"
 #include "host/utility/CLoggerU.h"
 #include "host/utility/ShutdownSignals.h"
@@ -110,6 +114,20 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--web-root", webRootText, "directory of the page files (default: found beside the program)");
   unsigned timeout = Client::kDefaultCallTimeoutSeconds;
+  TamblixHq::NODRA::Web::CWebServer::Settings httpSettings;
+  std::vector<std::string> allowedHosts;
+  app.add_option("--allow-host", allowedHosts,
+                 "also answer requests for this host name (repeatable; localhost, IP addresses and the "
+                 "--listen host are always answered)")
+      ->type_name("NAME");
+  unsigned headerSeconds = 10;
+  app.add_option("--header-seconds", headerSeconds, "seconds a request may take to send its headers")
+      ->check(CLI::Range(1u, 3600u))
+      ->capture_default_str();
+  app.add_option("--connections-per-address", httpSettings.connectionsPerAddress,
+                 "connections open at once from one client address")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{4096}))
+      ->capture_default_str();
   app.add_option("--timeout", timeout, "seconds a call to the --server may take; 0: no limit")
       ->check(CLI::Range(0u, 86400u))
       ->capture_default_str();
@@ -154,11 +172,14 @@ int main(int argc, char** argv) {
     IDL::DataServer_var root = Client::mfOpenRoot(*orb, accessPoints, server);
     IDL::StringSeq_var names = root->list_access_points();  // a server that is not there fails now
     TamblixHq::NODRA::Web::CWebApi api(root, timeout);
-    httplib::Server http;
+    httpSettings.allowedHosts.insert(allowedHosts.begin(), allowedHosts.end());
+    httpSettings.headerDeadline = std::chrono::seconds(headerSeconds);
+    TamblixHq::NODRA::Web::CWebServer http(httpSettings);
     api.mpRoute(http, webRoot);
-    const int port = listen.port == 0 ? http.bind_to_any_port(listen.host) : listen.port;
-    if (port < 0 || (listen.port != 0 && !http.bind_to_port(listen.host, listen.port))) {
-      std::cerr << "nodra-web: cannot listen on " << listenText << "\n";
+    const int port = http.mfBind(listen.host, listen.port);
+    if (port < 0) {
+      std::cerr << "nodra-web: cannot listen on " << listenText << ": "
+                << (errno == EADDRINUSE ? "address in use" : std::strerror(errno)) << "\n";
       return 1;
     }
     if (!isLoopback(listen.host)) {
