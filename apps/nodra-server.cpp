@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "host/framework/CConfinedFileId.h"
 #include "host/framework/CHostOrb.h"
 #include "host/framework/CNamingServiceBinding.h"
 #include "host/utility/CAccessPointMapU.h"
@@ -158,6 +159,8 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? 0 : 2;  // --help is no error; every other parse failure is usage
   }
   CLoggerU::sfGetLoggerU(0)->mpSetMaxLevel(std::min(verbosity, int{CLoggerU::kDetail}));
+  // Clients learn a file's access point and path in it, never the directory behind it.
+  FW::CConfinedFileId::sfHideDirectories(true);
 
   if (!name.empty()) {
     try {

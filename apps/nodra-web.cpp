@@ -24,6 +24,7 @@
 #include "apps/client/FileSource.h"
 #include "apps/web/CWebApi.h"
 #include "apps/web/CWebServer.h"
+#include "host/framework/CConfinedFileId.h"
 #include "host/framework/CHostOrb.h"
 #include "host/utility/CLoggerU.h"
 #include "host/utility/ShutdownSignals.h"
@@ -158,6 +159,8 @@ int main(int argc, char** argv) {
 
   // Servants report failures through the exception; the logger's copy would repeat it.
   TamblixHq::NODRA::Utility::CLoggerU::sfGetLoggerU(0)->mpSetEnabled(false);
+  // The page's readers learn a file's access point and path in it, not the directory behind it.
+  FW::CConfinedFileId::sfHideDirectories(true);
   // Blocked before the ORB and the HTTP server start threads; one thread of ours takes them.
   const sigset_t signals = TamblixHq::NODRA::Utility::blockShutdownSignals();
   std::unique_ptr<FW::CHostOrb> orb;

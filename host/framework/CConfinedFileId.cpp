@@ -1,6 +1,7 @@
 #include "host/framework/CConfinedFileId.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -54,7 +55,21 @@ bool isAtOrBelow(const std::string& real, const std::string& realDirectory) {
   return realDirectory.back() == '/' || real[realDirectory.size()] == '/';
 }
 
+std::atomic<bool> gHideDirectories{false};
+
 }  // namespace
+
+void CConfinedFileId::sfHideDirectories(bool hide) { gHideDirectories = hide; }
+
+Utility::CStringU CConfinedFileId::mfGetShownKey() const {
+  if (!gHideDirectories || mKey.mfStd().compare(0, mDirectory.mfGetLength(), mDirectory.mfStd()) != 0) return mKey;
+  return Utility::CStringU(mAccessPoint.mfStd() + mKey.mfStd().substr(mDirectory.mfGetLength()));
+}
+
+std::string CConfinedFileId::mfGetShownPath() const {
+  if (!gHideDirectories || mPath.compare(0, mDirectory.mfGetLength(), mDirectory.mfStd()) != 0) return mPath;
+  return mAccessPoint.mfStd() + mPath.substr(mDirectory.mfGetLength());
+}
 
 CConfinedFileId::CConfinedFileId(const Utility::CStringU& accessPoint,
                                  const Utility::CStringU& subDirectory,

@@ -63,6 +63,13 @@ public:
   // and file name with every backslash turned into '/'.
   const std::string& mfGetPath() const { return mPath; }
 
+  // The key and the path as messages that leave the process show them: with the access
+  // point's name in place of its directory once sfHideDirectories(true) was called (a
+  // server's clients need not learn where its files lie), otherwise as they are.
+  Utility::CStringU mfGetShownKey() const;
+  std::string mfGetShownPath() const;
+  static void sfHideDirectories(bool hide);
+
   // The real path (links resolved) of the file, if it lies at or below its access point's
   // real directory now; otherwise false with a one-line reason: the refusal, "access point
   // directory unavailable", "no such file" or "path leads outside its access point".

@@ -70,13 +70,13 @@ IDL::StringSeq* CDataServerImpl::list_files(const char* accessPoint, const char*
   const CConfinedFileId directory(accessPoint, subDirectory, "");
   failIfRefused(directory, place);
   std::string realDirectory, why;
-  if (!directory.mfResolve(realDirectory, why)) fail("Unable to list " + directory.mfGetPath(), why, place);
+  if (!directory.mfResolve(realDirectory, why)) fail("Unable to list " + directory.mfGetShownPath(), why, place);
   std::vector<std::string> names;
   std::error_code error;
   fs::directory_iterator it(realDirectory, error);
-  if (error) fail("Unable to list " + directory.mfGetPath(), error.message(), place);
+  if (error) fail("Unable to list " + directory.mfGetShownPath(), error.message(), place);
   for (; it != fs::directory_iterator(); it.increment(error)) {
-    if (error) fail("Unable to list " + directory.mfGetPath(), error.message(), place);
+    if (error) fail("Unable to list " + directory.mfGetShownPath(), error.message(), place);
     std::error_code ignored;
     if (!it->is_regular_file(ignored)) continue;
     const std::string name = it->path().filename().string();

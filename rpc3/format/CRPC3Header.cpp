@@ -33,7 +33,14 @@ CRPC3Header::CRPC3Header(const Framework::CConfinedFileId& file) : mMap(1), mLoc
   }
   // mMap and mLock are destroyed with the partly built object; the map's destructor frees
   // whatever was inserted.
-  if (!read) sfRaiseUnreadable(file.mfGetKey(), mFailure);
+  if (!read) {
+    // The log names the file by its whole path; the exception as clients may be shown it.
+    if (file.mfGetShownKey().mfCompare(file.mfGetKey()) != 0) {
+      Utility::CLoggerU::sfGetLoggerU(0)->mpPrintText("RPC3 header <" + file.mfGetKey().mfStd() + "> cannot be read",
+                                                      Utility::CLoggerU::kDetail);
+    }
+    sfRaiseUnreadable(file.mfGetShownKey(), mFailure);
+  }
 }
 
 CRPC3Header::CRPC3Header(const Utility::CStringU& path)

@@ -56,7 +56,7 @@ CRPC3Header* CRPC3HeaderRegistry::mfAcquireHeaderLocked(
   std::unique_ptr<CRPC3Header> header(new CRPC3Header(file));
   if (version && header->mfGetVersion() != version) {
     Utility::raiseLogged<::TAMBLIX::NODRA::Framework::DBAccessException>(
-        "Unable to read <" + key.mfStd() + ">: " + kChangedWhileOpen +
+        "Unable to read <" + file.mfGetShownKey().mfStd() + ">: " + kChangedWhileOpen +
             "; open the file again to read it as it is now",
         kChangedWhileOpen, "CRPC3HeaderRegistry::mfAcquireHeader");
   }

@@ -182,7 +182,7 @@ IDL::HeaderReading* CRPC3FileImpl::get_header_reading() {
     Framework::CBinaryFilePtrConnID connection(mHeader.mfGetFile());
     Framework::CFilePtrConnGuard guard(connection);
     Utility::CFileU* file = guard.mfFilePtr();
-    const std::string name = mHeader.mfGetFile().mfGetKey().mfStd();
+    const std::string name = mHeader.mfGetFile().mfGetShownKey().mfStd();
     if (!file) {
       Utility::raiseLogged<IDL::DBAccessException>("Unable to read the header of <" + name + ">",
                                                    guard.mfGetError(), kReadingPlace);

@@ -316,6 +316,16 @@ std::map<std::string, std::function<Seen()>> BadInput::mfCases() {
        }},
       {"very-long-file-name", [=] { return mfRemote({"rig/" + std::string(5000, 'x') + ".rsp"}); }},
       {"missing-file", [=] { return mfRemote({"rig/nothing-here.rsp"}); }},
+      {"remote-header-truncated", [=] {
+         sDir->mfWriteFile("rig/trunc.rsp", mfTruncate(mfBuildRpc3File(L()), 300));
+         return mfRemote({"rig/trunc.rsp"});
+       }},
+      {"remote-list-missing-directory", [=] {
+         return mfCall([&] {
+           IDL::DataServer_var root = mfRoot();
+           IDL::StringSeq_var names = root->list_files("rig", "nothere");
+         });
+       }},
       {"missing-file-in-sub-directory", [=] {
          fs::create_directories(sDir->mfPath() / "rig" / "sub");
          return dumped(sDir->mfFile("rig/sub/missing.rsp"));
