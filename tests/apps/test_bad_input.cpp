@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/inotify.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -188,6 +191,13 @@ std::map<std::string, std::function<Seen()>> BadInput::mfCases() {
       {"num-params-negative", [=] { return listed(mfWrite("np-neg.rsp", keyword("NUM_PARAMS", "-5"))); }},
       {"num-params-zero", [=] { return listed(mfWrite("np-zero.rsp", keyword("NUM_PARAMS", "0"))); }},
       {"num-params-huge", [=] { return listed(mfWrite("np-huge.rsp", keyword("NUM_PARAMS", "2147483647"))); }},
+      {"num-params-beyond-bound", [=] {
+         Rpc3HeaderWriter header;
+         header.mfAdd("FORMAT", "BINARY").mfAdd("NUM_HEADER_BLOCKS", "1").mfAdd("NUM_PARAMS", "131073");
+         Bytes bytes = header.mfGetBytes(1);
+         bytes.resize(131074 * 128, 0);  // long enough: the count alone is refused
+         return listed(sDir->mfWriteFile("rig/np-bound.rsp", bytes));
+       }},
       {"num-params-not-a-number", [=] { return listed(mfWrite("np-text.rsp", keyword("NUM_PARAMS", "many"))); }},
       {"num-header-blocks-zero", [=] { return dumped(mfWrite("nhb-zero.rsp", keyword("NUM_HEADER_BLOCKS", "0"))); }},
       {"num-header-blocks-beyond-file", [=] {
@@ -365,6 +375,30 @@ std::map<std::string, std::function<Seen()>> BadInput::mfCases() {
            IDL::RealValues_var values = mfRemoteValues("big.rsp");
            IDL::RealValueSeqUnion_var chunk = values->get_value_chunk(1, 200000000);
          });
+       }},
+      {"specific-values-too-many", [=] {
+         mfWrite("picks.rsp");
+         return mfCall([] {
+           IDL::RealValues_var values = mfRemoteValues("picks.rsp");
+           IDL::IndexSeq picks;
+           picks.length(262145);
+           for (CORBA::ULong i = 0; i < picks.length(); ++i) picks[i] = 1;
+           IDL::RealValueSeqUnion_var chunk = values->get_specific_values(picks);
+         });
+       }},
+      {"server-that-never-answers", [=] {
+         const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+         sockaddr_in address{};
+         address.sin_family = AF_INET;
+         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+         socklen_t length = sizeof address;
+         ::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address);
+         ::listen(silent, 4);
+         ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length);
+         const Seen seen = mfBrowse({"--server", "corbaloc::127.0.0.1:" + std::to_string(ntohs(address.sin_port)) +
+                                     "/NodraServer", "--timeout", "1", "rig/ids.rsp"});
+         ::close(silent);
+         return seen;
        }},
       {"axis-out-of-range", [=] {
          mfWrite("axis.rsp");
