@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "host/framework/CAccessPointDirectories.h"
 #include "host/framework/CConfinedFileId.h"
 #include "host/framework/CHostOrb.h"
 #include "host/framework/CNamingServiceBinding.h"
@@ -193,6 +194,8 @@ int main(int argc, char** argv) {
                                                                CStringU(directory));
     say("access point " + entry.substr(0, equals) + ": " + directory, CLoggerU::kInfo);
   }
+  // The directories are pinned now: a link put in place of one later does not move it.
+  FW::CAccessPointDirectories::sfGet().mpPinConfigured();
   const sigset_t shutdownSignals = TamblixHq::NODRA::Utility::blockShutdownSignals();
 
   FW::CHostOrb::Settings orbSettings;

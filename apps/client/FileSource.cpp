@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "host/framework/CAccessPointDirectories.h"
 #include "host/utility/CAccessPointMapU.h"
 #include "rpc3/servants/RPC3Registration.h"
 
@@ -127,6 +128,8 @@ IDL::DataServer_ptr mfServeEmbedded(Framework::CHostOrb& orb,
   for (const AccessPoint& point : accessPoints) {
     Utility::CAccessPointMapU::sfGetAccessPointMapU()->mpSetAccessPoint(point.mName, point.mDirectory);
   }
+  // The directories are pinned now: a link put in place of one later does not move it.
+  Framework::CAccessPointDirectories::sfGet().mpPinConfigured();
   Framework::CDataServerImpl& root = orb.mpServeDataObjects({});
   Drivers::RPC3::registerRPC3Types(*Framework::CResolverImpl::sfGetResolverImpl(), &root);
   orb.mpActivate();

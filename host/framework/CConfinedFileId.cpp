@@ -5,14 +5,18 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <utility>
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include "host/framework/CAccessPointDirectories.h"
 #include "host/utility/CAccessPointMapU.h"
 
 namespace TamblixHq::NODRA::Framework {
@@ -56,6 +60,18 @@ bool isAtOrBelow(const std::string& real, const std::string& realDirectory) {
 }
 
 std::atomic<bool> gHideDirectories{false};
+std::atomic<bool> gUseOpenat2{true};
+
+int openat2Beneath(int directory, const std::string& path, int flags) {
+  open_how how{};
+  how.flags = static_cast<std::uint64_t>(flags);
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+  long fd;
+  do {
+    fd = ::syscall(SYS_openat2, directory, path.c_str(), &how, sizeof how);
+  } while (fd < 0 && errno == EINTR);
+  return static_cast<int>(fd);
+}
 
 }  // namespace
 
@@ -167,10 +183,72 @@ void CConfinedFileId::mpCheckAndBuild() {
   }
 }
 
+bool CConfinedFileId::sfUsesOpenat2() { return gUseOpenat2; }
+void CConfinedFileId::sfUseOpenat2(bool use) { gUseOpenat2 = use; }
+
+int CConfinedFileId::mfOpenBeneath(int flags, std::string& error) const {
+  if (mfIsRefused()) {
+    error = mRefusalText;
+    return -1;
+  }
+  if (!gUseOpenat2) return -2;
+  const auto directory = CAccessPointDirectories::sfGet().mfOpen(mDirectory.mfStd());
+  if (!directory) {
+    error = "access point directory unavailable";
+    return -1;
+  }
+  std::string relative = mSubDirectory.mfIsEmpty() ? "" : toSlashes(mSubDirectory.mfStd()) + "/";
+  relative += toSlashes(mFileName.mfStd());
+  const int fd = openat2Beneath(directory->mfFd(), relative.empty() ? "." : relative, flags | O_CLOEXEC);
+  if (fd >= 0) return fd;
+  switch (errno) {
+    case ENOSYS:
+    case EPERM:  // a filter that does not know the call
+      gUseOpenat2 = false;
+      return -2;
+    case EXDEV:
+    case ELOOP:
+      error = "path leads outside its access point";
+      break;
+    case ENOENT:
+    case ENOTDIR:
+      error = "no such file";
+      break;
+    default:
+      error = std::string("cannot open: ") + std::strerror(errno);
+  }
+  return -1;
+}
+
+std::unique_ptr<Utility::CFdByteSourceU> CConfinedFileId::mfOpen(std::string& error) const {
+  // O_NONBLOCK: a FIFO in the directory must not hang the open.
+  const int fd = mfOpenBeneath(O_RDONLY | O_NONBLOCK | O_NOCTTY, error);
+  if (fd == -2) {
+    std::string realPath;
+    return mfResolve(realPath, error) ? sfOpenResolved(realPath, error) : nullptr;
+  }
+  if (fd < 0) return nullptr;
+  auto source = std::make_unique<Utility::CFdByteSourceU>(fd);
+  struct stat status;
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    error = "not a regular file";
+    return nullptr;
+  }
+  return source;
+}
+
 std::optional<Utility::CFileVersionU> CConfinedFileId::mfGetVersion() const {
-  std::string realPath, error;
-  if (!mfResolve(realPath, error)) return std::nullopt;
-  return Utility::CFileVersionU::sfOfPath(realPath);
+  std::string error;
+  const int fd = mfOpenBeneath(O_PATH, error);
+  if (fd == -2) {
+    std::string realPath;
+    if (!mfResolve(realPath, error)) return std::nullopt;
+    return Utility::CFileVersionU::sfOfPath(realPath);
+  }
+  if (fd < 0) return std::nullopt;
+  const std::optional<Utility::CFileVersionU> version = Utility::CFileVersionU::sfOfDescriptor(fd);
+  ::close(fd);
+  return version;
 }
 
 bool CConfinedFileId::mfResolve(std::string& realPath, std::string& error) const {

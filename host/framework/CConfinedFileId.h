@@ -77,6 +77,19 @@ public:
   // The version of the file as it is now; nullopt when it is refused or cannot be reached.
   std::optional<Utility::CFileVersionU> mfGetVersion() const;
 
+  // Opens the file read-only beneath its access point's directory descriptor
+  // (CAccessPointDirectories), the kernel refusing any step out of it (openat2 with
+  // RESOLVE_BENEATH): links that stay inside are followed, nothing swapped in between a
+  // check and the open can lead out. Where the kernel has no openat2, mfResolve and
+  // sfOpenResolved do the same in two steps. Null with a one-line reason otherwise: the
+  // refusal, "access point directory unavailable", "no such file", "path leads outside its
+  // access point", "not a regular file" or "cannot open: ...".
+  std::unique_ptr<Utility::CFdByteSourceU> mfOpen(std::string& error) const;
+
+  // Whether openat2 is used (tests switch it off to check the other way).
+  static bool sfUsesOpenat2();
+  static void sfUseOpenat2(bool use);
+
   // Opens a real path that mfResolve gave, read-only, without following a link swapped in
   // since, and only if the descriptor still names that path's regular file; null with a
   // one-line reason otherwise ("not a regular file", "path leads outside its access point",
@@ -92,6 +105,9 @@ private:
   // mFileName set.
   void mpCheckAndBuild();
   void mpRefuse(eRefusal refusal, std::string text);
+  // A descriptor of the file opened beneath its access point with `flags` (O_PATH or
+  // O_RDONLY...), or -1 with the reason in `error`; -2 when openat2 is not there.
+  int mfOpenBeneath(int flags, std::string& error) const;
 
   Utility::CStringU mAccessPoint, mSubDirectory, mFileName;
   Utility::CStringU mDirectory;  // the access point's directory when this was made

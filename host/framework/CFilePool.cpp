@@ -52,19 +52,22 @@ void CFilePool::mpCloseIdle() {
 }
 
 std::unique_ptr<Utility::CFileU> CFilePool::mfAcquire(const CConfinedFileId& identity,
-                                                      std::string& realPath, std::string& error) {
-  if (!identity.mfResolve(realPath, error)) return nullptr;
-  {
+                                                      std::string& poolKey, std::string& error) {
+  poolKey = identity.mfGetPath();
+  // The file's version now, learnt beneath its access point: a pooled handle of another
+  // version is stale. Nothing when the file cannot be reached, which the open then says why.
+  const std::optional<Utility::CFileVersionU> current =
+      identity.mfIsRefused() ? std::nullopt : identity.mfGetVersion();
+  if (current) {
     Handles closing;  // declared before the lock: closed after it is released
     std::lock_guard<std::mutex> lock(mMutex);
     // The most recently returned handle of the file: its buffer is the likeliest to help.
     // A handle whose file was replaced or rewritten since it was opened is closed instead.
     for (auto it = mIdle.rbegin(); it != mIdle.rend(); ++it) {
-      if (it->mRealPath != realPath) continue;
+      if (it->mKey != poolKey) continue;
       std::unique_ptr<Utility::CFileU> file = std::move(it->mFile);
       mIdle.erase(std::next(it).base());
-      const auto* source = dynamic_cast<const Utility::CFdByteSourceU*>(&file->mfGetSource());
-      if (source && !source->mfIsCurrent(realPath)) {
+      if (file->mfGetSource().mfGetVersion() != current) {
         closing.push_back(std::move(file));
         --mOpen;
         break;
@@ -72,6 +75,10 @@ std::unique_ptr<Utility::CFileU> CFilePool::mfAcquire(const CConfinedFileId& ide
       file->mpRewind();
       return file;
     }
+  }
+  {
+    Handles closing;
+    std::lock_guard<std::mutex> lock(mMutex);
     // Reserve the new handle's place, making room by closing idle handles, oldest first.
     while (mOpen >= mMaxOpen && !mIdle.empty()) {
       closing.push_back(std::move(mIdle.front().mFile));
@@ -82,7 +89,7 @@ std::unique_ptr<Utility::CFileU> CFilePool::mfAcquire(const CConfinedFileId& ide
   }
   std::unique_ptr<Utility::CFileU> file;
   try {
-    std::unique_ptr<Utility::CFdByteSourceU> source = CConfinedFileId::sfOpenResolved(realPath, error);
+    std::unique_ptr<Utility::CFdByteSourceU> source = identity.mfOpen(error);
     if (source) file = std::make_unique<Utility::CFileU>(std::move(source));
   } catch (...) {
     std::lock_guard<std::mutex> lock(mMutex);
@@ -96,11 +103,11 @@ std::unique_ptr<Utility::CFileU> CFilePool::mfAcquire(const CConfinedFileId& ide
   return file;
 }
 
-void CFilePool::mpRelease(const std::string& realPath, std::unique_ptr<Utility::CFileU> file) noexcept {
+void CFilePool::mpRelease(const std::string& poolKey, std::unique_ptr<Utility::CFileU> file) noexcept {
   std::lock_guard<std::mutex> lock(mMutex);
   if (mOpen <= mMaxOpen) {
     try {
-      mIdle.push_back(CIdleHandle{realPath, std::move(file)});
+      mIdle.push_back(CIdleHandle{poolKey, std::move(file)});
       return;
     } catch (...) {
       // Could not pool it: close it below.

@@ -1,5 +1,7 @@
-// Process-wide pool of open read-only file handles, keyed by real path, with a bound on
-// the handles kept open. Which files may be opened at all is CConfinedFileId's decision.
+// Process-wide pool of open read-only file handles, keyed by a file's path beneath its
+// access point, with a bound on the handles kept open; a pooled handle of another version
+// of the file than the one there now is closed, not handed out. Which files may be opened
+// at all is CConfinedFileId's decision.
 // Safe for concurrent use.
 #pragma once
 
@@ -39,17 +41,17 @@ private:
   friend class CFilePtrConnGuard;
 
   struct CIdleHandle {
-    std::string mRealPath;
+    std::string mKey;
     std::unique_ptr<Utility::CFileU> mFile;
   };
 
   CFilePool() = default;
 
   // An open handle of the file positioned at byte 0, or null with the reason in error.
-  // realPath receives the pool key to hand back with mpRelease.
-  std::unique_ptr<Utility::CFileU> mfAcquire(const CConfinedFileId& identity, std::string& realPath,
+  // poolKey receives the key to hand back with mpRelease.
+  std::unique_ptr<Utility::CFileU> mfAcquire(const CConfinedFileId& identity, std::string& poolKey,
                                              std::string& error);
-  void mpRelease(const std::string& realPath, std::unique_ptr<Utility::CFileU> file) noexcept;
+  void mpRelease(const std::string& poolKey, std::unique_ptr<Utility::CFileU> file) noexcept;
 
   mutable std::mutex mMutex;
   std::list<CIdleHandle> mIdle;  // oldest first; guarded by mMutex

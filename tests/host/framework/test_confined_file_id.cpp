@@ -151,11 +151,19 @@ protected:
     mMap->mpSetAccessPoint("AP", mAp.c_str());
   }
 
-  // "opened", or why the file was not: the one outcome a connection sees.
+  // "opened", or why the file was not: the one outcome a connection sees, the same beneath
+  // the directory's descriptor (openat2) and in two steps (resolve, then open).
   static std::string fOutcome(const CConfinedFileId& id) {
-    std::string real, error;
-    if (!id.mfResolve(real, error)) return error;
-    return CConfinedFileId::sfOpenResolved(real, error) ? "opened" : error;
+    std::string real, error, twoSteps;
+    if (!id.mfResolve(real, error)) {
+      twoSteps = error;
+    } else {
+      twoSteps = CConfinedFileId::sfOpenResolved(real, error) ? "opened" : error;
+    }
+    if (!CConfinedFileId::sfUsesOpenat2()) return twoSteps;
+    const std::string beneath = id.mfOpen(error) ? "opened" : error;
+    EXPECT_EQ(beneath, twoSteps);
+    return beneath;
   }
 
   nodra::test::ScratchDir mScratch;
@@ -192,6 +200,40 @@ TEST_F(ConfinedOnDisk, OnlyRegularFilesReallyInsideTheAccessPointOpen) {
 
   mMap->mpSetAccessPoint("GONE", mScratch.mfFile("gone").c_str());
   EXPECT_EQ(fOutcome(CConfinedFileId("GONE", "", "f")), "access point directory unavailable");
+}
+
+TEST_F(ConfinedOnDisk, AnAccessPointStaysWhereItWasWhenALinkNamingItIsRetargeted) {
+  namespace fs = std::filesystem;
+  if (!CConfinedFileId::sfUsesOpenat2()) GTEST_SKIP() << "the kernel has no openat2";
+  fs::create_directories(mScratch.mfFile("other"));
+  mScratch.mfWriteFile("other/top.bin", "another");
+  fs::create_symlink(mAp, mScratch.mfFile("current"));
+  mMap->mpSetAccessPoint("LINKED", mScratch.mfFile("current").c_str());
+  std::string error;
+  const auto before = CConfinedFileId("LINKED", "", "top.bin").mfOpen(error);
+  ASSERT_NE(before, nullptr) << error;
+  fs::remove(mScratch.mfFile("current"));
+  fs::create_symlink(mScratch.mfFile("other"), mScratch.mfFile("current"));
+  const auto after = CConfinedFileId("LINKED", "", "top.bin").mfOpen(error);
+  ASSERT_NE(after, nullptr) << error;
+  EXPECT_EQ(after->mfGetVersion(), before->mfGetVersion());  // the same file as before
+  // Its version is learnt beneath the same directory.
+  EXPECT_EQ(CConfinedFileId("LINKED", "", "top.bin").mfGetVersion(), before->mfGetVersion());
+}
+
+TEST_F(ConfinedOnDisk, ADirectorySwappedForALinkIsNeverLeftFor) {
+  namespace fs = std::filesystem;
+  fs::rename(mAp + "/sub", mAp + "/sub-moved");
+  fs::create_symlink(mScratch.mfFile("outside"), mAp + "/sub");
+  for (bool beneath : {true, false}) {
+    CConfinedFileId::sfUseOpenat2(beneath);
+    std::string error;
+    EXPECT_EQ(CConfinedFileId("AP", "sub", "data.bin").mfOpen(error), nullptr) << beneath;
+    EXPECT_EQ(error, "path leads outside its access point") << beneath;
+  }
+  CConfinedFileId::sfUseOpenat2(true);
+  fs::remove(mAp + "/sub");
+  fs::rename(mAp + "/sub-moved", mAp + "/sub");
 }
 
 TEST_F(ConfinedOnDisk, ADirectorySwappedForALinkAfterTheCheckIsCaughtAtTheOpen) {
