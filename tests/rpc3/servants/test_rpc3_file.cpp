@@ -311,11 +311,6 @@ TEST_F(ServantTest, ObjectsWhoseFileVanishedNoLongerExistAfterEviction) {
   EXPECT_THROW(values->get_number_of_values(), CORBA::OBJECT_NOT_EXIST);
 }
 
-}  // namespace
-}  // namespace nodra::test
-
-namespace nodra::test {
-namespace {
 
 // The reading's annotations as "name=value" texts.
 std::vector<std::string> readingTexts(const IDL::HeaderReading& reading) {
@@ -381,11 +376,6 @@ TEST_F(ServantTest, TheHeaderReadingIsEveryRecordReadAndTheLayoutTakenFromThem) 
   }
 }
 
-}  // namespace
-}  // namespace nodra::test
-
-namespace nodra::test {
-namespace {
 
 TEST_F(ServantTest, HeadersBeyondTheirBoundOfBytesAreFreedByEvictingTheOldestObjects) {
   CRPC3HeaderRegistry* registry = CRPC3HeaderRegistry::sfGetHeaderRegistry();

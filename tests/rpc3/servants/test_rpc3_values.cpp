@@ -355,11 +355,6 @@ TEST_F(ServantTest, OffsetsBeyondFourGiBReadTheRightSamples) {
   EXPECT_EQ(got, (std::vector<float>{0x1234, -2, 0}));
 }
 
-}  // namespace
-}  // namespace nodra::test
-
-namespace nodra::test {
-namespace {
 
 TEST_F(ServantTest, ScatteredPositionsAreReadInOrderAndAnsweredInTheOrderAsked) {
   Rpc3FileLayout layout;
