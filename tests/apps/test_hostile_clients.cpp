@@ -103,7 +103,9 @@ constexpr bool kMemoryIsMeasurable = true;
 #endif
 
 void expectGrowthBelow(long beforeKiB, long afterKiB, long boundKiB) {
-  if (kMemoryIsMeasurable) EXPECT_LT(afterKiB - beforeKiB, boundKiB) << "KiB before: " << beforeKiB;
+  if (kMemoryIsMeasurable) {
+    EXPECT_LT(afterKiB - beforeKiB, boundKiB) << "KiB before: " << beforeKiB;
+  }
 }
 
 class HostileClients : public ::testing::Test {
