@@ -10,7 +10,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <new>
@@ -38,7 +40,7 @@ struct Options {
   bool json = false;
   std::vector<unsigned> channels;
   unsigned timeout = Client::kDefaultCallTimeoutSeconds;
-  Client::DumpRange range;
+  Client::ValueRequest range;
 };
 
 constexpr const char* kListExamples =
@@ -51,7 +53,8 @@ constexpr const char* kListExamples =
 constexpr const char* kDumpExamples =
     "Examples:\n"
     "  nodra-browse dump examples/road-load.rsp --channel 2 > force.csv\n"
-    "  nodra-browse dump examples/road-load.rsp --channel 1,3 --start 1001 --count 500\n";
+    "  nodra-browse dump examples/road-load.rsp --channel 1,3 --start 1001 --count 500\n"
+    "  nodra-browse dump examples/road-load.rsp --channel 4 --from 3.9 --to 4.1\n";
 
 constexpr const char* kStatsExamples =
     "Examples:\n"
@@ -79,18 +82,7 @@ int list(IDL::File_ptr file, const Options& options) {
 // The channels named by --channel, in its order, each read alone; every channel of the
 // listing when none is named.
 std::vector<Client::ChannelListing> chosenChannels(IDL::File_ptr file, const Options& options) {
-  if (options.channels.empty()) return Client::mfReadListing(file).mChannels;
-  Client::mpRefuseRepeatedChannels({options.channels.begin(), options.channels.end()});
-  std::vector<Client::ChannelListing> channels;
-  for (unsigned number : options.channels) {
-    std::optional<Client::ChannelListing> channel = Client::mfReadChannel(file, number);
-    if (!channel) {
-      throw Client::UsageError("channel " + std::to_string(number) + " does not exist (the file has " +
-                               std::to_string(file->get_number_of_children()) + " channels)");
-    }
-    channels.push_back(std::move(*channel));
-  }
-  return channels;
+  return Client::mfReadChannels(file, {options.channels.begin(), options.channels.end()});
 }
 
 std::vector<const Client::ChannelListing*> pointersTo(const std::vector<Client::ChannelListing>& channels) {
@@ -169,11 +161,27 @@ int main(int argc, char** argv) {
     return command->add_option("-c,--channel", options.channels, channelHelp)->delimiter(',');
   };
   addFileOptions(dumpCommand, "channel numbers, from 1 (e.g. 1,3,5)")->required();
-  dumpCommand->add_option("--start", options.range.mStart, "first value, from 1")
-      ->check(CLI::Range(1u, 4294967295u));
-  CORBA::ULong count = 0;
+  CORBA::ULong start = 1, count = 0;
+  double from = 0, to = 0;
+  CLI::Option* startOption =
+      dumpCommand->add_option("--start", start, "first value, from 1")->check(CLI::Range(1u, 4294967295u));
   CLI::Option* countOption =
       dumpCommand->add_option("--count", count, "number of values (default: to the end; 0: none)");
+  const auto seconds = CLI::Validator(
+      [](std::string& text) {
+        const double value = std::strtod(text.c_str(), nullptr);
+        return std::isfinite(value) ? std::string() : "must be a finite number of seconds";
+      },
+      "SECONDS");
+  CLI::Option* fromOption = dumpCommand
+                                ->add_option("--from", from, "or by time: the values from this time on, in seconds")
+                                ->check(seconds)
+                                ->excludes(startOption)
+                                ->excludes(countOption);
+  CLI::Option* toOption = dumpCommand->add_option("--to", to, "the values up to this time, in seconds")
+                              ->check(seconds)
+                              ->excludes(startOption)
+                              ->excludes(countOption);
   dumpCommand->footer(kDumpExamples);
   CLI::App* statsCommand = app.add_subcommand(
       "stats", "Reads every value of channels and prints per channel the number of values, of NaN "
@@ -195,7 +203,10 @@ int main(int argc, char** argv) {
     for (const std::string& argument : arguments) programArgv.push_back(argument.c_str());
     app.parse(static_cast<int>(programArgv.size()), programArgv.data());
     if (options.file.empty()) throw CLI::RequiredError("file");
+    if (startOption->count() > 0) options.range.mStart = start;
     if (countOption->count() > 0) options.range.mCount = count;
+    if (fromOption->count() > 0) options.range.mFrom = from;
+    if (toOption->count() > 0) options.range.mTo = to;
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : 2;
   }

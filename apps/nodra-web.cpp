@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -132,6 +133,10 @@ int main(int argc, char** argv) {
   app.add_option("--timeout", timeout, "seconds a call to the --server may take; 0: no limit")
       ->check(CLI::Range(0u, 86400u))
       ->capture_default_str();
+  std::uint64_t maxValues = TamblixHq::NODRA::Web::CWebApi::kDefaultMaxValues;
+  app.add_option("--max-values", maxValues, "values one request of /api/values may ask for, all its channels together")
+      ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 40))
+      ->capture_default_str();
   app.footer(std::string(kExamples) + "\n" + FW::CHostOrb::kOrbOptionsHelp);
   try {
     std::vector<const char*> programArgv;
@@ -174,7 +179,7 @@ int main(int argc, char** argv) {
   try {
     IDL::DataServer_var root = Client::mfOpenRoot(*orb, accessPoints, server);
     IDL::StringSeq_var names = root->list_access_points();  // a server that is not there fails now
-    TamblixHq::NODRA::Web::CWebApi api(root, timeout);
+    TamblixHq::NODRA::Web::CWebApi api(root, {timeout, maxValues});
     httpSettings.allowedHosts.insert(allowedHosts.begin(), allowedHosts.end());
     httpSettings.headerDeadline = std::chrono::seconds(headerSeconds);
     TamblixHq::NODRA::Web::CWebServer http(httpSettings);

@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
+#include <limits>
+#include <optional>
 #include <stdexcept>
 
+#include "apps/client/ChannelWindow.h"
 #include "apps/client/FileSource.h"
 #include "apps/client/ProgressBar.h"
 
@@ -28,7 +32,17 @@ struct Column {
   IDL::RealValues_var mValues;
   IDL::RealValueSeqUnion_var mChunk;
 
-  void mpRead(CORBA::ULong start, CORBA::ULong count) { mChunk = mValues->get_value_chunk(start, count); }
+  explicit Column(const ChannelListing& channel) {
+    mValues = IDL::RealValues::_narrow(channel.mFunction.y_values);
+    if (CORBA::is_nil(mValues)) {
+      throw std::runtime_error("channel " + std::to_string(channel.mNumber) + " has no values to read");
+    }
+  }
+  // Reads `count` values from `start`; answers how many came (never more than asked).
+  CORBA::ULong mfRead(CORBA::ULong start, CORBA::ULong count) {
+    mChunk = mValues->get_value_chunk(start, count);
+    return std::min(count, mfLength());
+  }
   CORBA::ULong mfLength() const {
     return mChunk->_d() == IDL::DOUBLE_PRECISION ? mChunk->double_sequence().length()
                                                  : mChunk->float_sequence().length();
@@ -38,13 +52,70 @@ struct Column {
                ? std::to_chars(at, end, mChunk->double_sequence()[i]).ptr
                : std::to_chars(at, end, mChunk->float_sequence()[i]).ptr;
   }
+  // Values [0, count) as little-endian float32 bytes at `out`.
+  void mpWriteFloat32(char* out, CORBA::ULong count) const {
+    const bool doubles = mChunk->_d() == IDL::DOUBLE_PRECISION;
+    for (CORBA::ULong i = 0; i < count; ++i) {
+      const float value = doubles ? static_cast<float>(mChunk->double_sequence()[i]) : mChunk->float_sequence()[i];
+      std::uint32_t bits;
+      std::memcpy(&bits, &value, sizeof bits);
+      for (int b = 0; b < 4; ++b) *out++ = static_cast<char>((bits >> (8 * b)) & 0xFF);
+    }
+  }
 };
 
-void checkWritten(std::FILE* out) {
-  if (std::ferror(out)) throw std::runtime_error(std::string("cannot write the output: ") + std::strerror(errno));
+std::vector<Column> columnsOf(const std::vector<const ChannelListing*>& channels) {
+  std::vector<Column> columns;
+  columns.reserve(channels.size());
+  for (const ChannelListing* channel : channels) columns.emplace_back(*channel);
+  return columns;
+}
+
+void noValuesAt(CORBA::ULong start) {
+  throw std::runtime_error("the server answered no values at " + std::to_string(start));
 }
 
 }  // namespace
+
+ValueSelection mfSelectValues(const ChannelListing& channel, const ValueRequest& request, const char* startName) {
+  const bool byNumber = request.mStart || request.mCount;
+  if (byNumber && (request.mFrom || request.mTo)) {
+    throw UsageError("values are chosen by number (start, count) or by time (from, to), not both");
+  }
+  const CORBA::ULong total = channel.mCount;
+  ValueSelection selection;
+  if (request.mFrom || request.mTo) {
+    if (request.mFrom && request.mTo && *request.mFrom > *request.mTo) {
+      throw UsageError("from (" + mfNumberText(*request.mFrom) + " s) lies after to (" + mfNumberText(*request.mTo) +
+                       " s)");
+    }
+    const WindowPlan plan = mfPlanWindow(
+        channel, WindowRequest{request.mFrom, request.mTo, std::numeric_limits<CORBA::ULong>::max()});
+    selection.mStart = plan.mStart;
+    selection.mCount = plan.mCount;
+    return selection;
+  }
+  selection.mStart = std::max<CORBA::ULong>(1, request.mStart.value_or(1));
+  if (selection.mStart > total && total > 0) {
+    throw UsageError(std::string(startName) + " " + std::to_string(selection.mStart) +
+                     " lies beyond the last value (" + std::to_string(total) + ")");
+  }
+  // Clipped without overflow whatever count a user types.
+  const CORBA::ULong available = total >= selection.mStart ? total - selection.mStart + 1 : 0;
+  selection.mCount = request.mCount ? std::min(*request.mCount, available) : available;
+  return selection;
+}
+
+void mpRequireCommonTimeBase(const std::vector<const ChannelListing*>& channels) {
+  if (channels.empty()) throw UsageError("no channel asked for");
+  const ChannelListing& base = *channels[0];
+  for (const ChannelListing* channel : channels) {
+    if (channel->mCount != base.mCount || channel->mFirst != base.mFirst || channel->mSpacing != base.mSpacing) {
+      throw UsageError("channels " + std::to_string(base.mNumber) + " and " + std::to_string(channel->mNumber) +
+                       " have different time bases; ask for them separately");
+    }
+  }
+}
 
 std::string mfCsvHeader(const std::vector<const ChannelListing*>& channels) {
   std::string unit = channels.empty() ? "s" : channels[0]->mFunction.x_quantity_annotation.unit_label.in();
@@ -57,62 +128,34 @@ std::string mfCsvHeader(const std::vector<const ChannelListing*>& channels) {
   return header;
 }
 
-void mpDumpCsv(std::FILE* out, const std::vector<const ChannelListing*>& channels,
-               const DumpRange& range) {
-  if (channels.empty()) throw UsageError("no channel to dump");
-  const ChannelListing& base = *channels[0];
-  std::vector<Column> columns(channels.size());
-  for (std::size_t c = 0; c < channels.size(); ++c) {
-    const ChannelListing& channel = *channels[c];
-    if (channel.mCount != base.mCount || channel.mFirst != base.mFirst ||
-        channel.mSpacing != base.mSpacing) {
-      throw UsageError("channels " + std::to_string(base.mNumber) + " and " +
-                       std::to_string(channel.mNumber) +
-                       " have different time bases; dump them separately");
-    }
-    columns[c].mValues = IDL::RealValues::_narrow(channel.mFunction.y_values);
-    if (CORBA::is_nil(columns[c].mValues)) {
-      throw std::runtime_error("channel " + std::to_string(channel.mNumber) + " has no values to read");
-    }
-  }
-  const CORBA::ULong total = base.mCount;
-  const CORBA::ULong first = std::max<CORBA::ULong>(1, range.mStart);
-  if (first > total && total > 0) {
-    throw UsageError("--start " + std::to_string(first) + " lies beyond the last value (" +
-                     std::to_string(total) + ")");
-  }
-  // Clipped without overflow whatever count a user types.
-  const CORBA::ULong available = total >= first ? total - first + 1 : 0;
-  const CORBA::ULong wanted = range.mCount ? std::min(*range.mCount, available) : available;
-  const CORBA::ULong chunk = std::max<CORBA::ULong>(1, range.mChunk);
-
+void mpWriteCsv(const ByteSink& sink, const std::vector<const ChannelListing*>& channels,
+                const ValueSelection& selection, bool progress, CORBA::ULong chunk) {
+  std::vector<Column> columns = columnsOf(channels);
+  const ChannelListing& base = *channels.at(0);
   const std::string header = mfCsvHeader(channels) + "\n";
-  std::fwrite(header.data(), 1, header.size(), out);
-  // An empty range still asks the objects, so that a channel they cannot read is reported
-  // rather than printed empty.
-  if (wanted == 0) {
-    for (Column& column : columns) column.mpRead(first, 0);
+  sink(header.data(), header.size());
+  // An empty selection still asks the objects, so that a channel they cannot read is
+  // reported rather than printed empty.
+  if (selection.mCount == 0) {
+    for (Column& column : columns) column.mfRead(selection.mStart, 0);
   }
-  ProgressBar progress(wanted);
+  std::optional<ProgressBar> bar;
+  if (progress) bar.emplace(selection.mCount);
   // Lines are gathered in a block and written a block at a time.
   const std::size_t longestLine = 32 + 32 * columns.size();
   std::vector<char> block(std::max<std::size_t>(1 << 18, 4 * longestLine));
   char* const blockEnd = block.data() + block.size();
   char* at = block.data();
-  auto writeBlock = [&] {
-    std::fwrite(block.data(), 1, static_cast<std::size_t>(at - block.data()), out);
-    checkWritten(out);
+  const auto writeBlock = [&] {
+    sink(block.data(), static_cast<std::size_t>(at - block.data()));
     at = block.data();
   };
-  for (CORBA::ULong done = 0; done < wanted;) {
-    const CORBA::ULong start = first + done;
-    const CORBA::ULong n = std::min(chunk, wanted - done);
-    CORBA::ULong got = n;
-    for (Column& column : columns) {
-      column.mpRead(start, n);
-      got = std::min(got, column.mfLength());
-    }
-    if (got == 0) throw std::runtime_error("the server answered no values at " + std::to_string(start));
+  chunk = std::max<CORBA::ULong>(1, chunk);
+  for (CORBA::ULong done = 0; done < selection.mCount;) {
+    const CORBA::ULong start = selection.mStart + done;
+    CORBA::ULong got = std::min(chunk, selection.mCount - done);
+    for (Column& column : columns) got = std::min(got, column.mfRead(start, got));
+    if (got == 0) noValuesAt(start);
     for (CORBA::ULong i = 0; i < got; ++i) {
       if (static_cast<std::size_t>(blockEnd - at) < longestLine) writeBlock();
       at = std::to_chars(at, blockEnd, base.mfTime(start + i)).ptr;
@@ -124,10 +167,59 @@ void mpDumpCsv(std::FILE* out, const std::vector<const ChannelListing*>& channel
     }
     writeBlock();
     done += got;
-    progress.mpAdvance(got);
+    if (bar) bar->mpAdvance(got);
   }
+}
+
+void mpWriteFloat32(const ByteSink& sink, const std::vector<const ChannelListing*>& channels,
+                    const ValueSelection& selection, CORBA::ULong chunk) {
+  std::vector<Column> columns = columnsOf(channels);
+  chunk = std::max<CORBA::ULong>(1, chunk);
+  std::vector<char> bytes(4 * static_cast<std::size_t>(std::min(chunk, std::max<CORBA::ULong>(1, selection.mCount))));
+  for (Column& column : columns) {
+    if (selection.mCount == 0) column.mfRead(selection.mStart, 0);
+    for (CORBA::ULong done = 0; done < selection.mCount;) {
+      const CORBA::ULong start = selection.mStart + done;
+      const CORBA::ULong got = column.mfRead(start, std::min(chunk, selection.mCount - done));
+      if (got == 0) noValuesAt(start);
+      column.mpWriteFloat32(bytes.data(), got);
+      sink(bytes.data(), 4 * static_cast<std::size_t>(got));
+      done += got;
+    }
+  }
+}
+
+std::string mfNpyHeader(CORBA::ULong rows, std::size_t columns) {
+  const std::string shape = columns == 1 ? "(" + std::to_string(rows) + ",)"
+                                         : "(" + std::to_string(rows) + ", " + std::to_string(columns) + ")";
+  std::string dict = "{'descr': '<f4', 'fortran_order': " + std::string(columns == 1 ? "False" : "True") +
+                     ", 'shape': " + shape + ", }";
+  // Magic, version 1.0, a 2-byte length, then the dictionary padded with spaces to a
+  // multiple of 64 bytes in all, ending in a newline.
+  const std::size_t prefix = 10;
+  const std::size_t total = (prefix + dict.size() + 1 + 63) / 64 * 64;
+  dict.append(total - prefix - dict.size() - 1, ' ');
+  dict += '\n';
+  std::string header = "\x93NUMPY";
+  header += '\x01';
+  header += '\x00';
+  header += static_cast<char>(dict.size() & 0xFF);
+  header += static_cast<char>((dict.size() >> 8) & 0xFF);
+  return header + dict;
+}
+
+void mpDumpCsv(std::FILE* out, const std::vector<const ChannelListing*>& channels, const ValueRequest& request,
+               CORBA::ULong chunk) {
+  if (channels.empty()) throw UsageError("no channel to dump");
+  mpRequireCommonTimeBase(channels);
+  const ValueSelection selection = mfSelectValues(*channels[0], request);
+  const ByteSink toFile = [out](const char* bytes, std::size_t size) {
+    std::fwrite(bytes, 1, size, out);
+    if (std::ferror(out)) throw std::runtime_error(std::string("cannot write the output: ") + std::strerror(errno));
+  };
+  mpWriteCsv(toFile, channels, selection, true, chunk);
   std::fflush(out);
-  checkWritten(out);
+  if (std::ferror(out)) throw std::runtime_error(std::string("cannot write the output: ") + std::strerror(errno));
 }
 
 }  // namespace TamblixHq::NODRA::Client

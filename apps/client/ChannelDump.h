@@ -1,8 +1,10 @@
-// Writes channels' values as CSV, one column per channel against time, reading them in
-// bounded chunks so that memory stays flat whatever the channel's length.
+// Writes a run of channels' values out, as CSV (one column per channel against time), as
+// little-endian float32 or as NPY, reading them in bounded chunks so that memory stays
+// flat whatever the channels' length.
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,20 +13,61 @@
 
 namespace TamblixHq::NODRA::Client {
 
-struct DumpRange {
-  CORBA::ULong mStart = 1;                  // first value, from 1
-  std::optional<CORBA::ULong> mCount;       // none: to the end; clipped to the end
-  CORBA::ULong mChunk = 65536;  // values per channel and call
+// Which values are asked for: by number (`mStart` from 1, `mCount`), or by time (values
+// whose times lie in [`mFrom`, `mTo`] seconds); what is not given runs to the channel's end.
+struct ValueRequest {
+  std::optional<CORBA::ULong> mStart;
+  std::optional<CORBA::ULong> mCount;
+  std::optional<double> mFrom;
+  std::optional<double> mTo;
 };
+
+// The values a request selects: mCount values from value mStart (from 1).
+struct ValueSelection {
+  CORBA::ULong mStart = 1;
+  CORBA::ULong mCount = 0;
+};
+
+// The values of `channel` that `request` selects, the count clipped to the end. Throws
+// UsageError when numbers and times are mixed, when from lies after to, or when the start
+// lies beyond the last value (`startName` names the start in that message).
+ValueSelection mfSelectValues(const ChannelListing& channel, const ValueRequest& request,
+                              const char* startName = "--start");
+
+// Throws UsageError unless every channel has the first one's count, first time and
+// spacing: values written side by side must share their times.
+void mpRequireCommonTimeBase(const std::vector<const ChannelListing*>& channels);
+
+// Where written bytes go; throws to stop the writing.
+using ByteSink = std::function<void(const char* bytes, std::size_t size)>;
+
+// Values per channel and call to the values objects.
+constexpr CORBA::ULong kDumpChunk = 65536;
 
 // "time [s],DESCRIPTION [UNIT],..." with each field quoted as CSV needs it.
 std::string mfCsvHeader(const std::vector<const ChannelListing*>& channels);
 
-// Writes the header and a row per value: the time (shortest double text) and each channel's
-// value (shortest float text). Throws UsageError when the channels' time bases differ or the
-// start lies beyond the end, std::runtime_error when `out` fails, and what the values
-// objects throw. A progress bar is drawn when standard error is a terminal.
+// Writes the CSV header and a row per selected value: the time (shortest double text) and
+// each channel's value (shortest float text). REQUIRES: the channels share their time base
+// (mpRequireCommonTimeBase). Throws what the values objects and `sink` throw. A progress
+// bar is drawn on standard error when `progress` and it is a terminal.
+void mpWriteCsv(const ByteSink& sink, const std::vector<const ChannelListing*>& channels,
+                const ValueSelection& selection, bool progress, CORBA::ULong chunk = kDumpChunk);
+
+// Writes the selected values of each channel as little-endian float32, one channel after
+// another, `chunk` values of a channel at a time.
+void mpWriteFloat32(const ByteSink& sink, const std::vector<const ChannelListing*>& channels,
+                    const ValueSelection& selection, CORBA::ULong chunk = kDumpChunk);
+
+// The header of an NPY file (format 1.0) of little-endian float32: `rows` values, one
+// dimension for one column; `rows` x `columns` for several, stored column after column
+// (Fortran order), so that the data are those mpWriteFloat32 writes.
+std::string mfNpyHeader(CORBA::ULong rows, std::size_t columns);
+
+// What `nodra-browse dump` writes: the channels' common time base checked, their values
+// selected as `request` asks and written as CSV to `out`. Throws UsageError,
+// std::runtime_error when `out` fails, and what the values objects throw.
 void mpDumpCsv(std::FILE* out, const std::vector<const ChannelListing*>& channels,
-               const DumpRange& range);
+               const ValueRequest& request, CORBA::ULong chunk = kDumpChunk);
 
 }  // namespace TamblixHq::NODRA::Client

@@ -128,4 +128,19 @@ std::optional<ChannelListing> mfReadChannel(IDL::File_ptr file, CORBA::ULong num
   return channelOf(chunk.in(), 0, number);
 }
 
+std::vector<ChannelListing> mfReadChannels(IDL::File_ptr file, const std::vector<CORBA::ULong>& numbers) {
+  if (numbers.empty()) return mfReadListing(file).mChannels;
+  mpRefuseRepeatedChannels(numbers);
+  std::vector<ChannelListing> channels;
+  for (CORBA::ULong number : numbers) {
+    std::optional<ChannelListing> channel = mfReadChannel(file, number);
+    if (!channel) {
+      throw NoSuchChannel("channel " + std::to_string(number) + " does not exist (the file has " +
+                          std::to_string(file->get_number_of_children()) + " channels)");
+    }
+    channels.push_back(std::move(*channel));
+  }
+  return channels;
+}
+
 }  // namespace TamblixHq::NODRA::Client

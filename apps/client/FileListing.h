@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/client/FileSource.h"
 #include "nodra/Framework.hh"
 
 namespace TamblixHq::NODRA::Client {
@@ -54,6 +55,17 @@ FileListing mfReadListing(IDL::File_ptr file);
 // Reads channel `number` (from 1) alone, through the extended chunk that starts with it;
 // nothing when the file has no such channel. Throws what the file object throws.
 std::optional<ChannelListing> mfReadChannel(IDL::File_ptr file, CORBA::ULong number);
+
+// A channel number the file does not have.
+class NoSuchChannel : public UsageError {
+public:
+  using UsageError::UsageError;
+};
+
+// The channels `numbers` names, in its order, each read alone (mfReadChannel); every channel
+// of the listing when `numbers` is empty. Throws UsageError when a number is repeated,
+// NoSuchChannel for one the file does not have, and what mfReadListing throws.
+std::vector<ChannelListing> mfReadChannels(IDL::File_ptr file, const std::vector<CORBA::ULong>& numbers);
 
 // Refuses a list of channel numbers that names a channel twice (UsageError): a channel
 // read twice is a typing slip, not a request, and costs its reading twice.

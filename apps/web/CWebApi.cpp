@@ -5,15 +5,18 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <initializer_list>
 #include <limits>
+#include <memory>
 #include <new>
 #include <optional>
 #include <set>
 #include <vector>
 
+#include "apps/client/ChannelDump.h"
 #include "apps/client/ChannelStats.h"
 #include "apps/client/ChannelWindow.h"
 #include "apps/client/FileListing.h"
@@ -97,26 +100,37 @@ private:
   const httplib::Request& mRequest;
 };
 
-// Runs `make` and answers its document, or the error it raised with its status: a data
-// error of the objects is 422 (the file cannot be read as asked), an unreachable server 502.
-void answer(httplib::Response& response, unsigned timeoutSeconds, const std::function<Json()>& make) {
+Json dataErrorJson(const char* message, const char* reason, const char* place) {
+  Json body{{"error", message}, {"reason", reason}};
+  if (place && *place) body["place"] = place;
+  return body;
+}
+
+// Runs `work`, which sets the answer; when it throws, answers the error instead as
+// {"error", "reason"?, "place"?} with its status: a data error of the objects is 422 (the
+// file cannot be read as asked), an unreachable server 502.
+void respond(httplib::Response& response, unsigned timeoutSeconds, const std::function<void()>& work) {
   int status = 200;
   Json body;
   try {
-    body = make();
+    work();
+    return;
   } catch (const HttpError& e) {
     status = e.mStatus;
     body = Json{{"error", e.mMessage}};
     if (!e.mReason.empty()) body["reason"] = e.mReason;
+  } catch (const Client::NoSuchChannel& e) {
+    status = 404;
+    body = Json{{"error", e.what()}};
   } catch (const Client::UsageError& e) {
     status = 400;
     body = Json{{"error", e.what()}};
   } catch (const IDL::DBAccessException& e) {
     status = 422;
-    body = Json{{"error", e.message.in()}, {"reason", e.reason.in()}};
+    body = dataErrorJson(e.message, e.reason, e.place);
   } catch (const IDL::MemAllocException& e) {
     status = 422;
-    body = Json{{"error", e.message.in()}, {"reason", e.reason.in()}};
+    body = dataErrorJson(e.message, e.reason, e.place);
   } catch (const CORBA::TIMEOUT&) {
     status = 502;
     body = Json{{"error", "the data server did not answer within " + std::to_string(timeoutSeconds) + " s"}};
@@ -148,6 +162,13 @@ void answer(httplib::Response& response, unsigned timeoutSeconds, const std::fun
   response.set_content(body.dump(-1, ' ', false, Json::error_handler_t::replace), "application/json");
 }
 
+// Answers the document `make` gives, or its error (see respond).
+void answer(httplib::Response& response, unsigned timeoutSeconds, const std::function<Json()>& make) {
+  respond(response, timeoutSeconds, [&] {
+    response.set_content(make().dump(-1, ' ', false, Json::error_handler_t::replace), "application/json");
+  });
+}
+
 // The file at ACCESS_POINT/PATH; 400 for a malformed path, 404 for one the server refuses
 // or does not have.
 IDL::File_ptr openFile(IDL::DataServer_ptr root, const std::string& path) {
@@ -161,25 +182,37 @@ IDL::File_ptr openFile(IDL::DataServer_ptr root, const std::string& path) {
   }
 }
 
-// Channel `number` of `file`; 404 when the file has no such channel.
-Client::ChannelListing readChannel(IDL::File_ptr file, CORBA::ULong number) {
-  std::optional<Client::ChannelListing> channel = Client::mfReadChannel(file, number);
-  if (!channel) {
-    throw HttpError{404, "channel " + std::to_string(number) + " does not exist (the file has " +
-                             std::to_string(file->get_number_of_children()) + " channels)", ""};
+// The channel numbers of parameter "channel" ("1,3,5"); none when it is not given.
+std::vector<CORBA::ULong> channelNumbers(const Query& query) {
+  std::vector<CORBA::ULong> numbers;
+  if (const std::optional<std::string> list = query.mfText("channel")) {
+    std::size_t from = 0;
+    for (;;) {
+      const std::size_t comma = list->find(',', from);
+      numbers.push_back(Query::sfWhole("channel", list->substr(from, comma - from), 1,
+                                       std::numeric_limits<CORBA::ULong>::max()));
+      if (comma == std::string::npos) break;
+      from = comma + 1;
+    }
   }
-  return std::move(*channel);
+  return numbers;
 }
 
-Json listDirectory(IDL::DataServer_ptr root, const Client::RemoteFileName& directory) {
-  IDL::StringSeq_var names = root->list_files(directory.mAccessPoint.c_str(), directory.mSubDirectory.c_str());
+std::vector<const Client::ChannelListing*> pointersTo(const std::vector<Client::ChannelListing>& channels) {
+  std::vector<const Client::ChannelListing*> pointers;
+  for (const Client::ChannelListing& channel : channels) pointers.push_back(&channel);
+  return pointers;
+}
+
+// The entries of `names` as {"name", "path"}, the path from the access point on.
+Json entries(const IDL::StringSeq& names, const Client::RemoteFileName& directory) {
   std::string prefix = directory.mAccessPoint + "/";
   if (!directory.mSubDirectory.empty()) prefix += directory.mSubDirectory + "/";
-  Json files = Json::array();
-  for (CORBA::ULong i = 0; i < names->length(); ++i) {
-    files.push_back(Json{{"name", names[i].in()}, {"path", prefix + names[i].in()}});
+  Json listed = Json::array();
+  for (CORBA::ULong i = 0; i < names.length(); ++i) {
+    listed.push_back(Json{{"name", names[i].in()}, {"path", prefix + names[i].in()}});
   }
-  return files;
+  return listed;
 }
 
 Json filesRoute(IDL::DataServer_ptr root, const Query& query) {
@@ -197,11 +230,17 @@ Json filesRoute(IDL::DataServer_ptr root, const Query& query) {
   Json points = Json::array();
   for (const Client::RemoteFileName& directory : directories) {
     Json entry{{"name", directory.mAccessPoint}, {"directory", directory.mSubDirectory}};
+    const char* ap = directory.mAccessPoint.c_str();
+    const char* sub = directory.mSubDirectory.c_str();
     try {
-      entry["files"] = listDirectory(root, directory);
+      IDL::StringSeq_var subDirectories = root->list_directories(ap, sub);
+      IDL::StringSeq_var files = root->list_files(ap, sub);
+      entry["directories"] = entries(subDirectories.in(), directory);
+      entry["files"] = entries(files.in(), directory);
     } catch (const IDL::DBAccessException& e) {
       // One directory asked for: it is the answer. Among all: the others still are.
       if (dir) throw HttpError{404, e.message.in(), e.reason.in()};
+      entry["directories"] = Json::array();
       entry["files"] = Json::array();
       entry["error"] = e.message.in();
     }
@@ -233,55 +272,143 @@ Json channelRoute(IDL::DataServer_ptr root, const Query& query) {
   }
   request.mWidth = query.mfWhole("width", 1, Client::kMaxWindowWidth).value_or(request.mWidth);
   IDL::File_var file = openFile(root, path);
-  const Client::ChannelListing channel = readChannel(file, *number);
-  return Client::mfWindowJson(channel, Client::mfPlanWindow(channel, request));
+  const std::vector<Client::ChannelListing> channel = Client::mfReadChannels(file, {*number});
+  return Client::mfWindowJson(channel[0], Client::mfPlanWindow(channel[0], request));
 }
 
 Json statsRoute(IDL::DataServer_ptr root, const Query& query) {
   const std::string path = query.mfRequired("path");
-  std::vector<CORBA::ULong> numbers;
-  if (const std::optional<std::string> list = query.mfText("channel")) {
-    std::size_t from = 0;
-    for (;;) {
-      const std::size_t comma = list->find(',', from);
-      numbers.push_back(Query::sfWhole("channel", list->substr(from, comma - from), 1,
-                                       std::numeric_limits<CORBA::ULong>::max()));
-      if (comma == std::string::npos) break;
-      from = comma + 1;
-    }
-  }
-  Client::mpRefuseRepeatedChannels(numbers);
+  const std::vector<CORBA::ULong> numbers = channelNumbers(query);
   IDL::File_var file = openFile(root, path);
-  std::vector<Client::ChannelListing> channels;
-  if (numbers.empty()) {
-    channels = Client::mfReadListing(file).mChannels;
-  } else {
-    for (CORBA::ULong number : numbers) channels.push_back(readChannel(file, number));
-  }
-  std::vector<const Client::ChannelListing*> chosen;
-  for (const Client::ChannelListing& channel : channels) chosen.push_back(&channel);
+  const std::vector<Client::ChannelListing> channels = Client::mfReadChannels(file, numbers);
+  const std::vector<const Client::ChannelListing*> chosen = pointersTo(channels);
   Json reply{{"path", path}};
   reply["channels"] = Client::mfStatsJson(chosen, Client::mfReadStats(chosen))["channels"];
   return reply;
 }
 
+// The forms /api/values answers in.
+enum class ValuesFormat { eFloat32, eNpy, eCsv };
+
+// The form asked for: parameter "format" (raw, npy or csv), else the Accept header; CSV when
+// neither says, so that a plain URL reads as a table.
+ValuesFormat valuesFormat(const httplib::Request& request, const Query& query) {
+  if (const std::optional<std::string> format = query.mfText("format")) {
+    if (*format == "raw") return ValuesFormat::eFloat32;
+    if (*format == "npy") return ValuesFormat::eNpy;
+    if (*format == "csv") return ValuesFormat::eCsv;
+    throw badRequest("parameter \"format\" must be raw, npy or csv, got \"" + *format + "\"");
+  }
+  const std::string accept = request.get_header_value("Accept");
+  if (accept.find("application/x-npy") != std::string::npos) return ValuesFormat::eNpy;
+  if (accept.find("application/octet-stream") != std::string::npos) return ValuesFormat::eFloat32;
+  return ValuesFormat::eCsv;
+}
+
+const char* contentType(ValuesFormat format) {
+  switch (format) {
+    case ValuesFormat::eFloat32: return "application/octet-stream";
+    case ValuesFormat::eNpy: return "application/x-npy";
+    case ValuesFormat::eCsv: break;
+  }
+  return "text/csv; charset=utf-8";
+}
+
+// What a values answer streams once its headers are out: the file and channels it reads.
+struct ValuesStream {
+  IDL::File_var mFile;
+  std::vector<Client::ChannelListing> mChannels;
+  Client::ValueSelection mSelection;
+  ValuesFormat mFormat;
+  std::string mPath;
+};
+
 }  // namespace
 
-CWebApi::CWebApi(IDL::DataServer_ptr root, unsigned timeoutSeconds)
-    : mRoot(IDL::DataServer::_duplicate(root)), mTimeoutSeconds(timeoutSeconds) {}
+CWebApi::CWebApi(IDL::DataServer_ptr root, Settings settings)
+    : mRoot(IDL::DataServer::_duplicate(root)), mSettings(settings) {}
+
+void CWebApi::mpAnswerValues(const httplib::Request& request, httplib::Response& response) const {
+  respond(response, mSettings.timeoutSeconds, [&] {
+    const Query query(request, {"path", "channel", "start", "count", "from", "to", "format"});
+    auto stream = std::make_shared<ValuesStream>();
+    stream->mPath = query.mfRequired("path");
+    stream->mFormat = valuesFormat(request, query);
+    const std::vector<CORBA::ULong> numbers = channelNumbers(query);
+    if (numbers.empty()) throw badRequest("parameter \"channel\" is required");
+    const CORBA::ULong most = std::numeric_limits<CORBA::ULong>::max();
+    Client::ValueRequest asked;
+    asked.mStart = query.mfWhole("start", 1, most);
+    asked.mCount = query.mfWhole("count", 0, most);
+    asked.mFrom = query.mfSeconds("from");
+    asked.mTo = query.mfSeconds("to");
+    stream->mFile = openFile(mRoot.in(), stream->mPath);
+    stream->mChannels = Client::mfReadChannels(stream->mFile.in(), numbers);
+    const std::vector<const Client::ChannelListing*> channels = pointersTo(stream->mChannels);
+    Client::mpRequireCommonTimeBase(channels);
+    stream->mSelection = Client::mfSelectValues(*channels[0], asked, "start");
+    const std::uint64_t values = std::uint64_t{stream->mSelection.mCount} * channels.size();
+    if (values > mSettings.maxValues) {
+      throw HttpError{413,
+                      "the request asks for " + std::to_string(values) + " values; at most " +
+                          std::to_string(mSettings.maxValues) +
+                          " are answered at once (ask in pieces with start and count, or nodra-web --max-values)",
+                      ""};
+    }
+    std::string numbersText;
+    for (CORBA::ULong number : numbers) numbersText += (numbersText.empty() ? "" : ",") + std::to_string(number);
+    const Client::ChannelListing& base = *channels[0];
+    response.set_header("X-Nodra-Channels", numbersText);
+    response.set_header("X-Nodra-Start", std::to_string(stream->mSelection.mStart));
+    response.set_header("X-Nodra-Count", std::to_string(stream->mSelection.mCount));
+    response.set_header("X-Nodra-First-Time", Client::mfNumberText(base.mfTime(stream->mSelection.mStart)));
+    response.set_header("X-Nodra-Spacing", Client::mfNumberText(base.mSpacing));
+    // Values are read as they are sent; a failure after the first bytes can only cut the
+    // answer short, which the client sees as a chunked body without its end.
+    response.set_chunked_content_provider(contentType(stream->mFormat), [stream](std::size_t, httplib::DataSink& sink) {
+      const Client::ByteSink send = [&sink](const char* bytes, std::size_t size) {
+        if (!sink.write(bytes, size)) throw std::runtime_error("the client stopped reading");
+      };
+      try {
+        const std::vector<const Client::ChannelListing*> channels = pointersTo(stream->mChannels);
+        if (stream->mFormat == ValuesFormat::eCsv) {
+          Client::mpWriteCsv(send, channels, stream->mSelection, false);
+        } else {
+          if (stream->mFormat == ValuesFormat::eNpy) {
+            const std::string header = Client::mfNpyHeader(stream->mSelection.mCount, channels.size());
+            send(header.data(), header.size());
+          }
+          Client::mpWriteFloat32(send, channels, stream->mSelection);
+        }
+        sink.done();
+        return true;
+      } catch (const IDL::DBAccessException& e) {
+        std::fprintf(stderr, "nodra-web: values of %s cut short: %s\n", stream->mPath.c_str(), e.message.in());
+      } catch (const CORBA::Exception& e) {
+        std::fprintf(stderr, "nodra-web: values of %s cut short: %s\n", stream->mPath.c_str(), e._name());
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "nodra-web: values of %s cut short: %s\n", stream->mPath.c_str(), e.what());
+      }
+      return false;
+    });
+  });
+}
 
 void CWebApi::mpRoute(httplib::Server& server, const std::string& webRoot) {
   using Route = Json (*)(IDL::DataServer_ptr, const Query&);
   const auto add = [this, &server](const char* pattern, Route route, std::initializer_list<const char*> known) {
     const std::set<std::string> names(known.begin(), known.end());
     server.Get(pattern, [this, route, names](const httplib::Request& request, httplib::Response& response) {
-      answer(response, mTimeoutSeconds, [&] { return route(mRoot.in(), Query(request, names)); });
+      answer(response, mSettings.timeoutSeconds, [&] { return route(mRoot.in(), Query(request, names)); });
     });
   };
   add("/api/files", filesRoute, {"dir"});
   add("/api/file", fileRoute, {"path"});
   add("/api/channel", channelRoute, {"path", "channel", "from", "to", "width"});
   add("/api/stats", statsRoute, {"path", "channel"});
+  server.Get("/api/values", [this](const httplib::Request& request, httplib::Response& response) {
+    mpAnswerValues(request, response);
+  });
   // Anything else under /api/ is no route: say so in JSON as the routes do.
   const httplib::Server::HandlerWithResponse noRoute = [](const httplib::Request& request,
                                                          httplib::Response& response) {

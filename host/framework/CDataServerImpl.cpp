@@ -66,11 +66,20 @@ std::optional<CDataServerImpl::FileType> CDataServerImpl::mfTypeOf(const CConfin
 }
 
 IDL::StringSeq* CDataServerImpl::list_files(const char* accessPoint, const char* subDirectory) {
-  const char* place = "CDataServerImpl::list_files";
+  return mfListDirectory(accessPoint, subDirectory, false, "CDataServerImpl::list_files");
+}
+
+IDL::StringSeq* CDataServerImpl::list_directories(const char* accessPoint, const char* subDirectory) {
+  return mfListDirectory(accessPoint, subDirectory, true, "CDataServerImpl::list_directories");
+}
+
+IDL::StringSeq* CDataServerImpl::mfListDirectory(const char* accessPoint, const char* subDirectory,
+                                                 bool directories, const char* place) {
   const CConfinedFileId directory(accessPoint, subDirectory, "");
   failIfRefused(directory, place);
   std::string realDirectory, why;
   if (!directory.mfResolve(realDirectory, why)) fail("Unable to list " + directory.mfGetShownPath(), why, place);
+  const std::string prefix = std::string(subDirectory).empty() ? "" : std::string(subDirectory) + "/";
   std::vector<std::string> names;
   std::error_code error;
   fs::directory_iterator it(realDirectory, error);
@@ -78,15 +87,23 @@ IDL::StringSeq* CDataServerImpl::list_files(const char* accessPoint, const char*
   for (; it != fs::directory_iterator(); it.increment(error)) {
     if (error) fail("Unable to list " + directory.mfGetShownPath(), error.message(), place);
     std::error_code ignored;
-    if (!it->is_regular_file(ignored)) continue;
     const std::string name = it->path().filename().string();
-    if (mfTypeOf(directory.mfSibling(name))) names.push_back(name);
+    if (directories) {
+      // A directory is listed when it can be listed in turn: one that leads out is not.
+      if (!it->is_directory(ignored)) continue;
+      const CConfinedFileId inner(accessPoint, (prefix + name).c_str(), "");
+      std::string innerPath, innerWhy;
+      if (!inner.mfIsRefused() && inner.mfResolve(innerPath, innerWhy)) names.push_back(name);
+    } else {
+      if (!it->is_regular_file(ignored)) continue;
+      if (mfTypeOf(directory.mfSibling(name))) names.push_back(name);
+    }
   }
   std::sort(names.begin(), names.end());
-  auto* files = new IDL::StringSeq;
-  files->length(static_cast<CORBA::ULong>(names.size()));
-  for (CORBA::ULong i = 0; i < names.size(); ++i) (*files)[i] = names[i].c_str();
-  return files;
+  auto* listed = new IDL::StringSeq;
+  listed->length(static_cast<CORBA::ULong>(names.size()));
+  for (CORBA::ULong i = 0; i < names.size(); ++i) (*listed)[i] = names[i].c_str();
+  return listed;
 }
 
 IDL::File_ptr CDataServerImpl::open_file(const char* accessPoint, const char* subDirectory,

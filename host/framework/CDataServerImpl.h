@@ -30,6 +30,7 @@ public:
 
   IDL::StringSeq* list_access_points() override;
   IDL::StringSeq* list_files(const char* accessPoint, const char* subDirectory) override;
+  IDL::StringSeq* list_directories(const char* accessPoint, const char* subDirectory) override;
   IDL::File_ptr open_file(const char* accessPoint, const char* subDirectory,
                           const char* fileName) override;
   CORBA::ULong get_chunk_size() override;
@@ -40,6 +41,11 @@ private:
     std::string typeId;
     Detector detector;
   };
+
+  // The names of the data files (or, with `directories`, of the sub-directories) directly in
+  // a directory of an access point, sorted; raises DBAccessException with `place`.
+  IDL::StringSeq* mfListDirectory(const char* accessPoint, const char* subDirectory, bool directories,
+                                  const char* place);
 
   // The registered type that reads a file, if any.
   std::optional<FileType> mfTypeOf(const CConfinedFileId& file);

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -187,6 +188,7 @@ TEST_F(WebViewer, FilesAreListedPerAccessPointWithThePathsTheOtherRoutesTake) {
   }
   // Sorted; the cut file still starts like one; the link leads out and the directory is none.
   EXPECT_EQ(paths, (std::vector<std::string>{"t/cut.rsp", "t/gaps.rsp", "t/wheel.rsp"}));
+  EXPECT_EQ(point.at("directories"), (Json::array({{{"name", "sub"}, {"path", "t/sub"}}})));
 
   EXPECT_EQ(mfGetOk("/api/files?dir=t/sub").at("access_points")[0].at("files"),
             (Json::array({{{"name", "deep.rsp"}, {"path", "t/sub/deep.rsp"}}})));
@@ -290,6 +292,13 @@ TEST_F(WebViewer, BadParametersAreRefusedWithAMessageBeforeAnyFileIsOpened) {
       {"/api/file", "\"path\" is required"},
       {"/api/stats?path=t/wheel.rsp&channel=1,,2", "whole number from 1"},
       {"/api/stats?path=t/wheel.rsp&channel=1,2,1", "channel 1 is named more than once"},
+      {"/api/values?path=t/wheel.rsp", "\"channel\" is required"},
+      {"/api/values?path=t/wheel.rsp&channel=1,3,1", "channel 1 is named more than once"},
+      {"/api/values?path=t/wheel.rsp&channel=1&format=xml", "must be raw, npy or csv"},
+      {"/api/values?path=t/wheel.rsp&channel=1&start=0", "\"start\" must be a whole number from 1"},
+      {"/api/values?path=t/wheel.rsp&channel=1&start=5001", "start 5001 lies beyond the last value (5000)"},
+      {"/api/values?path=t/wheel.rsp&channel=1&start=2&from=1", "by number (start, count) or by time"},
+      {"/api/values?path=t/wheel.rsp&channel=1&from=2&to=1", "lies after to"},
   };
   for (const auto& [target, message] : cases) {
     int status = 0;
@@ -304,7 +313,8 @@ TEST_F(WebViewer, NoPathLeadsOutOfTheAccessPoint) {
   for (const char* path : {"../outside.rsp", "t/../outside.rsp", "t/../../outside.rsp", "t/./wheel.rsp",
                            "t//wheel.rsp", "t/sub/", "%2Ftmp%2Foutside.rsp", "t%5C..%5Coutside.rsp",
                            "t%2F..%2Foutside.rsp", "t/wheel.rsp%00.txt", "wheel.rsp"}) {
-    for (const std::string route : {"/api/file?path=", "/api/channel?channel=1&path=", "/api/stats?path="}) {
+    for (const std::string route : {"/api/file?path=", "/api/channel?channel=1&path=", "/api/stats?path=",
+                                    "/api/values?channel=1&path="}) {
       int status = 0;
       const Json body = mfGet(route + path, status);
       EXPECT_EQ(status, 400) << route << path;
@@ -318,7 +328,7 @@ TEST_F(WebViewer, NoPathLeadsOutOfTheAccessPoint) {
   EXPECT_EQ(status, 404) << link.dump();
   // So are names it does not have.
   for (const char* target : {"/api/file?path=t/none.rsp", "/api/file?path=x/wheel.rsp",
-                             "/api/channel?path=t/wheel.rsp&channel=4"}) {
+                             "/api/channel?path=t/wheel.rsp&channel=4", "/api/values?path=t/wheel.rsp&channel=2,4"}) {
     const Json body = mfGet(target, status);
     EXPECT_EQ(status, 404) << target;
     EXPECT_TRUE(body.contains("error")) << target;
@@ -326,6 +336,127 @@ TEST_F(WebViewer, NoPathLeadsOutOfTheAccessPoint) {
   EXPECT_NE(mfGet("/api/channel?path=t/wheel.rsp&channel=4", status).at("error").get<std::string>().find(
                 "channel 4 does not exist (the file has 3 channels)"),
             std::string::npos);
+}
+
+// The little-endian float32 bytes of the written values [first, first + count) of `channels`,
+// one channel after another.
+std::string float32Bytes(const std::vector<int>& channels, std::int64_t first, std::int64_t count) {
+  std::string bytes;
+  for (int channel : channels) {
+    for (std::int64_t i = first; i < first + count; ++i) {
+      const float value = wheelValue(channel, i);
+      std::uint32_t bits;
+      std::memcpy(&bits, &value, sizeof bits);
+      for (int b = 0; b < 4; ++b) bytes += static_cast<char>((bits >> (8 * b)) & 0xFF);
+    }
+  }
+  return bytes;
+}
+
+TEST_F(WebViewer, ValuesStreamAsFloat32NpyOrCsvByNumberOrByTime) {
+  // The NPY header of a 2-D answer, in Fortran order: its data are the float32 answer's.
+  const std::string npy2 = "{'descr': '<f4', 'fortran_order': True, 'shape': (70, 2), }";
+  const std::string npy1 = "{'descr': '<f4', 'fortran_order': False, 'shape': (5000,), }";
+  const struct {
+    std::string query;  // after path=t/wheel.rsp
+    std::string accept;
+    std::string type;
+    std::vector<int> channels;
+    std::int64_t start, count;
+    std::string header;  // "" raw; else the NPY header's dictionary
+  } rows[] = {
+      {"&channel=2&format=raw", "", "application/octet-stream", {2}, 1, kValues, ""},
+      {"&channel=1", "application/octet-stream", "application/octet-stream", {1}, 1, kValues, ""},
+      {"&channel=3,1&start=4990&count=100", "application/octet-stream", "application/octet-stream", {3, 1}, 4990, 11, ""},
+      {"&channel=1,2&from=1.25&to=1.3174&format=npy", "", "application/x-npy", {1, 2}, 1281, 70, npy2},
+      {"&channel=2", "application/x-npy", "application/x-npy", {2}, 1, kValues, npy1},
+      {"&channel=2&count=0&format=raw", "", "application/octet-stream", {2}, 1, 0, ""},
+      {"&channel=2&from=10&format=raw", "", "application/octet-stream", {2}, 1, 0, ""},
+  };
+  httplib::Client client("127.0.0.1", sPort);
+  for (const auto& row : rows) {
+    const std::string target = "/api/values?path=t/wheel.rsp" + row.query;
+    httplib::Headers headers;
+    if (!row.accept.empty()) headers.emplace("Accept", row.accept);
+    const httplib::Result result = client.Get(target.c_str(), headers);
+    ASSERT_TRUE(result) << target;
+    ASSERT_EQ(result->status, 200) << target << ": " << result->body;
+    EXPECT_EQ(result->get_header_value("Content-Type"), row.type) << target;
+    EXPECT_EQ(result->get_header_value("Transfer-Encoding"), "chunked") << target;
+    EXPECT_EQ(result->get_header_value("X-Nodra-Count"), std::to_string(row.count)) << target;
+    if (row.count > 0) {
+      EXPECT_EQ(result->get_header_value("X-Nodra-Start"), std::to_string(row.start)) << target;
+      EXPECT_EQ(std::stod(result->get_header_value("X-Nodra-First-Time")), static_cast<double>(row.start - 1) * kSpacing);
+    }
+    EXPECT_EQ(std::stod(result->get_header_value("X-Nodra-Spacing")), kSpacing) << target;
+    std::string body = result->body;
+    if (!row.header.empty()) {
+      ASSERT_GT(body.size(), 10u) << target;
+      EXPECT_EQ(body.substr(0, 8), std::string("\x93NUMPY\x01\x00", 8)) << target;
+      EXPECT_EQ(body.substr(10, row.header.size()), row.header) << target;
+      const std::size_t headerSize = 10 + static_cast<unsigned char>(body[8]) + 256u * static_cast<unsigned char>(body[9]);
+      EXPECT_EQ(headerSize % 64, 0u) << target;
+      EXPECT_EQ(body[headerSize - 1], '\n') << target;
+      body.erase(0, headerSize);
+    }
+    EXPECT_TRUE(body == float32Bytes(row.channels, row.start, row.count)) << target;
+  }
+
+  // CSV, the default form: what nodra-browse dump writes, byte for byte.
+  const struct {
+    std::string query;
+    std::vector<std::string> dumpArguments;
+  } csvRows[] = {
+      {"&channel=1,3&start=2999&count=5", {"--channel", "1,3", "--start", "2999", "--count", "5"}},
+      {"&channel=2&from=4.99&format=csv", {"--channel", "2", "--from", "4.99"}},
+      {"&channel=3&count=0", {"--channel", "3", "--count", "0"}},
+  };
+  for (const auto& row : csvRows) {
+    const std::string target = "/api/values?path=t/wheel.rsp" + row.query;
+    const httplib::Result result = client.Get(target.c_str());
+    ASSERT_TRUE(result) << target;
+    ASSERT_EQ(result->status, 200) << target << ": " << result->body;
+    EXPECT_EQ(result->get_header_value("Content-Type"), "text/csv; charset=utf-8");
+    std::vector<std::string> dump{NODRA_BROWSE_PATH, "dump", sDir->mfFile("ap/wheel.rsp")};
+    dump.insert(dump.end(), row.dumpArguments.begin(), row.dumpArguments.end());
+    const ProgramResult browse = mfRunProgram(dump);
+    ASSERT_EQ(browse.mStatus, 0) << browse.mErr;
+    EXPECT_EQ(result->body, browse.mOut) << target;
+  }
+}
+
+TEST_F(WebViewer, AValuesRequestBeyondTheLimitIsRefusedBeforeAnyValueIsRead) {
+  const std::string log = sDir->mfFile("limited.log");
+  ChildProcess viewer({NODRA_WEB_PATH, "--access-point", "t=" + sDir->mfFile("ap"), "--listen", "127.0.0.1:0",
+                       "--max-values", "9999"},
+                      log);
+  const std::regex url("http://127\\.0\\.0\\.1:([0-9]+)/");
+  std::smatch match;
+  std::string printed;
+  for (int wait = 0; wait < 200 && !std::regex_search(printed, match, url); ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    printed = mfReadFile(log);
+  }
+  ASSERT_TRUE(std::regex_search(printed, match, url)) << printed;
+  httplib::Client client("127.0.0.1", std::stoi(match[1]));
+  const struct {
+    const char* query;
+    int status;
+  } rows[] = {
+      {"&channel=1,2", 413},                  // 10 000 values
+      {"&channel=1", 200},                    // 5 000
+      {"&channel=1,2&start=2&format=raw", 200},  // 9 998
+      {"&channel=1,2,3&count=3334", 413},     // 10 002
+  };
+  for (const auto& row : rows) {
+    const std::string target = std::string("/api/values?path=t/wheel.rsp") + row.query;
+    const httplib::Result result = client.Get(target.c_str());
+    ASSERT_TRUE(result) << target;
+    EXPECT_EQ(result->status, row.status) << target;
+    if (row.status == 413) {
+      EXPECT_NE(Json::parse(result->body).at("error").get<std::string>().find("at most 9999"), std::string::npos);
+    }
+  }
 }
 
 TEST_F(WebViewer, ValuesTheFileDoesNotHoldAreADataError) {

@@ -217,6 +217,31 @@ TEST_F(ServantTest, RootListsAccessPointsAndTheirRpc3Files) {
   EXPECT_TRUE(found);
 }
 
+TEST_F(ServantTest, RootListsTheSubDirectoriesThatStayInsideTheAccessPoint) {
+  std::filesystem::create_directories(mDir.mfFile("runs/2025"));
+  std::filesystem::create_directories(mDir.mfFile("cal"));
+  mpWriteFile(mDir.mfFile("plain.rsp"), mfBuildRpc3File(threeChannels()));
+  ScratchDir outside;
+  std::filesystem::create_symlink(outside.mfText(), mDir.mfFile("out"));
+  std::filesystem::create_symlink("runs", mDir.mfFile("inside"));
+  const struct {
+    const char* sub;
+    std::vector<std::string> expected;
+  } rows[] = {
+      {"", {"cal", "inside", "runs"}},  // files and links that lead out are not directories here
+      {"runs", {"2025"}},
+      {"runs/2025", {}},
+  };
+  for (const auto& row : rows) {
+    IDL::StringSeq_var names = mServer->list_directories(mAccessPoint.c_str(), row.sub);
+    std::vector<std::string> got;
+    for (CORBA::ULong i = 0; i < names->length(); ++i) got.push_back(names[i].in());
+    EXPECT_EQ(got, row.expected) << "sub-directory \"" << row.sub << "\"";
+  }
+  EXPECT_THROW(IDL::StringSeq_var(mServer->list_directories(mAccessPoint.c_str(), "out")), IDL::DBAccessException);
+  EXPECT_THROW(IDL::StringSeq_var(mServer->list_directories(mAccessPoint.c_str(), "..")), IDL::DBAccessException);
+}
+
 TEST_F(ServantTest, RootRecognisesEveryHeaderTheReaderReadsAndStaysInsideItsDirectory) {
   // The reader takes the first record as the format by position: a first keyword in lower
   // case or padded with blanks still makes an RPC III file.
