@@ -5,6 +5,8 @@
 // one channel after another), computed from the samples written, not read back.
 //
 //   make_client_files DIR
+//   make_client_files DIR --long VALUES   one file, long.rsp: one channel of VALUES 2-byte
+//                                         samples, for the data API's benchmark
 
 #include <cmath>
 #include <cstdint>
@@ -69,14 +71,28 @@ void writeFile(const std::string& dir, const std::string& name, bool floats, boo
   mpWriteFile(dir + "/" + name + ".json", Bytes(json.begin(), json.end()));
 }
 
+void writeLongFile(const std::string& dir, std::int64_t values) {
+  Rpc3FileLayout layout;
+  layout.mPtsPerFrame = 1024;
+  layout.mFrames = (values + 1023) / 1024;
+  layout.mDeltaT = "0.0009765625";
+  layout.mChannelTexts = {{"Hub:force:+Z", "N", "0.5", "-16384", "16384"}};
+  layout.mSample = [](int, std::int64_t index) { return static_cast<double>((index * 7919) % 65536) - 32768; };
+  mpWriteFile(dir + "/long.rsp", mfBuildRpc3File(layout));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: make_client_files DIR\n");
+  if (argc != 2 && !(argc == 4 && std::string(argv[2]) == "--long")) {
+    std::fprintf(stderr, "usage: make_client_files DIR [--long VALUES]\n");
     return 2;
   }
   try {
+    if (argc == 4) {
+      writeLongFile(argv[1], std::stoll(argv[3]));
+      return 0;
+    }
     for (const bool floats : {false, true}) {
       for (const bool bigEndian : {false, true}) {
         writeFile(argv[1], std::string(floats ? "f32" : "i16") + (bigEndian ? "-be" : "-le"), floats, bigEndian);
