@@ -55,6 +55,12 @@ struct Column {
   // Values [0, count) as little-endian float32 bytes at `out`.
   void mpWriteFloat32(char* out, CORBA::ULong count) const {
     const bool doubles = mChunk->_d() == IDL::DOUBLE_PRECISION;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    if (!doubles && count > 0) {
+      std::memcpy(out, mChunk->float_sequence().get_buffer(), 4 * static_cast<std::size_t>(count));
+      return;
+    }
+#endif
     for (CORBA::ULong i = 0; i < count; ++i) {
       const float value = doubles ? static_cast<float>(mChunk->double_sequence()[i]) : mChunk->float_sequence()[i];
       std::uint32_t bits;
