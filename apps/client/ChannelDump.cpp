@@ -52,21 +52,25 @@ struct Column {
                ? std::to_chars(at, end, mChunk->double_sequence()[i]).ptr
                : std::to_chars(at, end, mChunk->float_sequence()[i]).ptr;
   }
-  // Values [0, count) as little-endian float32 bytes at `out`.
-  void mpWriteFloat32(char* out, CORBA::ULong count) const {
+  // Values [0, count) as little-endian float32 bytes to `sink`, through `scratch` where
+  // they must be converted (doubles, or a big-endian host).
+  void mpSendFloat32(const ByteSink& sink, CORBA::ULong count, std::vector<char>& scratch) const {
     const bool doubles = mChunk->_d() == IDL::DOUBLE_PRECISION;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    if (!doubles && count > 0) {
-      std::memcpy(out, mChunk->float_sequence().get_buffer(), 4 * static_cast<std::size_t>(count));
+    if (!doubles) {
+      sink(reinterpret_cast<const char*>(mChunk->float_sequence().get_buffer()), 4 * static_cast<std::size_t>(count));
       return;
     }
 #endif
+    scratch.resize(4 * static_cast<std::size_t>(count));
+    char* out = scratch.data();
     for (CORBA::ULong i = 0; i < count; ++i) {
       const float value = doubles ? static_cast<float>(mChunk->double_sequence()[i]) : mChunk->float_sequence()[i];
       std::uint32_t bits;
       std::memcpy(&bits, &value, sizeof bits);
       for (int b = 0; b < 4; ++b) *out++ = static_cast<char>((bits >> (8 * b)) & 0xFF);
     }
+    sink(scratch.data(), scratch.size());
   }
 };
 
@@ -181,15 +185,14 @@ void mpWriteFloat32(const ByteSink& sink, const std::vector<const ChannelListing
                     const ValueSelection& selection, CORBA::ULong chunk) {
   std::vector<Column> columns = columnsOf(channels);
   chunk = std::max<CORBA::ULong>(1, chunk);
-  std::vector<char> bytes(4 * static_cast<std::size_t>(std::min(chunk, std::max<CORBA::ULong>(1, selection.mCount))));
+  std::vector<char> scratch;
   for (Column& column : columns) {
     if (selection.mCount == 0) column.mfRead(selection.mStart, 0);
     for (CORBA::ULong done = 0; done < selection.mCount;) {
       const CORBA::ULong start = selection.mStart + done;
       const CORBA::ULong got = column.mfRead(start, std::min(chunk, selection.mCount - done));
       if (got == 0) noValuesAt(start);
-      column.mpWriteFloat32(bytes.data(), got);
-      sink(bytes.data(), 4 * static_cast<std::size_t>(got));
+      column.mpSendFloat32(sink, got, scratch);
       done += got;
     }
   }

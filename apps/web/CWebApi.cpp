@@ -321,6 +321,7 @@ struct ValuesStream {
   Client::ValueSelection mSelection;
   ValuesFormat mFormat;
   std::string mPath;
+  std::string mNpyHeader;  // NPY answers: the header before the values
 };
 
 }  // namespace
@@ -331,6 +332,8 @@ CWebApi::CWebApi(IDL::DataServer_ptr root, Settings settings)
 void CWebApi::mpAnswerValues(const httplib::Request& request, httplib::Response& response) const {
   respond(response, mSettings.timeoutSeconds, [&] {
     const Query query(request, {"path", "channel", "start", "count", "from", "to", "format"});
+    // An answer is written once, as it is read: it has no parts to ask for.
+    if (request.has_header("Range")) throw badRequest("values are not answered in ranges; ask with start and count");
     auto stream = std::make_shared<ValuesStream>();
     stream->mPath = query.mfRequired("path");
     stream->mFormat = valuesFormat(request, query);
@@ -363,9 +366,10 @@ void CWebApi::mpAnswerValues(const httplib::Request& request, httplib::Response&
     response.set_header("X-Nodra-Count", std::to_string(stream->mSelection.mCount));
     response.set_header("X-Nodra-First-Time", Client::mfNumberText(base.mfTime(stream->mSelection.mStart)));
     response.set_header("X-Nodra-Spacing", Client::mfNumberText(base.mSpacing));
-    // Values are read as they are sent; a failure after the first bytes can only cut the
-    // answer short, which the client sees as a chunked body without its end.
-    response.set_chunked_content_provider(contentType(stream->mFormat), [stream](std::size_t, httplib::DataSink& sink) {
+    // Values are read as they are sent, a chunk of each channel at a time. A failure after
+    // the first bytes can only cut the answer short, which the client sees: float32 and NPY
+    // answers have their length, CSV ones come in chunks and lack their last.
+    const auto write = [stream](const httplib::DataSink& sink) {
       const Client::ByteSink send = [&sink](const char* bytes, std::size_t size) {
         if (!sink.write(bytes, size)) throw std::runtime_error("the client stopped reading");
       };
@@ -374,13 +378,9 @@ void CWebApi::mpAnswerValues(const httplib::Request& request, httplib::Response&
         if (stream->mFormat == ValuesFormat::eCsv) {
           Client::mpWriteCsv(send, channels, stream->mSelection, false);
         } else {
-          if (stream->mFormat == ValuesFormat::eNpy) {
-            const std::string header = Client::mfNpyHeader(stream->mSelection.mCount, channels.size());
-            send(header.data(), header.size());
-          }
+          if (stream->mFormat == ValuesFormat::eNpy) send(stream->mNpyHeader.data(), stream->mNpyHeader.size());
           Client::mpWriteFloat32(send, channels, stream->mSelection);
         }
-        sink.done();
         return true;
       } catch (const IDL::DBAccessException& e) {
         std::fprintf(stderr, "nodra-web: values of %s cut short: %s\n", stream->mPath.c_str(), e.message.in());
@@ -390,7 +390,31 @@ void CWebApi::mpAnswerValues(const httplib::Request& request, httplib::Response&
         std::fprintf(stderr, "nodra-web: values of %s cut short: %s\n", stream->mPath.c_str(), e.what());
       }
       return false;
-    });
+    };
+    if (stream->mFormat == ValuesFormat::eCsv) {
+      response.set_chunked_content_provider(contentType(stream->mFormat), [write](std::size_t, httplib::DataSink& sink) {
+        if (!write(sink)) return false;
+        sink.done();
+        return true;
+      });
+      return;
+    }
+    if (stream->mFormat == ValuesFormat::eNpy) {
+      stream->mNpyHeader = Client::mfNpyHeader(stream->mSelection.mCount, channels.size());
+    }
+    const std::size_t length = stream->mNpyHeader.size() + 4 * static_cast<std::size_t>(values);
+    if (length == 0) {
+      // Nothing to stream; the objects are still asked, so that a channel they cannot read
+      // is reported rather than answered empty.
+      Client::mpWriteFloat32([](const char*, std::size_t) {}, channels, stream->mSelection);
+      response.set_content("", contentType(stream->mFormat));
+      return;
+    }
+    response.set_content_provider(length, contentType(stream->mFormat),
+                                  [write, length](std::size_t offset, std::size_t size, httplib::DataSink& sink) {
+                                    // The whole answer, in one call: ranges are refused above.
+                                    return offset == 0 && size == length && write(sink);
+                                  });
   });
 }
 

@@ -300,6 +300,13 @@ TEST_F(WebViewer, BadParametersAreRefusedWithAMessageBeforeAnyFileIsOpened) {
       {"/api/values?path=t/wheel.rsp&channel=1&start=2&from=1", "by number (start, count) or by time"},
       {"/api/values?path=t/wheel.rsp&channel=1&from=2&to=1", "lies after to"},
   };
+  {
+    httplib::Client client("127.0.0.1", sPort);
+    const httplib::Result ranged =
+        client.Get("/api/values?path=t/wheel.rsp&channel=1&format=raw", {{"Range", "bytes=4-7"}});
+    ASSERT_TRUE(ranged);
+    EXPECT_EQ(ranged->status, 400);
+  }
   for (const auto& [target, message] : cases) {
     int status = 0;
     const Json body = mfGet(target, status);
@@ -382,7 +389,8 @@ TEST_F(WebViewer, ValuesStreamAsFloat32NpyOrCsvByNumberOrByTime) {
     ASSERT_TRUE(result) << target;
     ASSERT_EQ(result->status, 200) << target << ": " << result->body;
     EXPECT_EQ(result->get_header_value("Content-Type"), row.type) << target;
-    EXPECT_EQ(result->get_header_value("Transfer-Encoding"), "chunked") << target;
+    // Streamed with their length, so that a client sees an answer cut short.
+    EXPECT_EQ(result->get_header_value("Content-Length"), std::to_string(result->body.size())) << target;
     EXPECT_EQ(result->get_header_value("X-Nodra-Count"), std::to_string(row.count)) << target;
     if (row.count > 0) {
       EXPECT_EQ(result->get_header_value("X-Nodra-Start"), std::to_string(row.start)) << target;
@@ -417,6 +425,7 @@ TEST_F(WebViewer, ValuesStreamAsFloat32NpyOrCsvByNumberOrByTime) {
     ASSERT_TRUE(result) << target;
     ASSERT_EQ(result->status, 200) << target << ": " << result->body;
     EXPECT_EQ(result->get_header_value("Content-Type"), "text/csv; charset=utf-8");
+    EXPECT_EQ(result->get_header_value("Transfer-Encoding"), "chunked") << target;
     std::vector<std::string> dump{NODRA_BROWSE_PATH, "dump", sDir->mfFile("ap/wheel.rsp")};
     dump.insert(dump.end(), row.dumpArguments.begin(), row.dumpArguments.end());
     const ProgramResult browse = mfRunProgram(dump);
