@@ -1,6 +1,7 @@
 """Reading one channel of 10 M values into numpy through nodra-web's binary route on
-loopback, against nodra-browse dump of the same channel and against the values object read
-in process (bench_values, 64 Ki values a call); and the viewer's peak memory meanwhile.
+loopback, against nodra-browse dump of the same channel, against the values object read
+in process (bench_values, 64 Ki values a call) and against the floor of loopback itself
+(the same bytes sent by a bare socket into a numpy array); and the viewer's peak memory.
 Medians of interleaved runs. Run by scripts/bench-data-api.
 
     python3 bench/bench_data_api.py BUILD_DIR [VALUES]
@@ -42,6 +43,44 @@ def in_process_rate(build):
     return 65536 / (runs[0]["real_time"] * unit)
 
 
+# Sends SIZE bytes to the first client on a free loopback port, printed first.
+_SENDER = """
+import socket, sys
+size = int(sys.argv[1])
+server = socket.socket()
+server.bind(("127.0.0.1", 0))
+server.listen(1)
+print(server.getsockname()[1], flush=True)
+block = bytes(1 << 18)
+for _ in range(int(sys.argv[2])):
+    connection, _ = server.accept()
+    left = size
+    while left > 0:
+        left -= connection.send(block[:min(left, len(block))])
+    connection.close()
+"""
+
+
+def loopback_floor(size):
+    """Seconds per run of `size` bytes received from a bare socket into a numpy array."""
+    import numpy as np
+    import socket
+    sender = subprocess.Popen([sys.executable, "-c", _SENDER, str(size), str(RUNS)], stdout=subprocess.PIPE, text=True)
+    port = int(sender.stdout.readline())
+    runs = []
+    for _ in range(RUNS):
+        buffer = np.empty(size, dtype=np.uint8)
+        view = memoryview(buffer)
+        start = time.perf_counter()
+        with socket.create_connection(("127.0.0.1", port)) as connection:
+            done = 0
+            while done < size:
+                done += connection.recv_into(view[done:])
+        runs.append(time.perf_counter() - start)
+    sender.wait()
+    return statistics.median(runs)
+
+
 def main():
     build = sys.argv[1]
     values = int(sys.argv[2]) if len(sys.argv) > 2 else 10_000_000
@@ -68,12 +107,14 @@ def main():
             web.terminate()
             web.wait()
     process = in_process_rate(build)
+    floor = count / loopback_floor(4 * count)
     rate = count / statistics.median(python)
     print("%-62s %14s %8s" % ("one channel of %d values (medians of %d)" % (count, RUNS), "values/s", "ratio"))
     print("%-62s %14.3g %8.2f" % ("Python client, binary route, loopback, into numpy", rate, 1.0))
     print("%-62s %14.3g %8.2f" % ("nodra-browse dump of the channel to /dev/null (CSV)",
                                   count / statistics.median(dump), rate / (count / statistics.median(dump))))
     print("%-62s %14.3g %8.2f" % ("values object in process, 64 Ki values a call", process, rate / process))
+    print("%-62s %14.3g %8.2f" % ("floor: the same bytes from a bare loopback socket into numpy", floor, rate / floor))
     print("%-62s %14.1f" % ("nodra-web peak memory before the reads (MB)", before / 1024))
     print("%-62s %14.1f" % ("nodra-web peak memory after %d reads (MB)" % RUNS, after / 1024))
 
