@@ -20,7 +20,7 @@ namespace TamblixHq::NODRA::Analysis {
 // How cycles are closed.
 enum class RainflowMethod {
   // ASTM E1049-85, 5.4.4: the three-point rule; a range that contains the starting point
-  // is a half cycle, and the residue is counted as half cycles (MATLAB's rainflow too).
+  // is a half cycle, and the residue is counted as half cycles: the standard's result.
   kAstm,
   // The four-point rule; the residue is closed by counting it followed by itself once, the
   // cycles closed then being full cycles and what remains discarded (repeated blocks).

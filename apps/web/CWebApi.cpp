@@ -19,6 +19,7 @@
 #include "apps/client/FileListing.h"
 #include "apps/client/FileSource.h"
 #include "apps/client/ListingOutput.h"
+#include "apps/web/RainflowRoute.h"
 #include "host/framework/CHostOrb.h"
 
 namespace TamblixHq::NODRA::Web {
@@ -282,6 +283,7 @@ void CWebApi::mpRoute(httplib::Server& server, const std::string& webRoot) {
   add("/api/file", fileRoute, {"path"});
   add("/api/channel", channelRoute, {"path", "channel", "from", "to", "width"});
   add("/api/stats", statsRoute, {"path", "channel"});
+  mpAddRainflowRoute(server, mRoot.in(), mTimeoutSeconds);
   // Anything else under /api/ is no route: say so in JSON as the routes do.
   const httplib::Server::HandlerWithResponse noRoute = [](const httplib::Request& request,
                                                          httplib::Response& response) {
