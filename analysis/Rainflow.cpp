@@ -204,6 +204,7 @@ public:
         mLo(settings.mRangeMin),
         mHi(settings.mRangeMax),
         mWidth((settings.mRangeMax - settings.mRangeMin) / settings.mClasses),
+        mInverseWidth(mWidth > 0 ? 1 / mWidth : 0),
         mTurning(settings.mGate),
         mFourPoint(settings.mMethod == RainflowMethod::kFourPoint) {
     mResult.mSettings = settings;
@@ -300,7 +301,8 @@ private:
       first = a < mLo ? 0 : n + 1;
       last = b >= mLo ? n : -1;
     } else {
-      const double fa = std::floor((a - mLo) / mWidth) + 1, fb = std::floor((b - mLo) / mWidth);
+      // A first guess by the reciprocal, corrected against the boundaries themselves.
+      const double fa = std::floor((a - mLo) * mInverseWidth) + 1, fb = std::floor((b - mLo) * mInverseWidth);
       first = fa < 0 ? 0 : fa > n + 1 ? n + 1 : static_cast<long>(fa);
       last = fb < -1 ? -1 : fb > n ? n : static_cast<long>(fb);
       while (first > 0 && mfBoundary(first - 1) > a) --first;
@@ -370,7 +372,7 @@ private:
 
   const RainflowSettings mSettings;
   const unsigned mN;
-  const double mLo, mHi, mWidth;
+  const double mLo, mHi, mWidth, mInverseWidth;
   CTurningPoints mTurning;
   const bool mFourPoint;
   std::vector<int> mWhole;  // per slope: the whole exponent, or 0 for pow
