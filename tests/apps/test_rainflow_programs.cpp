@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <optional>
 #include <cmath>
 #include <regex>
@@ -257,6 +258,23 @@ TEST_F(RainflowPrograms, TheViewersRouteAnswersTheDocumentOfJson) {
   EXPECT_EQ(answer.at("settings"), expected.at("settings"));
   ASSERT_EQ(answer.at("files").size(), 2u);
   EXPECT_EQ(answer.at("files")[0].at("file"), "rig/a.rsp");
+
+  // The page's panel, in headless Chromium where there is one: it counts the channel named
+  // in the hash and shows the damage.
+  const char* browser = nullptr;
+  for (const char* candidate : {"/usr/bin/chromium", "/usr/bin/chromium-browser"}) {
+    if (std::ifstream(candidate)) browser = candidate;
+  }
+  if (browser) {
+    const ProgramResult page = mfRunProgram(
+        {browser, "--headless", "--no-sandbox", "--disable-gpu", "--user-data-dir=" + mDir.mfFile("chromium"),
+         "--virtual-time-budget=10000", "--dump-dom",
+         "http://127.0.0.1:" + std::to_string(port) + "/#file=rig%2Fa.rsp&channels=1&rainflow=1"});
+    ASSERT_EQ(page.mStatus, 0) << page.mErr;
+    EXPECT_NE(page.mOut.find("data-rainflow=\"drawn\""), std::string::npos) << page.mOut.substr(0, 2000);
+    EXPECT_NE(page.mOut.find("damage k=3"), std::string::npos);
+    EXPECT_NE(page.mOut.find("Hub:force:+Z [N]"), std::string::npos);
+  }
 
   const struct {
     const char* mTarget;
