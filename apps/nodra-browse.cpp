@@ -4,6 +4,7 @@
 //   nodra-browse dump FILE --channel N[,M...]       CSV of channels against time
 //   nodra-browse stats FILE [--channel N[,M...]]    min, max, mean and RMS per channel
 //   nodra-browse header FILE [--json]               every header record as the reader took it
+//   nodra-browse rainflow FILE[:REPEATS]... --channel N   rainflow cycles, matrix and damage
 //
 // By default the file is served by an ORB inside this process; --server URL browses the
 // files of a running nodra-server instead (FILE is then ACCESS_POINT/PATH).
@@ -13,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <new>
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "apps/client/ChannelDump.h"
+#include "apps/client/ChannelRainflow.h"
 #include "apps/client/ChannelStats.h"
 #include "apps/client/FileListing.h"
 #include "apps/client/FileSource.h"
@@ -123,6 +126,58 @@ int header(IDL::File_ptr file, const Options& options) {
   return 0;
 }
 
+// rainflow: its own options, its files opened together (one embedded server for all).
+struct RainflowOptions {
+  std::vector<std::string> files;
+  unsigned channel = 0;
+  std::vector<double> range;
+  std::string method = "astm";
+  std::vector<double> slopes;
+  std::string matrixCsv;
+  TamblixHq::NODRA::Analysis::RainflowSettings settings;
+};
+
+constexpr const char* kRainflowExamples =
+    "Examples:\n"
+    "  nodra-browse rainflow examples/road-load.rsp --channel 2\n"
+    "  nodra-browse rainflow drive-a.rsp:100 drive-b.rsp:20 --channel 7 --range -16000,16000 --slope 3,5,8\n"
+    "  nodra-browse rainflow examples/road-load.rsp -c 2 --gate 50 --json --matrix-csv matrix.csv\n"
+    "  nodra-browse rainflow --server corbaloc::rig-pc:2810/NodraServer rig/run-04.rsp:10 -c 3\n";
+
+int rainflow(FW::CHostOrb& orb, const Options& options, RainflowOptions& rainflowOptions) {
+  namespace Analysis = TamblixHq::NODRA::Analysis;
+  Analysis::RainflowSettings& settings = rainflowOptions.settings;
+  settings.mMethod = rainflowOptions.method == "four-point" ? Analysis::RainflowMethod::kFourPoint
+                                                           : Analysis::RainflowMethod::kAstm;
+  if (!rainflowOptions.range.empty()) {
+    if (rainflowOptions.range.size() != 2) throw Client::UsageError("--range takes MIN,MAX");
+    settings.mHasRange = true;
+    settings.mRangeMin = rainflowOptions.range[0];
+    settings.mRangeMax = rainflowOptions.range[1];
+  }
+  if (!rainflowOptions.slopes.empty()) settings.mSlopes = rainflowOptions.slopes;
+  const std::string problem = Analysis::mfSettingsProblem(settings);
+  if (!problem.empty()) throw Client::UsageError(problem);
+  std::vector<Client::RainflowSource> sources;
+  for (const std::string& file : rainflowOptions.files) sources.push_back(Client::mfParseRainflowSource(file));
+  const std::vector<IDL::File_var> files = Client::mfOpenRainflowFiles(orb, sources, options.server);
+  const Client::RainflowRun run = Client::mfCountRainflow(files, sources, rainflowOptions.channel, settings);
+  if (!rainflowOptions.matrixCsv.empty()) {
+    std::ofstream csv(rainflowOptions.matrixCsv);
+    Client::mpWriteMatrixCsv(csv, run.mTotal);
+    csv.close();
+    if (!csv) throw std::runtime_error("cannot write the matrix to " + rainflowOptions.matrixCsv);
+  }
+  if (options.json) {
+    std::cout << Client::mfRainflowJson(run).dump(2) << "\n";
+  } else {
+    Client::mpPrintRainflow(std::cout, run);
+  }
+  std::cout.flush();
+  if (!std::cout) throw std::runtime_error("cannot write the output");
+  return 0;
+}
+
 void printDataError(const char* message, const char* reason, const char* place) {
   std::cerr << "nodra-browse: " << message << " (reason: " << reason << "; at " << place << ")\n";
 }
@@ -198,6 +253,47 @@ int main(int argc, char** argv) {
   addTimeout(headerCommand);
   headerCommand->add_flag("--json", options.json, "print one JSON document instead of the table");
   headerCommand->footer(kHeaderExamples);
+  RainflowOptions rainflowOptions;
+  CLI::App* rainflowCommand = app.add_subcommand(
+      "rainflow", "Counts the cycles of a channel by rainflow (ASTM E1049-85) where the file is read, "
+                  "for one file or a duty cycle of several, each FILE:REPEATS times, and prints the "
+                  "cycles by range class, the damage per Woehler slope and the residue "
+                  "(doc/rainflow.md defines them).");
+  rainflowCommand->add_option("files", rainflowOptions.files, "FILE[:REPEATS] (with --server: ACCESS_POINT/PATH)")
+      ->required();
+  rainflowCommand->add_option("--server", options.server, "count on a running nodra-server (see above)");
+  addTimeout(rainflowCommand);
+  rainflowCommand->add_option("-c,--channel", rainflowOptions.channel, "channel number, from 1")->required()
+      ->check(CLI::Range(1u, 4294967295u));
+  rainflowCommand->add_option("--classes", rainflowOptions.settings.mClasses, "classes of the matrix and histograms")
+      ->check(CLI::Range(1u, TamblixHq::NODRA::Analysis::kMaxClasses))
+      ->capture_default_str();
+  rainflowCommand->add_option("--range", rainflowOptions.range,
+                              "MIN,MAX of the classes (default: the channel's minimum and maximum)")
+      ->delimiter(',')
+      ->expected(2);
+  rainflowCommand->add_option("--gate", rainflowOptions.settings.mGate,
+                              "hysteresis: reversals closer than this to the previous one are dropped")
+      ->capture_default_str();
+  rainflowCommand->add_option("--method", rainflowOptions.method, "astm (three-point, residue as half cycles) "
+                                                                   "or four-point (residue closed by repeating it)")
+      ->check(CLI::IsMember({"astm", "four-point"}))
+      ->capture_default_str();
+  rainflowCommand->add_option("--slope", rainflowOptions.slopes, "Woehler slopes k (default 3,5)")->delimiter(',');
+  rainflowCommand->add_option("--reference-range", rainflowOptions.settings.mReferenceRange,
+                              "S_ref of the damage, in the channel's unit")
+      ->capture_default_str();
+  rainflowCommand->add_option("--reference-cycles", rainflowOptions.settings.mReferenceCycles,
+                              "N_ref: cycles to failure at S_ref (0: damage not divided)")
+      ->capture_default_str();
+  rainflowCommand->add_option("--max-cycles", rainflowOptions.settings.mMaxCycles,
+                              "most distinct cycles listed in --json")
+      ->check(CLI::Range(std::size_t{0}, TamblixHq::NODRA::Analysis::kMaxListedCycles))
+      ->capture_default_str();
+  rainflowCommand->add_flag("--json", options.json, "print one JSON document instead of the table");
+  rainflowCommand->add_option("--matrix-csv", rainflowOptions.matrixCsv, "write the from-to matrix as CSV to PATH");
+  rainflowCommand->footer(kRainflowExamples);
+  rainflowCommand->callback([&] { options.file = rainflowOptions.files.front(); });
   try {
     std::vector<const char*> programArgv;
     for (const std::string& argument : arguments) programArgv.push_back(argument.c_str());
@@ -222,6 +318,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
+    if (rainflowCommand->parsed()) return rainflow(*orb, options, rainflowOptions);
     IDL::File_var file = Client::mfOpenFile(*orb, options.file, options.server);
     if (dumpCommand->parsed()) return dump(file, options);
     if (headerCommand->parsed()) return header(file, options);

@@ -3,9 +3,15 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
+#include <optional>
+#include <stdexcept>
+#include <string>
 
+#include "analysis/Rainflow.h"
 #include "host/framework/CRealValuesImpl.h"
 #include "host/framework/CReplyLimit.h"
+#include "host/framework/RainflowReply.h"
 #include "host/utility/RaiseLogged.h"
 
 namespace TamblixHq::NODRA::Framework {
@@ -13,7 +19,7 @@ namespace TamblixHq::NODRA::Framework {
 namespace {
 
 // Values read per call while reducing: bounds the memory of a reduction of any length.
-constexpr CORBA::ULong kReadChunk = 64 * 1024;
+constexpr CORBA::ULong kReadChunk = CFunction2DImpl::kReadChunk;
 
 double valueAt(const IDL::RealValueSeqUnion& values, CORBA::ULong i) {
   return values._d() == IDL::DOUBLE_PRECISION ? values.double_sequence()[i]
@@ -27,6 +33,21 @@ CORBA::ULong lengthOf(const IDL::RealValueSeqUnion& values) {
 
 IDL::RealValues_ptr realValues(IDL::FunctionValues_ptr values) {
   return IDL::RealValues::_narrow(values);
+}
+
+// Runs `use` on each chunk of the values [first, first + n), read kReadChunk values a call;
+// a chunk shorter than asked is a read error.
+template <typename Use>
+void forEachChunk(IDL::RealValues_ptr values, CORBA::ULong first, CORBA::ULong n, const char* place, Use&& use) {
+  for (CORBA::ULong offset = 0; offset < n; offset += kReadChunk) {
+    const CORBA::ULong asked = std::min(kReadChunk, n - offset);
+    IDL::RealValueSeqUnion_var part = values->get_value_chunk(first + offset, asked);
+    if (lengthOf(part.in()) != asked) {
+      Utility::raiseLogged<IDL::DBAccessException>("Unable to read value " + std::to_string(first + offset),
+                                                   "short chunk", place);
+    }
+    use(part.in());
+  }
 }
 
 }  // namespace
@@ -123,6 +144,66 @@ IDL::DoubleSeq* CFunction2DImpl::get_reduced_y_data(CORBA::ULong start, CORBA::U
     if (length == 0) break;
   }
   return out._retn();
+}
+
+IDL::RainflowResult* CFunction2DImpl::count_rainflow(const IDL::RainflowRequest& request) {
+  const char* place = "CFunction2DImpl::count_rainflow";
+  using Utility::raiseLogged;
+  Analysis::RainflowSettings settings = mfRainflowSettings(request);
+  const std::string problem = Analysis::mfSettingsProblem(settings);
+  if (!problem.empty()) {
+    raiseLogged<IDL::DBAccessException>("Unable to count the cycles: " + problem, "invalid rainflow request", place);
+  }
+  // The fixed part of the reply must fit before any value is read.
+  const std::uint64_t classes = settings.mClasses;
+  CReplyLimit::sfCheck(static_cast<CORBA::ULong>(classes * classes + 4 * classes), sizeof(double), place);
+  CORBA::ULong first = 0, n = 0;
+  IDL::RealValues_var values = mfYValues(1, std::numeric_limits<CORBA::ULong>::max(), first, n, place);
+  try {
+    if (!settings.mHasRange) {
+      std::optional<Analysis::ValueRange> range;
+      forEachChunk(values.in(), first, n, place, [&](const IDL::RealValueSeqUnion& part) {
+        std::optional<Analysis::ValueRange> more;
+        if (part._d() == IDL::DOUBLE_PRECISION) {
+          more = Analysis::mfFiniteRange(part.double_sequence().get_buffer(), part.double_sequence().length());
+        } else {
+          const IDL::FloatSeq& floats = part.float_sequence();
+          for (CORBA::ULong i = 0; i < floats.length(); ++i) {
+            const double v = floats[i];
+            if (!std::isfinite(v)) continue;
+            if (!more) more = Analysis::ValueRange{v, v};
+            more->mMin = std::min(more->mMin, v);
+            more->mMax = std::max(more->mMax, v);
+          }
+        }
+        Analysis::mpWiden(range, more);
+      });
+      settings.mHasRange = true;
+      settings.mRangeMin = range ? range->mMin : 0;
+      settings.mRangeMax = range ? range->mMax : 0;
+    }
+    Analysis::CRainflowCounter counter(settings);
+    forEachChunk(values.in(), first, n, place, [&](const IDL::RealValueSeqUnion& part) {
+      if (part._d() == IDL::DOUBLE_PRECISION) {
+        counter.mpAdd(part.double_sequence().get_buffer(), part.double_sequence().length());
+      } else {
+        counter.mpAdd(part.float_sequence().get_buffer(), part.float_sequence().length());
+      }
+    });
+    const Analysis::RainflowResult result = counter.mfFinish();
+    const std::uint64_t doubles = mfRainflowReplyDoubles(result);
+    const CORBA::ULong most = std::numeric_limits<CORBA::ULong>::max();
+    CReplyLimit::sfCheck(doubles > most ? most : static_cast<CORBA::ULong>(doubles), sizeof(double), place);
+    return mfRainflowReply(result);
+  } catch (const std::length_error& e) {
+    raiseLogged<IDL::DBAccessException>(std::string("Unable to count the cycles: ") + e.what(), "residue too long",
+                                        place);
+  } catch (const std::invalid_argument& e) {
+    raiseLogged<IDL::DBAccessException>(std::string("Unable to count the cycles: ") + e.what(),
+                                        "invalid rainflow request", place);
+  } catch (const std::bad_alloc&) {
+    CReplyLimit::sfRaiseOutOfMemory(place);
+  }
 }
 
 IDL::MinMax CFunction2DImpl::get_x_min_max() {

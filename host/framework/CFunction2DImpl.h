@@ -1,6 +1,7 @@
 // Base implementation of two-dimensional functions (X and Y values): reduced views of the Y
-// values for plots of any length, read in bounded chunks, and the X range, answered through
-// the derived servant's values objects. Safe to share between threads.
+// values for plots of any length, read in bounded chunks, their rainflow count, and the X
+// range, answered through the derived servant's values objects. Safe to share between
+// threads.
 #pragma once
 
 #include "host/framework/CBrowsableImpl.h"
@@ -30,6 +31,15 @@ public:
   IDL::StringSeq* get_axis_ids() override;
   CORBA::UShort get_number_of_axes() override;
   IDL::FunctionRecord_ptr get_function_record() override;
+  // Rainflow counting of all Y values, read kReadChunk values a call through the Y values
+  // object as any client reads them; without a class range in the request, a first pass
+  // finds the values' minimum and maximum. Memory stays bounded: the counter's state, one
+  // chunk and the reply. A request the counting library refuses, a residue beyond its
+  // bound and a reply beyond the reply limit raise DBAccessException.
+  IDL::RainflowResult* count_rainflow(const IDL::RainflowRequest& request) override;
+
+  // Values read per call while reducing or counting.
+  static constexpr CORBA::ULong kReadChunk = 64 * 1024;
 
 private:
   // The Y values object, with the chunk (start, count) clipped to its values: [first,

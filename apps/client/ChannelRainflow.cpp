@@ -1,0 +1,356 @@
+#include "apps/client/ChannelRainflow.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <stdexcept>
+
+#include "apps/client/FileSource.h"
+#include "apps/client/ListingOutput.h"
+#include "apps/client/ProgressBar.h"
+#include "host/framework/RainflowReply.h"
+
+namespace TamblixHq::NODRA::Client {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// Figures as a table shows them: seven digits, as the statistics do.
+std::string figure(double value) {
+  if (!std::isfinite(value)) return mfNumberText(value);
+  char text[32];
+  std::snprintf(text, sizeof text, "%.7g", value);
+  return text;
+}
+
+// Counts: halves times repetitions, shown whole where they are.
+std::string countText(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.12g", value);
+  return text;
+}
+
+const char* methodName(Analysis::RainflowMethod method) {
+  return method == Analysis::RainflowMethod::kFourPoint ? "four-point" : "astm";
+}
+
+std::string fileTitle(const RainflowSource& source) {
+  return source.mRepeats == 1 ? source.mFile : source.mFile + " x" + countText(source.mRepeats);
+}
+
+Json numbers(const std::vector<double>& values) {
+  Json list = Json::array();
+  for (double v : values) list.push_back(mfJsonNumber(v));
+  return list;
+}
+
+Json settingsJson(const Analysis::RainflowSettings& s) {
+  return Json{{"method", methodName(s.mMethod)},
+              {"gate", mfJsonNumber(s.mGate)},
+              {"classes", s.mClasses},
+              {"range_min", mfJsonNumber(s.mRangeMin)},
+              {"range_max", mfJsonNumber(s.mRangeMax)},
+              {"slopes", numbers(s.mSlopes)},
+              {"reference_range", mfJsonNumber(s.mReferenceRange)},
+              {"reference_cycles", mfJsonNumber(s.mReferenceCycles)},
+              {"max_cycles", s.mMaxCycles}};
+}
+
+Json damageJson(const Analysis::RainflowResult& r) {
+  Json list = Json::array();
+  for (std::size_t k = 0; k < r.mDamage.size() && k < r.mSettings.mSlopes.size(); ++k) {
+    list.push_back(Json{{"slope", mfJsonNumber(r.mSettings.mSlopes[k])}, {"damage", mfJsonNumber(r.mDamage[k])}});
+  }
+  return list;
+}
+
+// What one counting read, and its cycle totals.
+Json readingJson(const Analysis::RainflowResult& r) {
+  return Json{{"values", r.mValues},
+              {"nan", r.mNaN},
+              {"infinite", r.mInfinite},
+              {"reversals", r.mReversals},
+              {"min", mfJsonNumber(r.mMin)},
+              {"max", mfJsonNumber(r.mMax)},
+              {"cycle_count", mfJsonNumber(r.mfTotalCycles())},
+              {"full_cycles", mfJsonNumber(r.mFullCycles)},
+              {"half_cycles", mfJsonNumber(r.mHalfCycles)},
+              {"residue_cycles", mfJsonNumber(r.mResidueCycles)},
+              {"outside", mfJsonNumber(r.mOutside)}};
+}
+
+}  // namespace
+
+RainflowSource mfParseRainflowSource(const std::string& text) {
+  const std::size_t colon = text.rfind(':');
+  if (colon == std::string::npos) return {text, 1};
+  const std::string suffix = text.substr(colon + 1);
+  if (suffix.empty()) throw UsageError("\"" + text + "\": give the repetitions after \":\" (FILE:REPEATS)");
+  errno = 0;
+  char* end = nullptr;
+  const double repeats = std::strtod(suffix.c_str(), &end);
+  if (end != suffix.c_str() + suffix.size() || std::isspace(static_cast<unsigned char>(suffix.front()))) {
+    return {text, 1};  // no number: the colon is part of the name
+  }
+  if (colon == 0) throw UsageError("\"" + text + "\" names no file before its repetitions");
+  if (errno == ERANGE || !std::isfinite(repeats) || repeats <= 0) {
+    throw UsageError("\"" + text + "\": the repetitions must be a finite number above 0");
+  }
+  return {text.substr(0, colon), repeats};
+}
+
+std::vector<IDL::File_var> mfOpenRainflowFiles(Framework::CHostOrb& orb, const std::vector<RainflowSource>& sources,
+                                               const std::string& server) {
+  std::vector<IDL::File_var> files;
+  if (!server.empty()) {
+    IDL::DataServer_var remote = mfReachServer(orb.mfOrb(), server);
+    for (const RainflowSource& source : sources) {
+      const RemoteFileName name = mfSplitRemoteFileName(source.mFile);
+      files.emplace_back(
+          remote->open_file(name.mAccessPoint.c_str(), name.mSubDirectory.c_str(), name.mFileName.c_str()));
+    }
+    return files;
+  }
+  // Each directory becomes an access point of the embedded objects.
+  std::vector<AccessPoint> points;
+  std::map<std::string, std::string> pointOf;
+  std::vector<std::pair<std::string, std::string>> names;  // access point, file name
+  for (const RainflowSource& source : sources) {
+    const std::filesystem::path path = std::filesystem::absolute(source.mFile);
+    const std::string directory = path.parent_path().string();
+    auto [at, added] = pointOf.try_emplace(directory, "local" + std::to_string(points.size() + 1));
+    if (added) points.push_back({at->second, directory});
+    names.emplace_back(at->second, path.filename().string());
+  }
+  IDL::DataServer_var local = mfServeEmbedded(orb, points);
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    try {
+      files.emplace_back(local->open_file(names[i].first.c_str(), "", names[i].second.c_str()));
+    } catch (IDL::DBAccessException& e) {
+      // The server names the file within its directory; the user named it as given.
+      const std::string served = "Unable to open " + names[i].second;
+      const std::string message = e.message.in();
+      if (message.rfind(served, 0) == 0) {
+        e.message = ("Unable to open " + sources[i].mFile + message.substr(served.size())).c_str();
+      }
+      throw;
+    }
+  }
+  return files;
+}
+
+RainflowRun mfCountRainflow(const std::vector<IDL::File_var>& files, const std::vector<RainflowSource>& sources,
+                            CORBA::ULong channel, const Analysis::RainflowSettings& settings) {
+  const std::string problem = Analysis::mfSettingsProblem(settings);
+  if (!problem.empty()) throw UsageError(problem);
+  RainflowRun run;
+  run.mChannel = channel;
+  std::vector<IDL::Function2D_var> functions;
+  std::vector<CORBA::ULong> counts;
+  std::uint64_t work = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    std::optional<ChannelListing> listing = mfReadChannel(files[i].in(), channel);
+    if (!listing) {
+      throw UsageError("channel " + std::to_string(channel) + " does not exist in " + sources[i].mFile +
+                       " (the file has " + std::to_string(files[i]->get_number_of_children()) + " channels)");
+    }
+    IDL::Function2D_var function = IDL::Function2D::_narrow(listing->mReference.in());
+    if (CORBA::is_nil(function)) {
+      throw std::runtime_error("channel " + std::to_string(channel) + " of " + sources[i].mFile +
+                               " is not a function of time");
+    }
+    if (i == 0) {
+      run.mLabel = listing->mfAnnotationText("description");
+      if (run.mLabel.empty()) run.mLabel = listing->mLabel;
+      run.mUnit = listing->mFunction.y_quantity_annotation.unit_label.in();
+    }
+    functions.push_back(function);
+    counts.push_back(listing->mCount);
+    work += listing->mCount;
+  }
+  Analysis::RainflowSettings counted = settings;
+  const bool findRange = !settings.mHasRange && files.size() > 1;
+  ProgressBar progress(findRange ? 2 * work : work);
+  if (findRange) {
+    // One class range for all: the files' minimum and maximum, reduced where they are.
+    std::optional<Analysis::ValueRange> range;
+    for (std::size_t i = 0; i < functions.size(); ++i) {
+      if (counts[i] == 0) continue;
+      IDL::DoubleSeq_var extremes = functions[i]->get_reduced_y_data(1, counts[i], counts[i]);
+      if (extremes->length() == 2 && !std::isnan(extremes[0])) {
+        Analysis::mpWiden(range, Analysis::ValueRange{extremes[0], extremes[1]});
+      }
+      progress.mpAdvance(counts[i]);
+    }
+    counted.mHasRange = true;
+    counted.mRangeMin = range ? range->mMin : 0;
+    counted.mRangeMax = range ? range->mMax : 0;
+    if (!std::isfinite(counted.mRangeMin) || !std::isfinite(counted.mRangeMax)) {
+      throw UsageError("channel " + std::to_string(channel) + " holds infinite values: give the class range");
+    }
+  }
+  const IDL::RainflowRequest request = Framework::mfRainflowRequest(counted);
+  for (std::size_t i = 0; i < functions.size(); ++i) {
+    IDL::RainflowResult_var reply = functions[i]->count_rainflow(request);
+    RainflowFileCount count{sources[i], Framework::mfRainflowResult(reply.in())};
+    progress.mpAdvance(counts[i]);
+    Analysis::mpCombine(run.mTotal, count.mResult, sources[i].mRepeats);
+    run.mFiles.push_back(std::move(count));
+  }
+  return run;
+}
+
+void mpPrintRainflow(std::ostream& out, const RainflowRun& run) {
+  const Analysis::RainflowResult& r = run.mTotal;
+  const Analysis::RainflowSettings& s = r.mSettings;
+  out << "Rainflow count of channel " << run.mChannel << " (" << run.mLabel;
+  if (!run.mUnit.empty()) out << ", " << run.mUnit;
+  out << ") of ";
+  if (run.mFiles.size() == 1) {
+    out << fileTitle(run.mFiles.front().mSource) << "\n";
+  } else {
+    out << run.mFiles.size() << " files\n";
+  }
+  out << "method " << (s.mMethod == Analysis::RainflowMethod::kFourPoint ? "four-point" : "ASTM E1049-85")
+      << ", gate " << figure(s.mGate) << ", " << s.mClasses << " classes over [" << figure(s.mRangeMin) << ", "
+      << figure(s.mRangeMax) << "] (width " << figure(r.mfClassWidth()) << ")\n";
+  out << "values " << r.mValues << " (" << r.mNaN << " NaN, " << r.mInfinite << " infinite), reversals "
+      << r.mReversals << ", cycles " << countText(r.mfTotalCycles()) << " (" << countText(r.mFullCycles)
+      << " full, " << countText(2 * r.mHalfCycles) << " halves; " << countText(r.mResidueCycles)
+      << " from the residue)\n";
+  if (r.mOutside > 0) out << "cycles with an end outside the class range: " << countText(r.mOutside) << "\n";
+  if (run.mFiles.size() > 1) {
+    out << "\n";
+    std::vector<std::string> header{"file", "repeats", "values", "reversals", "cycles"};
+    std::vector<bool> right{false, true, true, true, true};
+    for (double k : s.mSlopes) {
+      header.push_back("D(k=" + figure(k) + ")");
+      right.push_back(true);
+    }
+    CTextTable files(header, right);
+    for (const RainflowFileCount& file : run.mFiles) {
+      std::vector<std::string> row{file.mSource.mFile, countText(file.mSource.mRepeats),
+                                   std::to_string(file.mResult.mValues), std::to_string(file.mResult.mReversals),
+                                   countText(file.mResult.mfTotalCycles())};
+      for (double d : file.mResult.mDamage) row.push_back(figure(d));
+      files.mpAdd(row);
+    }
+    files.mpPrint(out);
+  }
+  out << "\n";
+  CTextTable table({"bin", "range", "mean", "count", "cumulative"}, {true, false, true, true, true});
+  const std::vector<double> exceedance = r.mfExceedance();
+  const double width = r.mfClassWidth();
+  for (std::size_t i = 0; i < r.mRangeCounts.size(); ++i) {
+    if (r.mRangeCounts[i] == 0) continue;
+    const std::string upper = i + 1 == r.mRangeCounts.size() ? "]" : ")";
+    table.mpAdd({std::to_string(i + 1),
+                 "[" + figure(static_cast<double>(i) * width) + ", " + figure(static_cast<double>(i + 1) * width) + upper,
+                 figure(r.mRangeMeanSums[i] / r.mRangeCounts[i]), countText(r.mRangeCounts[i]),
+                 countText(exceedance[i])});
+  }
+  table.mpPrint(out);
+  out << "\ndamage";
+  if (s.mReferenceRange != 1 || s.mReferenceCycles > 0) {
+    out << " (S_ref " << figure(s.mReferenceRange);
+    if (s.mReferenceCycles > 0) out << ", N_ref " << figure(s.mReferenceCycles);
+    out << ")";
+  }
+  out << ":";
+  for (std::size_t k = 0; k < r.mDamage.size(); ++k) {
+    out << (k ? ", " : " ") << "k=" << figure(s.mSlopes[k]) << " " << figure(r.mDamage[k]);
+  }
+  out << "\n";
+  for (const RainflowFileCount& file : run.mFiles) {
+    const std::vector<double>& residue = file.mResult.mResidue;
+    out << "residue";
+    if (run.mFiles.size() > 1) out << " of " << file.mSource.mFile;
+    out << ": " << residue.size() << " reversals, " << countText(file.mResult.mResidueCycles) << " cycles";
+    if (!residue.empty()) {
+      out << ":";
+      constexpr std::size_t kShown = 16;
+      for (std::size_t i = 0; i < residue.size() && i < kShown; ++i) out << " " << figure(residue[i]);
+      if (residue.size() > kShown) out << " ...";
+    }
+    out << "\n";
+  }
+  if (!r.mCyclesComplete) {
+    out << "the cycle list exceeds " << s.mMaxCycles << " distinct cycles: it is left out; the classes are complete\n";
+  }
+}
+
+Json mfRainflowJson(const RainflowRun& run) {
+  const Analysis::RainflowResult& r = run.mTotal;
+  Json files = Json::array();
+  for (const RainflowFileCount& file : run.mFiles) {
+    Json entry{{"file", file.mSource.mFile}, {"repeats", mfJsonNumber(file.mSource.mRepeats)}};
+    const Json reading = readingJson(file.mResult);
+    for (const auto& item : reading.items()) entry[item.key()] = item.value();
+    entry["damage"] = damageJson(file.mResult);
+    entry["residue"] = numbers(file.mResult.mResidue);
+    files.push_back(std::move(entry));
+  }
+  Json total = readingJson(r);
+  const unsigned n = r.mSettings.mClasses;
+  total["class_width"] = mfJsonNumber(r.mfClassWidth());
+  Json boundaries = Json::array();
+  for (unsigned j = 0; j <= n; ++j) boundaries.push_back(mfJsonNumber(r.mfBoundary(j)));
+  total["boundaries"] = std::move(boundaries);
+  Json matrix = Json::array();
+  for (unsigned i = 0; i < n && r.mMatrix.size() == std::size_t{n} * n; ++i) {
+    matrix.push_back(numbers(std::vector<double>(r.mMatrix.begin() + i * n, r.mMatrix.begin() + (i + 1) * n)));
+  }
+  total["matrix"] = std::move(matrix);
+  Json ranges = Json::array();
+  const std::vector<double> exceedance = r.mfExceedance();
+  for (std::size_t i = 0; i < r.mRangeCounts.size(); ++i) {
+    const double count = r.mRangeCounts[i];
+    ranges.push_back(Json{{"bin", i + 1},
+                          {"from", mfJsonNumber(static_cast<double>(i) * r.mfClassWidth())},
+                          {"to", mfJsonNumber(static_cast<double>(i + 1) * r.mfClassWidth())},
+                          {"count", mfJsonNumber(count)},
+                          {"mean", count > 0 ? mfJsonNumber(r.mRangeMeanSums[i] / count) : Json(nullptr)},
+                          {"cumulative", mfJsonNumber(exceedance[i])}});
+  }
+  total["ranges"] = std::move(ranges);
+  Json crossings = Json::array();
+  for (std::size_t j = 0; j < r.mCrossings.size(); ++j) {
+    crossings.push_back(Json{{"level", mfJsonNumber(r.mfBoundary(static_cast<unsigned>(j)))},
+                             {"count", mfJsonNumber(r.mCrossings[j])}});
+  }
+  total["crossings"] = std::move(crossings);
+  total["damage"] = damageJson(r);
+  total["cycles_complete"] = r.mCyclesComplete;
+  Json cycles = Json::array();
+  for (const Analysis::RainflowCycle& c : r.mCycles) {
+    cycles.push_back(Json{{"from", mfJsonNumber(c.mFrom)}, {"to", mfJsonNumber(c.mTo)}, {"count", mfJsonNumber(c.mCount)}});
+  }
+  total["cycles"] = std::move(cycles);
+  return Json{{"channel", run.mChannel},
+              {"label", run.mLabel},
+              {"unit", run.mUnit},
+              {"settings", settingsJson(r.mSettings)},
+              {"files", std::move(files)},
+              {"total", std::move(total)}};
+}
+
+void mpWriteMatrixCsv(std::ostream& out, const Analysis::RainflowResult& r) {
+  const unsigned n = r.mSettings.mClasses;
+  const double width = r.mfClassWidth();
+  const auto middle = [&](unsigned i) { return mfNumberText(r.mSettings.mRangeMin + (i + 0.5) * width); };
+  out << "from\\to";
+  for (unsigned j = 0; j < n; ++j) out << "," << middle(j);
+  out << "\n";
+  for (unsigned i = 0; i < n && r.mMatrix.size() == std::size_t{n} * n; ++i) {
+    out << middle(i);
+    for (unsigned j = 0; j < n; ++j) out << "," << mfNumberText(r.mMatrix[std::size_t{i} * n + j]);
+    out << "\n";
+  }
+}
+
+}  // namespace TamblixHq::NODRA::Client

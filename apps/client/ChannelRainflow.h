@@ -1,0 +1,70 @@
+// Rainflow counting of one channel of several files, each counted by its server next to
+// the data (one count_rainflow call per file), combined here with its repetitions; and
+// the counts' text table, JSON document and matrix CSV. doc/rainflow.md defines them.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "analysis/Rainflow.h"
+#include "apps/client/FileListing.h"
+#include "host/framework/CHostOrb.h"
+
+namespace TamblixHq::NODRA::Client {
+
+// A file of a duty cycle and how many times it counts.
+struct RainflowSource {
+  std::string mFile;
+  double mRepeats = 1;
+};
+
+// FILE[:REPEATS]: a last ":" followed by a number above 0 gives the repetitions (1
+// otherwise, and the whole text is the file). Throws UsageError for ":" followed by a
+// number that is not above 0 or not finite.
+RainflowSource mfParseRainflowSource(const std::string& text);
+
+// One file's count.
+struct RainflowFileCount {
+  RainflowSource mSource;
+  Analysis::RainflowResult mResult;
+};
+
+// The counts of a channel of every file, and their combination with the repetitions.
+struct RainflowRun {
+  CORBA::ULong mChannel = 0;
+  std::string mLabel;  // of the channel in the first file
+  std::string mUnit;
+  std::vector<RainflowFileCount> mFiles;
+  Analysis::RainflowResult mTotal;
+};
+
+// The files as objects: with an empty `server`, paths on this machine served by the
+// program's own ORB (each directory an access point); otherwise ACCESS_POINT/PATH on the
+// server at `server`. REQUIRES: nothing else served the embedded objects in this process.
+std::vector<IDL::File_var> mfOpenRainflowFiles(Framework::CHostOrb& orb, const std::vector<RainflowSource>& sources,
+                                               const std::string& server);
+
+// Counts channel `channel` of each file. With several files and no class range in
+// `settings`, each channel's minimum and maximum are asked first (get_reduced_y_data, one
+// block), so that every file is counted in the same classes. A progress bar is drawn when
+// standard error is a terminal. Throws UsageError for a channel a file does not have or
+// settings the library refuses, and what the objects throw.
+RainflowRun mfCountRainflow(const std::vector<IDL::File_var>& files, const std::vector<RainflowSource>& sources,
+                            CORBA::ULong channel, const Analysis::RainflowSettings& settings);
+
+// The text form: a title, the settings and totals, a table of the non-empty range classes
+// (bin, range, mean, count, cumulative), the damage per slope and the residue.
+void mpPrintRainflow(std::ostream& out, const RainflowRun& run);
+
+// Every field (doc/rainflow.md): {"channel", "label", "unit", "settings", "files": [...],
+// "total": {...}}; non-finite numbers as "inf", "-inf", "nan".
+nlohmann::ordered_json mfRainflowJson(const RainflowRun& run);
+
+// The from-to matrix as CSV: a header of the "to" class midpoints, then one line per
+// "from" class: its midpoint and its counts.
+void mpWriteMatrixCsv(std::ostream& out, const Analysis::RainflowResult& result);
+
+}  // namespace TamblixHq::NODRA::Client

@@ -1,0 +1,85 @@
+#include "apps/web/RainflowRoute.h"
+
+#include <nlohmann/json.hpp>
+
+#include <limits>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "analysis/Rainflow.h"
+#include "apps/client/ChannelRainflow.h"
+#include "apps/client/FileListing.h"
+#include "apps/client/FileSource.h"
+#include "apps/web/RouteSupport.h"
+
+namespace TamblixHq::NODRA::Web {
+
+namespace {
+
+namespace Client = ::TamblixHq::NODRA::Client;
+namespace Analysis = ::TamblixHq::NODRA::Analysis;
+
+// Parameters the route knows; each once, but "path", which names one file each time.
+const std::set<std::string> kKnown{"path", "channel", "classes", "range", "gate", "method", "slope",
+                                   "reference_range", "reference_cycles", "max_cycles"};
+
+Json count(IDL::DataServer_ptr root, const httplib::Request& request) {
+  const Query query(request, kKnown, {"path"});
+  const std::size_t paths = request.get_param_value_count("path");
+  if (paths == 0) throw badRequest("parameter \"path\" is required");
+  constexpr std::size_t kMaxFiles = 1000;
+  if (paths > kMaxFiles) throw badRequest("at most " + std::to_string(kMaxFiles) + " files a request");
+  const std::optional<CORBA::ULong> number = query.mfWhole("channel", 1, std::numeric_limits<CORBA::ULong>::max());
+  if (!number) throw badRequest("parameter \"channel\" is required");
+  const CORBA::ULong channel = *number;
+
+  Analysis::RainflowSettings settings;
+  if (auto v = query.mfWhole("classes", 1, Analysis::kMaxClasses)) settings.mClasses = *v;
+  if (auto range = query.mfNumbers("range")) {
+    if (range->size() != 2) throw badRequest("parameter \"range\" takes MIN,MAX, got \"" + *query.mfText("range") + "\"");
+    settings.mHasRange = true;
+    settings.mRangeMin = (*range)[0];
+    settings.mRangeMax = (*range)[1];
+  }
+  if (auto v = query.mfNumber("gate")) settings.mGate = *v;
+  if (auto v = query.mfText("method")) {
+    if (*v != "astm" && *v != "four-point") {
+      throw badRequest("parameter \"method\" is astm or four-point, got \"" + *v + "\"");
+    }
+    settings.mMethod = *v == "four-point" ? Analysis::RainflowMethod::kFourPoint : Analysis::RainflowMethod::kAstm;
+  }
+  if (auto v = query.mfNumbers("slope")) settings.mSlopes = *v;
+  if (auto v = query.mfNumber("reference_range")) settings.mReferenceRange = *v;
+  if (auto v = query.mfNumber("reference_cycles")) settings.mReferenceCycles = *v;
+  if (auto v = query.mfWhole("max_cycles", 0, Analysis::kMaxListedCycles)) settings.mMaxCycles = *v;
+  const std::string problem = Analysis::mfSettingsProblem(settings);
+  if (!problem.empty()) throw badRequest(problem);
+
+  std::vector<Client::RainflowSource> sources;
+  std::vector<IDL::File_var> files;
+  for (std::size_t i = 0; i < paths; ++i) {
+    const Client::RainflowSource source = Client::mfParseRainflowSource(request.get_param_value("path", i));
+    IDL::File_var file = openFile(root, source.mFile);
+    if (!Client::mfReadChannel(file.in(), channel)) {
+      throw HttpError{404, "channel " + std::to_string(channel) + " does not exist in " + source.mFile +
+                               " (the file has " + std::to_string(file->get_number_of_children()) + " channels)",
+                      ""};
+    }
+    sources.push_back(source);
+    files.push_back(file);
+  }
+  return Client::mfRainflowJson(Client::mfCountRainflow(files, sources, channel, settings));
+}
+
+}  // namespace
+
+void mpAddRainflowRoute(httplib::Server& server, IDL::DataServer_ptr root, unsigned timeoutSeconds) {
+  IDL::DataServer_var kept = IDL::DataServer::_duplicate(root);
+  server.Get("/api/rainflow", [kept, timeoutSeconds](const httplib::Request& request, httplib::Response& response) {
+    answer(response, timeoutSeconds, [&] { return count(kept.in(), request); });
+  });
+}
+
+}  // namespace TamblixHq::NODRA::Web
