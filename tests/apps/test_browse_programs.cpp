@@ -272,18 +272,6 @@ TEST_F(BrowseProgram, ChannelsThatCannotBeReadOrCountedAreDataErrorsNotEmptyOutp
   EXPECT_NE(run.mErr.find("too many to count"), std::string::npos) << run.mErr;
 }
 
-// The root object of a server on `port`, once it answers.
-bool waitForServer(int port) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const ProgramResult probe = mfRunProgram({NODRA_BROWSE_PATH, "--server",
-                                              "corbaloc::127.0.0.1:" + std::to_string(port) + "/NodraServer",
-                                              "rig/none.rsp"});
-    if (probe.mErr.find("cannot reach") == std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
-}
-
 TEST_F(BrowseProgram, AServerOnLoopbackAnswersAsTheEmbeddedObjectsDo) {
   for (const Format& format : kFormats) {
     mDir.mfWriteFile(std::string("2024/") + format.mName + ".rsp", mfBuildRpc3File(exampleLayout(format)));
@@ -293,7 +281,7 @@ TEST_F(BrowseProgram, AServerOnLoopbackAnswersAsTheEmbeddedObjectsDo) {
   ChildProcess server({NODRA_SERVER_PATH, "--access-point", "rig=" + mDir.mfText(), "--port",
                        std::to_string(port)});
   ASSERT_TRUE(server.mfStarted());
-  ASSERT_TRUE(waitForServer(port));
+  ASSERT_TRUE(mfWaitForServer(NODRA_BROWSE_PATH, port));
   const std::string url = "corbaloc::127.0.0.1:" + std::to_string(port) + "/NodraServer";
   for (const Format& format : kFormats) {
     SCOPED_TRACE(format.mName);

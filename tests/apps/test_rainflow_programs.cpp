@@ -181,25 +181,13 @@ TEST_F(RainflowPrograms, BadRequestsAreUsageErrors) {
   EXPECT_EQ(run.mStatus, 2);
 }
 
-// The root object of a server on `port`, once it answers.
-bool waitForServer(int port) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const ProgramResult probe = mfRunProgram({NODRA_BROWSE_PATH, "--server",
-                                              "corbaloc::127.0.0.1:" + std::to_string(port) + "/NodraServer",
-                                              "rig/none.rsp"});
-    if (probe.mErr.find("cannot reach") == std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
-}
-
 TEST_F(RainflowPrograms, ThroughAServerTheResultsAreThoseOfTheEmbeddedObjects) {
   const int port = mfFreePort();
   ASSERT_GT(port, 0);
   ChildProcess server({NODRA_SERVER_PATH, "--access-point", "rig=" + mDir.mfFile("rig"), "--port",
                        std::to_string(port)});
   ASSERT_TRUE(server.mfStarted());
-  ASSERT_TRUE(waitForServer(port));
+  ASSERT_TRUE(mfWaitForServer(NODRA_BROWSE_PATH, port));
   const std::string url = "corbaloc::127.0.0.1:" + std::to_string(port) + "/NodraServer";
   for (const std::vector<std::string>& options :
        {std::vector<std::string>{"-c", "1"}, {"-c", "2", "--method", "four-point", "--gate", "0.5"}}) {

@@ -9,10 +9,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "tests/support/ScratchDir.h"
 
@@ -56,6 +58,16 @@ pid_t mfSpawn(std::vector<std::string> args, std::vector<std::string> environmen
 }
 
 }  // namespace
+
+bool mfWaitForServer(const std::string& browse, int port) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const ProgramResult probe =
+        mfRunProgram({browse, "--server", "corbaloc::127.0.0.1:" + std::to_string(port) + "/NodraServer", "rig/none.rsp"});
+    if (probe.mErr.find("cannot reach") == std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
 
 int mfFreePort() {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);

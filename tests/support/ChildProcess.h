@@ -25,6 +25,10 @@ struct ProgramResult {
 ProgramResult mfRunProgram(const std::vector<std::string>& args,
                            const std::vector<std::string>& environment = {});
 
+// Waits until the nodra-server on loopback `port` answers the nodra-browse at `browse`;
+// false when it has not after 5 s.
+bool mfWaitForServer(const std::string& browse, int port);
+
 // A figure of a running process's /proc status, in the unit it is given there: "VmRSS:"
 // (KiB), "Threads:", ...; -1 when the process or the figure cannot be read.
 long mfProcessStatusFigure(pid_t pid, const std::string& key);
