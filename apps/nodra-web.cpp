@@ -85,7 +85,8 @@ std::string findWebRoot(const std::string& given) {
     const fs::path program = fs::read_symlink("/proc/self/exe", error);
     if (!error) {
       candidates.push_back(program.parent_path() / "web");
-      candidates.push_back(program.parent_path().parent_path() / "share" / "nodra" / "web");
+      // NODRA_INSTALLED_WEB_ROOT: the installed page relative to the installed program.
+      candidates.push_back((program.parent_path() / NODRA_INSTALLED_WEB_ROOT).lexically_normal());
     }
   }
   for (const fs::path& candidate : candidates) {
