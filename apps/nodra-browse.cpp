@@ -28,6 +28,7 @@
 #include "apps/client/FileListing.h"
 #include "apps/client/FileSource.h"
 #include "apps/client/ListingOutput.h"
+#include "apps/options/ProgramInfo.h"
 #include "host/framework/CHostOrb.h"
 #include "host/utility/CLoggerU.h"
 
@@ -204,6 +205,7 @@ int main(int argc, char** argv) {
         ->capture_default_str();
   };
   addTimeout(&app);
+  TamblixHq::NODRA::Apps::mpAddVersionFlag(app, TamblixHq::NODRA::Apps::mfVersionLine("nodra-browse"));
   app.footer(std::string(kListExamples) + "\n" + FW::CHostOrb::kOrbOptionsHelp);
   CLI::App* dumpCommand = app.add_subcommand(
       "dump", "Writes channels' values as CSV: a header line \"time [s],DESCRIPTION [UNIT],...\", "

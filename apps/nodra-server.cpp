@@ -1,7 +1,7 @@
 // nodra-server: serves directories of RPC III files to CORBA clients over IIOP.
 //
 //   nodra-server --access-point NAME=DIR [--access-point ...] [--port N] [--name NAME]
-//                [--ior-file PATH] [-v|-vv] [-ORB... options]
+//                [--ior-file PATH] [-v|-vv] [--config PATH] [--version] [-ORB... options]
 //
 // The root object is published under the fixed key "NodraServer", so clients reach it as
 // corbaloc::HOST:PORT/NodraServer; with --name also through the naming service, and with
@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/options/ServerOptions.h"
 #include "host/framework/CAccessPointDirectories.h"
 #include "host/framework/CConfinedFileId.h"
 #include "host/framework/CHostOrb.h"
@@ -56,6 +57,10 @@ constexpr const char* kFooter =
     "  nodra-server --access-point rig=/data/rig --host 0.0.0.0 --name site/rig1 \\\n"
     "      -ORBInitRef NameService=corbaname::namehost:2809\n"
     "  nodra-browse --server corbaname::namehost:2809#site/rig1 rig/road-load.rsp\n"
+    "\n"
+    "Every option can be set in the file --config reads, by its long name: port = 2810,\n"
+    "access-point = [\"rig=/data/rig\", \"track=/data/track\"]; the command line wins. The\n"
+    "package's service reads /etc/nodra/nodra-server.conf.\n"
     "\n"
     "SIGINT or SIGTERM stop the server cleanly. Exit status: 0 after a clean stop, 1 when it\n"
     "cannot serve (address in use, IOR file not written), 2 on a usage error.\n\n";
@@ -109,56 +114,21 @@ int main(int argc, char** argv) {
   if (FW::CHostOrb::sfShowOrbHelpIfAsked(arguments[0], orbArguments)) return 0;
 
   CLI::App app{kDescription, "nodra-server"};
-  std::vector<std::string> accessPoints;
-  int port = 2810;
-  std::string host = "127.0.0.1";
-  std::string name, iorFile;
-  int verbosity = 0;
-  unsigned maxMessageMiB = 64;
-  std::size_t maxServants = 4096;
-  std::size_t maxServantMiB = 32;
-  std::size_t maxHeaderMiB = 64;
-  unsigned chunkSize = 64;
-  app.add_option("-a,--access-point", accessPoints,
-                 "serve the RPC III files under DIR as access point NAME (repeatable)")
-      ->type_name("NAME=DIR")
-      ->required();
-  app.add_option("--host", host, "address to listen on; 0.0.0.0: every interface")
-      ->capture_default_str();
-  app.add_option("-p,--port", port, "TCP port to listen on")
-      ->check(CLI::Range(1, 65535))
-      ->capture_default_str();
-  app.add_option("--name", name,
-                 "publish the server as NAME in the naming service (below)")
-      ->type_name("NAME");
-  app.add_option("--ior-file", iorFile, "write the server's IOR (one line) to PATH once it serves")
-      ->type_name("PATH");
-  app.add_flag("-v,--verbose", verbosity,
-               "-v: also access points, naming, IOR file; -vv: also failed requests");
-  app.add_option("--max-message", maxMessageMiB, "largest GIOP message, MiB")
-      ->check(CLI::Range(1u, 1024u))
-      ->capture_default_str();
-  app.add_option("--max-servants", maxServants, "live servants before the least recently used go")
-      ->check(CLI::Range(std::size_t{16}, std::size_t{1} << 24))
-      ->capture_default_str();
-  app.add_option("--max-servant-mib", maxServantMiB, "memory of the live servants before the least recently used go, MiB")
-      ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 20))
-      ->capture_default_str();
-  app.add_option("--max-header-mib", maxHeaderMiB,
-                 "memory of the files' parsed headers before servants are evicted to free them, MiB")
-      ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 20))
-      ->capture_default_str();
-  app.add_option("--chunk-size", chunkSize, "channels per extended chunk, at most what one message carries")
-      ->check(CLI::Range(1u, 65536u))
-      ->capture_default_str();
+  TamblixHq::NODRA::Apps::ServerOptions options;
+  TamblixHq::NODRA::Apps::mpDefineServerOptions(app, options);
   app.footer(std::string(kFooter) + FW::CHostOrb::kOrbOptionsHelp);
   try {
     std::vector<const char*> programArgv;
     for (const std::string& argument : arguments) programArgv.push_back(argument.c_str());
     app.parse(static_cast<int>(programArgv.size()), programArgv.data());
   } catch (const CLI::ParseError& e) {
-    return app.exit(e) == 0 ? 0 : 2;  // --help is no error; every other parse failure is usage
+    return app.exit(e) == 0 ? 0 : 2;  // --help and --version are no error; every other parse failure is usage
   }
+  // The settings as parsed, from the command line or the --config file.
+  const std::vector<std::string>& accessPoints = options.accessPoints;
+  const int port = options.port;
+  const std::string &host = options.host, &name = options.name, &iorFile = options.iorFile;
+  const int verbosity = options.verbosity;
   CLoggerU::sfGetLoggerU(0)->mpSetMaxLevel(std::min(verbosity, int{CLoggerU::kDetail}));
   // Clients learn a file's access point and path in it, never the directory behind it.
   FW::CConfinedFileId::sfHideDirectories(true);
@@ -200,7 +170,7 @@ int main(int argc, char** argv) {
 
   FW::CHostOrb::Settings orbSettings;
   orbSettings.endpoint = "giop:tcp:" + host + ":" + std::to_string(port);
-  orbSettings.maxMessageBytes = static_cast<unsigned long>(maxMessageMiB) << 20;
+  orbSettings.maxMessageBytes = static_cast<unsigned long>(options.maxMessageMiB) << 20;
   std::unique_ptr<FW::CHostOrb> orb;
   try {
     orb = std::make_unique<FW::CHostOrb>(arguments[0], orbArguments, orbSettings);
@@ -211,10 +181,10 @@ int main(int argc, char** argv) {
   }
   try {
     FW::CResolverImpl::Settings settings;
-    settings.maxServants = maxServants;
-    settings.maxServantBytes = maxServantMiB << 20;
-    settings.chunkSize = chunkSize;
-    RPC3::CRPC3HeaderRegistry::sfGetHeaderRegistry()->mpSetMaxBytes(maxHeaderMiB << 20);
+    settings.maxServants = options.maxServants;
+    settings.maxServantBytes = options.maxServantMiB << 20;
+    settings.chunkSize = options.chunkSize;
+    RPC3::CRPC3HeaderRegistry::sfGetHeaderRegistry()->mpSetMaxBytes(options.maxHeaderMiB << 20);
     FW::CDataServerImpl& server = orb->mpServeDataObjects(settings, kRootKey);
     RPC3::registerRPC3Types(*FW::CResolverImpl::sfGetResolverImpl(), &server);
     orb->mpActivate();

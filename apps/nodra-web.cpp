@@ -4,6 +4,7 @@
 //
 //   nodra-web --access-point NAME=DIR [--access-point ...] [--listen HOST:PORT]
 //   nodra-web --server URL [--listen HOST:PORT]
+//   nodra-web --config PATH           the same options from a file
 //
 // The data objects are served by an ORB inside this process by default; with --server they
 // are those of a running nodra-server. The URL to open is printed on standard output.
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "apps/client/FileSource.h"
+#include "apps/options/WebOptions.h"
 #include "apps/web/CWebApi.h"
 #include "apps/web/CWebServer.h"
 #include "host/framework/CConfinedFileId.h"
@@ -41,7 +43,10 @@ constexpr const char* kExamples =
     "Examples:\n"
     "  nodra-web --access-point examples=examples\n"
     "  nodra-web --access-point rig=/data/rig --access-point track=/data/track --listen 127.0.0.1:9000\n"
-    "  nodra-web --server corbaloc::rig-pc:2810/NodraServer --listen 127.0.0.1:0\n";
+    "  nodra-web --server corbaloc::rig-pc:2810/NodraServer --listen 127.0.0.1:0\n"
+    "  nodra-web --config /etc/nodra/nodra-web.conf --listen 127.0.0.1:0   # the file's options, but --listen\n"
+    "Every option can be set in the file --config reads, by its long name (listen = \"127.0.0.1:8080\");\n"
+    "the command line wins.\n";
 
 struct Listen {
   std::string host;  // without brackets
@@ -81,7 +86,8 @@ std::string findWebRoot(const std::string& given) {
     const fs::path program = fs::read_symlink("/proc/self/exe", error);
     if (!error) {
       candidates.push_back(program.parent_path() / "web");
-      candidates.push_back(program.parent_path().parent_path() / "share" / "nodra" / "web");
+      // NODRA_INSTALLED_WEB_ROOT: the installed page relative to the installed program.
+      candidates.push_back((program.parent_path() / NODRA_INSTALLED_WEB_ROOT).lexically_normal());
     }
   }
   for (const fs::path& candidate : candidates) {
@@ -106,37 +112,8 @@ int main(int argc, char** argv) {
 
   CLI::App app{"Shows RPC III files in the browser: their channels and metadata, and plots of "
                "channels against time that zoom from the whole file to single values."};
-  std::vector<std::string> accessPointTexts;
-  std::string server, listenText = "127.0.0.1:8080", webRootText;
-  app.add_option("-a,--access-point", accessPointTexts, "NAME=DIR: show the files of DIR as NAME (repeatable)");
-  app.add_option("--server", server,
-                 "show the files of a running nodra-server instead: corbaloc::HOST:PORT/NodraServer, "
-                 "corbaname::HOST:PORT#NAME or IOR:...");
-  app.add_option("--listen", listenText, "HOST:PORT to serve the viewer at; port 0: any free port")
-      ->capture_default_str();
-  app.add_option("--web-root", webRootText, "directory of the page files (default: found beside the program)");
-  unsigned timeout = Client::kDefaultCallTimeoutSeconds;
-  TamblixHq::NODRA::Web::CWebServer::Settings httpSettings;
-  std::vector<std::string> allowedHosts;
-  app.add_option("--allow-host", allowedHosts,
-                 "also answer requests for this host name (repeatable; localhost, IP addresses and the "
-                 "--listen host are always answered)")
-      ->type_name("NAME");
-  unsigned headerSeconds = 10;
-  app.add_option("--header-seconds", headerSeconds, "seconds a request may take to send its headers")
-      ->check(CLI::Range(1u, 3600u))
-      ->capture_default_str();
-  app.add_option("--connections-per-address", httpSettings.connectionsPerAddress,
-                 "connections open at once from one client address")
-      ->check(CLI::Range(std::size_t{1}, std::size_t{4096}))
-      ->capture_default_str();
-  app.add_option("--timeout", timeout, "seconds a call to the --server may take; 0: no limit")
-      ->check(CLI::Range(0u, 86400u))
-      ->capture_default_str();
-  std::uint64_t maxValues = TamblixHq::NODRA::Web::CWebApi::kDefaultMaxValues;
-  app.add_option("--max-values", maxValues, "values one request of /api/values may ask for, all its channels together")
-      ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 40))
-      ->capture_default_str();
+  TamblixHq::NODRA::Apps::WebOptions options;
+  TamblixHq::NODRA::Apps::mpDefineWebOptions(app, options);
   app.footer(std::string(kExamples) + "\n" + FW::CHostOrb::kOrbOptionsHelp);
   try {
     std::vector<const char*> programArgv;
@@ -145,6 +122,12 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : 2;
   }
+  // The settings as parsed, from the command line or the --config file.
+  const std::vector<std::string>& accessPointTexts = options.accessPoints;
+  const std::string &server = options.server, &listenText = options.listen, &webRootText = options.webRoot;
+  const unsigned timeout = options.timeout;
+  TamblixHq::NODRA::Web::CWebServer::Settings httpSettings;
+  httpSettings.connectionsPerAddress = options.connectionsPerAddress;
 
   std::vector<Client::AccessPoint> accessPoints;
   Listen listen;
@@ -179,9 +162,9 @@ int main(int argc, char** argv) {
   try {
     IDL::DataServer_var root = Client::mfOpenRoot(*orb, accessPoints, server);
     IDL::StringSeq_var names = root->list_access_points();  // a server that is not there fails now
-    TamblixHq::NODRA::Web::CWebApi api(root, {timeout, maxValues});
-    httpSettings.allowedHosts.insert(allowedHosts.begin(), allowedHosts.end());
-    httpSettings.headerDeadline = std::chrono::seconds(headerSeconds);
+    TamblixHq::NODRA::Web::CWebApi api(root, {timeout, options.maxValues});
+    httpSettings.allowedHosts.insert(options.allowedHosts.begin(), options.allowedHosts.end());
+    httpSettings.headerDeadline = std::chrono::seconds(options.headerSeconds);
     TamblixHq::NODRA::Web::CWebServer http(httpSettings);
     api.mpRoute(http, webRoot);
     const int port = http.mfBind(listen.host, listen.port);

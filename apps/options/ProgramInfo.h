@@ -1,0 +1,31 @@
+// What every program says of itself and where it may read its options: --version prints
+// the project's version (one line), --config PATH reads options from a file.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+namespace TamblixHq::NODRA::Apps {
+
+// The project's version, as CMake's project() gives it: "0.1.0".
+const char* mfProjectVersion();
+
+// "PROGRAM VERSION", the line --version prints.
+std::string mfVersionLine(const std::string& program);
+
+// The version of the omniORB library the process runs on (not the one it was built with).
+std::string mfOmniOrbVersion();
+
+// Adds --version to `app`: it prints `line` on standard output and ends with status 0
+// (app.exit of the CLI::CallForVersion that parse throws).
+void mpAddVersionFlag(CLI::App& app, const std::string& line);
+
+// Adds --config PATH to `app`: the options are read from the file, under the names of their
+// long forms without the dashes (INI or TOML: `port = 2810`, `access-point = ["a=/x",
+// "b=/y"]`, `#` or `;` comments), and an option given on the command line wins over the
+// file (a repeatable one given there replaces the file's values, it does not add to them).
+// A name the program does not have is an error, so that a misspelt setting is not ignored.
+void mpAddConfigOption(CLI::App& app);
+
+}  // namespace TamblixHq::NODRA::Apps

@@ -1,0 +1,37 @@
+#include "apps/options/WebOptions.h"
+
+#include "apps/options/ProgramInfo.h"
+
+namespace TamblixHq::NODRA::Apps {
+
+void mpDefineWebOptions(CLI::App& app, WebOptions& options) {
+  app.add_option("-a,--access-point", options.accessPoints, "NAME=DIR: show the files of DIR as NAME (repeatable)");
+  app.add_option("--server", options.server,
+                 "show the files of a running nodra-server instead: corbaloc::HOST:PORT/NodraServer, "
+                 "corbaname::HOST:PORT#NAME or IOR:...");
+  app.add_option("--listen", options.listen, "HOST:PORT to serve the viewer at; port 0: any free port")
+      ->capture_default_str();
+  app.add_option("--web-root", options.webRoot, "directory of the page files (default: found beside the program)");
+  app.add_option("--allow-host", options.allowedHosts,
+                 "also answer requests for this host name (repeatable; localhost, IP addresses and the "
+                 "--listen host are always answered)")
+      ->type_name("NAME");
+  app.add_option("--header-seconds", options.headerSeconds, "seconds a request may take to send its headers")
+      ->check(CLI::Range(1u, 3600u))
+      ->capture_default_str();
+  app.add_option("--connections-per-address", options.connectionsPerAddress,
+                 "connections open at once from one client address")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{4096}))
+      ->capture_default_str();
+  app.add_option("--timeout", options.timeout, "seconds a call to the --server may take; 0: no limit")
+      ->check(CLI::Range(0u, 86400u))
+      ->capture_default_str();
+  app.add_option("--max-values", options.maxValues,
+                 "values one request of /api/values may ask for, all its channels together")
+      ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 40))
+      ->capture_default_str();
+  mpAddConfigOption(app);
+  mpAddVersionFlag(app, mfVersionLine("nodra-web"));
+}
+
+}  // namespace TamblixHq::NODRA::Apps

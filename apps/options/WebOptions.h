@@ -1,0 +1,34 @@
+// The options of nodra-web, defined in one place for the program and for the tests that
+// parse command lines and configuration files with them.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "apps/client/FileSource.h"
+#include "apps/web/CWebApi.h"
+#include "apps/web/CWebServer.h"
+
+namespace TamblixHq::NODRA::Apps {
+
+struct WebOptions {
+  std::vector<std::string> accessPoints;  // NAME=DIR, as given
+  std::string server;                     // URL of a running nodra-server
+  std::string listen = "127.0.0.1:8080";  // HOST:PORT, as given
+  std::string webRoot;                    // empty: found beside the program or under the prefix
+  unsigned timeout = Client::kDefaultCallTimeoutSeconds;
+  std::vector<std::string> allowedHosts;
+  unsigned headerSeconds = 10;
+  std::size_t connectionsPerAddress = Web::CWebServer::Settings{}.connectionsPerAddress;
+  std::uint64_t maxValues = Web::CWebApi::kDefaultMaxValues;  // per request of /api/values
+};
+
+// Defines the viewer's options on `app`, each writing into `options` (which keeps its
+// defaults until a parse sets them), with --config PATH and --version.
+void mpDefineWebOptions(CLI::App& app, WebOptions& options);
+
+}  // namespace TamblixHq::NODRA::Apps
