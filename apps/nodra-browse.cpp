@@ -89,21 +89,15 @@ std::vector<Client::ChannelListing> chosenChannels(IDL::File_ptr file, const Opt
   return Client::mfReadChannels(file, {options.channels.begin(), options.channels.end()});
 }
 
-std::vector<const Client::ChannelListing*> pointersTo(const std::vector<Client::ChannelListing>& channels) {
-  std::vector<const Client::ChannelListing*> pointers;
-  for (const Client::ChannelListing& channel : channels) pointers.push_back(&channel);
-  return pointers;
-}
-
 int dump(IDL::File_ptr file, const Options& options) {
   const std::vector<Client::ChannelListing> channels = chosenChannels(file, options);
-  Client::mpDumpCsv(stdout, pointersTo(channels), options.range);
+  Client::mpDumpCsv(stdout, Client::mfPointersTo(channels), options.range);
   return 0;
 }
 
 int stats(IDL::File_ptr file, const Options& options) {
   const std::vector<Client::ChannelListing> read = chosenChannels(file, options);
-  const std::vector<const Client::ChannelListing*> channels = pointersTo(read);
+  const std::vector<const Client::ChannelListing*> channels = Client::mfPointersTo(read);
   const std::vector<Client::ChannelStats> figures = Client::mfReadStats(channels);
   if (options.json) {
     std::cout << Client::mfStatsJson(channels, figures).dump(2) << "\n";

@@ -128,6 +128,12 @@ std::optional<ChannelListing> mfReadChannel(IDL::File_ptr file, CORBA::ULong num
   return channelOf(chunk.in(), 0, number);
 }
 
+std::vector<const ChannelListing*> mfPointersTo(const std::vector<ChannelListing>& channels) {
+  std::vector<const ChannelListing*> pointers;
+  for (const ChannelListing& channel : channels) pointers.push_back(&channel);
+  return pointers;
+}
+
 std::vector<ChannelListing> mfReadChannels(IDL::File_ptr file, const std::vector<CORBA::ULong>& numbers) {
   if (numbers.empty()) return mfReadListing(file).mChannels;
   mpRefuseRepeatedChannels(numbers);

@@ -67,6 +67,9 @@ public:
 // NoSuchChannel for one the file does not have, and what mfReadListing throws.
 std::vector<ChannelListing> mfReadChannels(IDL::File_ptr file, const std::vector<CORBA::ULong>& numbers);
 
+// Pointers to each of `channels`, in order, as the writers and counters take them.
+std::vector<const ChannelListing*> mfPointersTo(const std::vector<ChannelListing>& channels);
+
 // Refuses a list of channel numbers that names a channel twice (UsageError): a channel
 // read twice is a typing slip, not a request, and costs its reading twice.
 void mpRefuseRepeatedChannels(const std::vector<CORBA::ULong>& numbers);

@@ -28,12 +28,6 @@ namespace {
 
 namespace Client = ::TamblixHq::NODRA::Client;
 
-std::vector<const Client::ChannelListing*> pointersTo(const std::vector<Client::ChannelListing>& channels) {
-  std::vector<const Client::ChannelListing*> pointers;
-  for (const Client::ChannelListing& channel : channels) pointers.push_back(&channel);
-  return pointers;
-}
-
 // The entries of `names` as {"name", "path"}, the path from the access point on.
 Json entries(const IDL::StringSeq& names, const Client::RemoteFileName& directory) {
   std::string prefix = directory.mAccessPoint + "/";
@@ -111,7 +105,7 @@ Json statsRoute(IDL::DataServer_ptr root, const Query& query) {
   const std::vector<CORBA::ULong> numbers = channelNumbers(query);
   IDL::File_var file = openFile(root, path);
   const std::vector<Client::ChannelListing> channels = Client::mfReadChannels(file, numbers);
-  const std::vector<const Client::ChannelListing*> chosen = pointersTo(channels);
+  const std::vector<const Client::ChannelListing*> chosen = Client::mfPointersTo(channels);
   Json reply{{"path", path}};
   reply["channels"] = Client::mfStatsJson(chosen, Client::mfReadStats(chosen))["channels"];
   return reply;
@@ -177,7 +171,7 @@ void CWebApi::mpAnswerValues(const httplib::Request& request, httplib::Response&
     asked.mTo = query.mfSeconds("to");
     stream->mFile = openFile(mRoot.in(), stream->mPath);
     stream->mChannels = Client::mfReadChannels(stream->mFile.in(), numbers);
-    const std::vector<const Client::ChannelListing*> channels = pointersTo(stream->mChannels);
+    const std::vector<const Client::ChannelListing*> channels = Client::mfPointersTo(stream->mChannels);
     Client::mpRequireCommonTimeBase(channels);
     stream->mSelection = Client::mfSelectValues(*channels[0], asked, "start");
     const std::uint64_t values = std::uint64_t{stream->mSelection.mCount} * channels.size();
@@ -204,7 +198,7 @@ void CWebApi::mpAnswerValues(const httplib::Request& request, httplib::Response&
         if (!sink.write(bytes, size)) throw std::runtime_error("the client stopped reading");
       };
       try {
-        const std::vector<const Client::ChannelListing*> channels = pointersTo(stream->mChannels);
+        const std::vector<const Client::ChannelListing*> channels = Client::mfPointersTo(stream->mChannels);
         if (stream->mFormat == ValuesFormat::eCsv) {
           Client::mpWriteCsv(send, channels, stream->mSelection, false);
         } else {
