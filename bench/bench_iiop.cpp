@@ -1,6 +1,10 @@
 // A nodra-server process on loopback, measured from a client process:
 //  - a channel read in chunks of 256 Ki values, beside the ORB's own transfer of as many
 //    floats (a process of this program whose servant answers a prepared sequence);
+//  - a whole channel of 1 Mi values read through the client code's chunk reader (calls
+//    kept in flight), and the same chunks one call after another; beside them the reading
+//    of its frames with pread and a plain decode, whose sum with the transfer is what no
+//    client that waits for each answer can beat;
 //  - opening a file (its header read anew) and listing 50, 200 and 800 channels;
 //  - 1, 4, 16 and 64 clients reading different channels at once;
 //  - the server's memory while a client walks 1000 different files, twice.
@@ -24,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "apps/client/ChunkReader.h"
 #include "apps/client/FileListing.h"
 #include "host/framework/CRealValuesImpl.h"
 #include "nodra/Framework.hh"
@@ -92,7 +97,8 @@ int servePrepared(const char* program, const std::string& iorFile) {
   return 0;
 }
 
-void writeFile(const std::string& path, int channels, int pointsPerFrame, int pointsPerGroup, std::int64_t frames) {
+Rpc3FileLayout writeFile(const std::string& path, int channels, int pointsPerFrame, int pointsPerGroup,
+                         std::int64_t frames) {
   Rpc3FileLayout layout;
   layout.mChannels = channels;
   layout.mPtsPerFrame = pointsPerFrame;
@@ -102,6 +108,7 @@ void writeFile(const std::string& path, int channels, int pointsPerFrame, int po
     return static_cast<double>((index * 31 + channel * 7) % 20000 - 10000);
   };
   mpWriteFile(path, mfBuildRpc3File(layout));
+  return layout;
 }
 
 std::string programPath;  // this program, for the prepared server
@@ -122,6 +129,7 @@ struct ServerProcess {
 
 struct Setup {
   ScratchDir dir;
+  Rpc3FileLayout longLayout;
   CORBA::ORB_var orb;
   std::unique_ptr<ServerProcess> server;
   std::unique_ptr<ChildProcess> preparedProcess;
@@ -129,7 +137,7 @@ struct Setup {
   std::vector<IDL::RealValues_var> channels;  // of long.rsp, from channel 1
 
   Setup() {
-    writeFile(dir.mfFile("long.rsp"), kLongChannels, 1024, 4096, kLongValues / 1024);
+    longLayout = writeFile(dir.mfFile("long.rsp"), kLongChannels, 1024, 4096, kLongValues / 1024);
     for (int n : {50, 200, 800}) writeFile(dir.mfFile("wide-" + std::to_string(n) + ".rsp"), n, 1000, 1000, 1);
     orb = mfClientOrb("bench_iiop");
     server = std::make_unique<ServerProcess>(orb, dir);
@@ -193,6 +201,64 @@ void BM_PreparedSequenceOverIiop(benchmark::State& state) {
   setValueRate(state, kTransferChunk);
 }
 BENCHMARK(BM_PreparedSequenceOverIiop)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+// A whole channel through the chunk reader that dump, stats and the web viewer use.
+void BM_WholeChannelOverIiop(benchmark::State& state) {
+  Setup& s = setup();
+  float checksum = 0;
+  for (auto _ : state) {
+    TamblixHq::NODRA::Client::ChunkReader reader({s.channels[1].in()}, 1, kLongValues, kTransferChunk);
+    while (const auto row = reader.mfNext()) checksum += static_cast<float>(row->mfValue(0, 0));
+  }
+  benchmark::DoNotOptimize(checksum);
+  setValueRate(state, kLongValues);
+}
+BENCHMARK(BM_WholeChannelOverIiop)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+// The same chunks, each call made when the one before has answered.
+void BM_WholeChannelOneCallAtATime(benchmark::State& state) {
+  Setup& s = setup();
+  float checksum = 0;
+  for (auto _ : state) {
+    for (CORBA::ULong start = 1; start <= kLongValues; start += kTransferChunk) {
+      IDL::RealValueSeqUnion_var part = s.channels[1]->get_value_chunk(start, kTransferChunk);
+      checksum += part->float_sequence()[0];
+    }
+  }
+  benchmark::DoNotOptimize(checksum);
+  setValueRate(state, kLongValues);
+}
+BENCHMARK(BM_WholeChannelOneCallAtATime)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+// The reading a server cannot avoid for one 256 Ki chunk of that channel: its frames read
+// with pread a group (4 frames, one after another) at a time, then scaled in a plain loop.
+void BM_PreadAndDecodeChunk(benchmark::State& state) {
+  Setup& s = setup();
+  const int fd = ::open(s.dir.mfFile("long.rsp").c_str(), O_RDONLY);
+  std::vector<std::int16_t> stored(kTransferChunk);
+  std::vector<float> decoded(kTransferChunk);
+  constexpr std::int64_t kGroup = 4096;
+  // Positions by the layout's arithmetic: groups of G samples per channel one after another.
+  const std::int64_t dataStart = mfGetRpc3SampleOffset(s.longLayout, 1, 1);
+  auto groupPosition = [&](std::int64_t group) { return dataStart + 2 * (group * kGroup * kLongChannels + kGroup); };
+  if (groupPosition(3) != mfGetRpc3SampleOffset(s.longLayout, 2, 3 * kGroup + 1)) {
+    state.SkipWithError("group positions disagree with the writer");
+  }
+  std::int64_t first = 1;
+  for (auto _ : state) {
+    for (std::int64_t done = 0; done < kTransferChunk; done += kGroup) {
+      const std::int64_t position = groupPosition((first - 1 + done) / kGroup);
+      if (::pread(fd, stored.data() + done, 2 * kGroup, position) != 2 * kGroup) state.SkipWithError("pread");
+    }
+    for (std::size_t i = 0; i < decoded.size(); ++i) decoded[i] = static_cast<float>(stored[i]);
+    benchmark::DoNotOptimize(decoded.data());
+    benchmark::ClobberMemory();
+    first = first + kTransferChunk > kLongValues ? 1 : first + kTransferChunk;
+  }
+  ::close(fd);
+  setValueRate(state, kTransferChunk);
+}
+BENCHMARK(BM_PreadAndDecodeChunk)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 // Gives the file a new modification time, so that the server sees a new version of it and
 // reads its header anew at the next open.

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "apps/client/ChannelWindow.h"
+#include "apps/client/ChunkReader.h"
 #include "apps/client/FileSource.h"
 #include "apps/client/ProgressBar.h"
 
@@ -27,62 +28,51 @@ std::string csvField(const std::string& text) {
   return quoted + "\"";
 }
 
-// One chunk of a channel's values as floats or doubles, as the object answers them.
-struct Column {
-  IDL::RealValues_var mValues;
-  IDL::RealValueSeqUnion_var mChunk;
-
-  explicit Column(const ChannelListing& channel) {
-    mValues = IDL::RealValues::_narrow(channel.mFunction.y_values);
-    if (CORBA::is_nil(mValues)) {
-      throw std::runtime_error("channel " + std::to_string(channel.mNumber) + " has no values to read");
+// The values objects of `channels`, in order.
+std::vector<IDL::RealValues_var> valuesOf(const std::vector<const ChannelListing*>& channels) {
+  std::vector<IDL::RealValues_var> values;
+  values.reserve(channels.size());
+  for (const ChannelListing* channel : channels) {
+    values.emplace_back(IDL::RealValues::_narrow(channel->mFunction.y_values));
+    if (CORBA::is_nil(values.back())) {
+      throw std::runtime_error("channel " + std::to_string(channel->mNumber) + " has no values to read");
     }
   }
-  // Reads `count` values from `start`; answers how many came (never more than asked).
-  CORBA::ULong mfRead(CORBA::ULong start, CORBA::ULong count) {
-    mChunk = mValues->get_value_chunk(start, count);
-    return std::min(count, mfLength());
-  }
-  CORBA::ULong mfLength() const {
-    return mChunk->_d() == IDL::DOUBLE_PRECISION ? mChunk->double_sequence().length()
-                                                 : mChunk->float_sequence().length();
-  }
-  char* mfWrite(char* at, char* end, CORBA::ULong i) const {
-    return mChunk->_d() == IDL::DOUBLE_PRECISION
-               ? std::to_chars(at, end, mChunk->double_sequence()[i]).ptr
-               : std::to_chars(at, end, mChunk->float_sequence()[i]).ptr;
-  }
-  // Values [0, count) as little-endian float32 bytes to `sink`, through `scratch` where
-  // they must be converted (doubles, or a big-endian host).
-  void mpSendFloat32(const ByteSink& sink, CORBA::ULong count, std::vector<char>& scratch) const {
-    const bool doubles = mChunk->_d() == IDL::DOUBLE_PRECISION;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    if (!doubles) {
-      sink(reinterpret_cast<const char*>(mChunk->float_sequence().get_buffer()), 4 * static_cast<std::size_t>(count));
-      return;
-    }
-#endif
-    scratch.resize(4 * static_cast<std::size_t>(count));
-    char* out = scratch.data();
-    for (CORBA::ULong i = 0; i < count; ++i) {
-      const float value = doubles ? static_cast<float>(mChunk->double_sequence()[i]) : mChunk->float_sequence()[i];
-      std::uint32_t bits;
-      std::memcpy(&bits, &value, sizeof bits);
-      for (int b = 0; b < 4; ++b) *out++ = static_cast<char>((bits >> (8 * b)) & 0xFF);
-    }
-    sink(scratch.data(), scratch.size());
-  }
-};
-
-std::vector<Column> columnsOf(const std::vector<const ChannelListing*>& channels) {
-  std::vector<Column> columns;
-  columns.reserve(channels.size());
-  for (const ChannelListing* channel : channels) columns.emplace_back(*channel);
-  return columns;
+  return values;
 }
 
-void noValuesAt(CORBA::ULong start) {
-  throw std::runtime_error("the server answered no values at " + std::to_string(start));
+std::vector<IDL::RealValues_ptr> pointersTo(const std::vector<IDL::RealValues_var>& values) {
+  std::vector<IDL::RealValues_ptr> pointers;
+  for (const IDL::RealValues_var& v : values) pointers.push_back(v.in());
+  return pointers;
+}
+
+// Value i of a part as the shortest text of the precision it came in.
+char* writeValue(char* at, char* end, const IDL::RealValueSeqUnion& part, CORBA::ULong i) {
+  return part._d() == IDL::DOUBLE_PRECISION ? std::to_chars(at, end, part.double_sequence()[i]).ptr
+                                            : std::to_chars(at, end, part.float_sequence()[i]).ptr;
+}
+
+// Values [0, count) of a part as little-endian float32 bytes to `sink`, through `scratch`
+// where they must be converted (doubles, or a big-endian host).
+void sendFloat32(const ByteSink& sink, const IDL::RealValueSeqUnion& part, CORBA::ULong count,
+                 std::vector<char>& scratch) {
+  const bool doubles = part._d() == IDL::DOUBLE_PRECISION;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  if (!doubles) {
+    sink(reinterpret_cast<const char*>(part.float_sequence().get_buffer()), 4 * static_cast<std::size_t>(count));
+    return;
+  }
+#endif
+  scratch.resize(4 * static_cast<std::size_t>(count));
+  char* out = scratch.data();
+  for (CORBA::ULong i = 0; i < count; ++i) {
+    const float value = doubles ? static_cast<float>(part.double_sequence()[i]) : part.float_sequence()[i];
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    for (int b = 0; b < 4; ++b) *out++ = static_cast<char>((bits >> (8 * b)) & 0xFF);
+  }
+  sink(scratch.data(), scratch.size());
 }
 
 }  // namespace
@@ -140,19 +130,14 @@ std::string mfCsvHeader(const std::vector<const ChannelListing*>& channels) {
 
 void mpWriteCsv(const ByteSink& sink, const std::vector<const ChannelListing*>& channels,
                 const ValueSelection& selection, bool progress, CORBA::ULong chunk) {
-  std::vector<Column> columns = columnsOf(channels);
+  const std::vector<IDL::RealValues_var> values = valuesOf(channels);
   const ChannelListing& base = *channels.at(0);
   const std::string header = mfCsvHeader(channels) + "\n";
   sink(header.data(), header.size());
-  // An empty selection still asks the objects, so that a channel they cannot read is
-  // reported rather than printed empty.
-  if (selection.mCount == 0) {
-    for (Column& column : columns) column.mfRead(selection.mStart, 0);
-  }
   std::optional<ProgressBar> bar;
   if (progress) bar.emplace(selection.mCount);
   // Lines are gathered in a block and written a block at a time.
-  const std::size_t longestLine = 32 + 32 * columns.size();
+  const std::size_t longestLine = 32 + 32 * values.size();
   std::vector<char> block(std::max<std::size_t>(1 << 18, 4 * longestLine));
   char* const blockEnd = block.data() + block.size();
   char* at = block.data();
@@ -160,40 +145,29 @@ void mpWriteCsv(const ByteSink& sink, const std::vector<const ChannelListing*>& 
     sink(block.data(), static_cast<std::size_t>(at - block.data()));
     at = block.data();
   };
-  chunk = std::max<CORBA::ULong>(1, chunk);
-  for (CORBA::ULong done = 0; done < selection.mCount;) {
-    const CORBA::ULong start = selection.mStart + done;
-    CORBA::ULong got = std::min(chunk, selection.mCount - done);
-    for (Column& column : columns) got = std::min(got, column.mfRead(start, got));
-    if (got == 0) noValuesAt(start);
-    for (CORBA::ULong i = 0; i < got; ++i) {
+  ChunkReader reader(pointersTo(values), selection.mStart, selection.mCount, chunk);
+  while (const std::optional<ChunkRow> row = reader.mfNext()) {
+    for (CORBA::ULong i = 0; i < row->mCount; ++i) {
       if (static_cast<std::size_t>(blockEnd - at) < longestLine) writeBlock();
-      at = std::to_chars(at, blockEnd, base.mfTime(start + i)).ptr;
-      for (const Column& column : columns) {
+      at = std::to_chars(at, blockEnd, base.mfTime(row->mStart + i)).ptr;
+      for (const IDL::RealValueSeqUnion_var& part : row->mParts) {
         *at++ = ',';
-        at = column.mfWrite(at, blockEnd, i);
+        at = writeValue(at, blockEnd, part.in(), i);
       }
       *at++ = '\n';
     }
     writeBlock();
-    done += got;
-    if (bar) bar->mpAdvance(got);
+    if (bar) bar->mpAdvance(row->mCount);
   }
 }
 
 void mpWriteFloat32(const ByteSink& sink, const std::vector<const ChannelListing*>& channels,
                     const ValueSelection& selection, CORBA::ULong chunk) {
-  std::vector<Column> columns = columnsOf(channels);
-  chunk = std::max<CORBA::ULong>(1, chunk);
   std::vector<char> scratch;
-  for (Column& column : columns) {
-    if (selection.mCount == 0) column.mfRead(selection.mStart, 0);
-    for (CORBA::ULong done = 0; done < selection.mCount;) {
-      const CORBA::ULong start = selection.mStart + done;
-      const CORBA::ULong got = column.mfRead(start, std::min(chunk, selection.mCount - done));
-      if (got == 0) noValuesAt(start);
-      column.mpSendFloat32(sink, got, scratch);
-      done += got;
+  for (const IDL::RealValues_var& values : valuesOf(channels)) {
+    ChunkReader reader({values.in()}, selection.mStart, selection.mCount, chunk);
+    while (const std::optional<ChunkRow> row = reader.mfNext()) {
+      sendFloat32(sink, row->mParts[0].in(), row->mCount, scratch);
     }
   }
 }

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "apps/client/ChunkReader.h"
 #include "apps/client/ListingOutput.h"
 #include "apps/client/ProgressBar.h"
 
@@ -37,8 +38,8 @@ nlohmann::ordered_json extremeJson(double value) {
 }
 
 template <typename Sequence>
-void addAll(CStatsAccumulator& stats, const Sequence& values) {
-  for (CORBA::ULong i = 0; i < values.length(); ++i) stats.mpAdd(values[i]);
+void addAll(CStatsAccumulator& stats, const Sequence& values, CORBA::ULong count) {
+  for (CORBA::ULong i = 0; i < count; ++i) stats.mpAdd(values[i]);
 }
 
 }  // namespace
@@ -97,22 +98,17 @@ std::vector<ChannelStats> mfReadStats(const std::vector<const ChannelListing*>& 
     if (CORBA::is_nil(values) && channel->mCount > 0) {
       throw std::runtime_error("channel " + std::to_string(channel->mNumber) + " has no values to read");
     }
-    for (CORBA::ULong done = 0; done < channel->mCount;) {
-      const CORBA::ULong n = std::min(chunk, channel->mCount - done);
-      IDL::RealValueSeqUnion_var part = values->get_value_chunk(done + 1, n);
-      const CORBA::ULong got = part->_d() == IDL::DOUBLE_PRECISION ? part->double_sequence().length()
-                                                                   : part->float_sequence().length();
-      if (got == 0) {
-        throw std::runtime_error("the server answered no values of channel " +
-                                 std::to_string(channel->mNumber) + " at " + std::to_string(done + 1));
+    if (channel->mCount > 0) {
+      ChunkReader reader({values.in()}, 1, channel->mCount, chunk);
+      while (const std::optional<ChunkRow> row = reader.mfNext()) {
+        const IDL::RealValueSeqUnion& part = row->mParts[0].in();
+        if (part._d() == IDL::DOUBLE_PRECISION) {
+          addAll(stats, part.double_sequence(), row->mCount);
+        } else {
+          addAll(stats, part.float_sequence(), row->mCount);
+        }
+        progress.mpAdvance(row->mCount);
       }
-      if (part->_d() == IDL::DOUBLE_PRECISION) {
-        addAll(stats, part->double_sequence());
-      } else {
-        addAll(stats, part->float_sequence());
-      }
-      done += got;
-      progress.mpAdvance(got);
     }
     all.push_back(stats.mfResult());
   }

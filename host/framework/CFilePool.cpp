@@ -52,26 +52,40 @@ void CFilePool::mpCloseIdle() {
 }
 
 std::unique_ptr<Utility::CFileU> CFilePool::mfAcquire(const CConfinedFileId& identity,
+                                                      const std::optional<Utility::CFileVersionU>& expected,
                                                       std::string& poolKey, std::string& error) {
   poolKey = identity.mfGetPath();
-  // The file's version now, learnt beneath its access point: a pooled handle of another
-  // version is stale. Nothing when the file cannot be reached, which the open then says why.
-  const std::optional<Utility::CFileVersionU> current =
-      identity.mfIsRefused() ? std::nullopt : identity.mfGetVersion();
-  if (current) {
+  // The version wanted: the caller's, or the one beneath the access point now. Nothing when
+  // the file cannot be reached, which the open then says why.
+  std::optional<Utility::CFileVersionU> wanted = expected;
+  if (!wanted && !identity.mfIsRefused()) wanted = identity.mfGetVersion();
+  if (wanted) {
     Handles closing;  // declared before the lock: closed after it is released
     std::lock_guard<std::mutex> lock(mMutex);
-    // The most recently returned handle of the file: its buffer is the likeliest to help.
-    // A handle whose file was replaced or rewritten since it was opened is closed instead.
-    for (auto it = mIdle.rbegin(); it != mIdle.rend(); ++it) {
-      if (it->mKey != poolKey) continue;
+    // The most recently returned handle of the version: its buffer is the likeliest to help.
+    // A handle whose file changed since it was opened, or lost its name, is stale and closed.
+    for (auto it = mIdle.rbegin(); it != mIdle.rend();) {
+      if (it->mKey != poolKey) {
+        ++it;
+        continue;
+      }
+      const Utility::CByteSourceU& source = it->mFile->mfGetSource();
+      const std::optional<Utility::CFileVersionU> opened = source.mfGetVersion();
+      const std::optional<Utility::CFileVersionU> now = source.mfGetCurrentVersion();
+      // A handle of another version, still whole, is kept for the readers of that version,
+      // unless the path was looked up and leads elsewhere now.
+      if (!opened || now != opened || (!expected && *now != *wanted)) {
+        closing.push_back(std::move(it->mFile));
+        it = std::make_reverse_iterator(mIdle.erase(std::next(it).base()));
+        --mOpen;
+        continue;
+      }
+      if (*now != *wanted) {
+        ++it;
+        continue;
+      }
       std::unique_ptr<Utility::CFileU> file = std::move(it->mFile);
       mIdle.erase(std::next(it).base());
-      if (file->mfGetSource().mfGetVersion() != current) {
-        closing.push_back(std::move(file));
-        --mOpen;
-        break;
-      }
       file->mpRewind();
       return file;
     }

@@ -1,7 +1,7 @@
 // Process-wide pool of open read-only file handles, keyed by a file's path beneath its
-// access point, with a bound on the handles kept open; a pooled handle of another version
-// of the file than the one there now is closed, not handed out. Which files may be opened
-// at all is CConfinedFileId's decision.
+// access point, with a bound on the handles kept open; a pooled handle is handed out only
+// for the version of the file it was opened on, and one whose file changed under it is
+// closed. Which files may be opened at all is CConfinedFileId's decision.
 // Safe for concurrent use.
 #pragma once
 
@@ -9,10 +9,12 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "host/framework/CConfinedFileId.h"
 #include "host/utility/CFileU.h"
+#include "host/utility/CFileVersionU.h"
 
 namespace TamblixHq::NODRA::Framework {
 
@@ -48,9 +50,13 @@ private:
   CFilePool() = default;
 
   // An open handle of the file positioned at byte 0, or null with the reason in error.
-  // poolKey receives the key to hand back with mpRelease.
-  std::unique_ptr<Utility::CFileU> mfAcquire(const CConfinedFileId& identity, std::string& poolKey,
-                                             std::string& error);
+  // poolKey receives the key to hand back with mpRelease. With `expected`, a pooled handle
+  // whose descriptor reads that version now is reused at the cost of one fstat; without
+  // it, the version the path names now (looked up beneath the access point) is wanted.
+  // Otherwise the file is opened anew, whatever version it is.
+  std::unique_ptr<Utility::CFileU> mfAcquire(const CConfinedFileId& identity,
+                                             const std::optional<Utility::CFileVersionU>& expected,
+                                             std::string& poolKey, std::string& error);
   void mpRelease(const std::string& poolKey, std::unique_ptr<Utility::CFileU> file) noexcept;
 
   mutable std::mutex mMutex;

@@ -4,8 +4,11 @@
 
 namespace TamblixHq::NODRA::Framework {
 
-CFilePtrConnGuard::CFilePtrConnGuard(const CBinaryFilePtrConnID& id)
-    : mFile(CFilePool::sfGetFilePool().mfAcquire(id.mfGetIdentity(), mRealPath, mError)) {}
+CFilePtrConnGuard::CFilePtrConnGuard(const CBinaryFilePtrConnID& id) : CFilePtrConnGuard(id, std::nullopt) {}
+
+CFilePtrConnGuard::CFilePtrConnGuard(const CBinaryFilePtrConnID& id,
+                                     const std::optional<Utility::CFileVersionU>& expected)
+    : mFile(CFilePool::sfGetFilePool().mfAcquire(id.mfGetIdentity(), expected, mRealPath, mError)) {}
 
 CFilePtrConnGuard::~CFilePtrConnGuard() {
   if (mFile) CFilePool::sfGetFilePool().mpRelease(mRealPath, std::move(mFile));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "host/framework/CBinaryFilePtrConnID.h"
@@ -12,7 +13,11 @@ namespace TamblixHq::NODRA::Framework {
 
 class CFilePtrConnGuard {
 public:
+  // A handle of the file the path names now.
   explicit CFilePtrConnGuard(const CBinaryFilePtrConnID& id);
+  // A handle of version `expected` of the file when one is pooled (one fstat, no path
+  // looked up); otherwise the file opened anew, whose version the caller compares.
+  CFilePtrConnGuard(const CBinaryFilePtrConnID& id, const std::optional<Utility::CFileVersionU>& expected);
   ~CFilePtrConnGuard();
   CFilePtrConnGuard(const CFilePtrConnGuard&) = delete;
   CFilePtrConnGuard& operator=(const CFilePtrConnGuard&) = delete;

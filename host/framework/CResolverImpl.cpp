@@ -109,16 +109,22 @@ IDL::Base_ptr CResolverImpl::mfResolve(const IDL::ObjectId& id) {
 }
 
 PortableServer::ServantBase* CResolverImpl::mfLocate(const PortableServer::ObjectId& oid) {
-  IDL::ObjectId id;
-  if (!CObjectIdCodec::sfDecode(oid, id)) throw CORBA::OBJECT_NOT_EXIST();
-  // The key mfResolve makes for this identifier: a decoded id encodes back to the bytes
-  // received.
-  const std::string key = CObjectIdCodec::sfEncode(id);
-  PortableServer::POA_var poa = mfGetPoa();
-  const char* repositoryId = nullptr;
+  // The servant cache's key is the id's bytes as received: the codec reads only what it
+  // writes, so a servant built for these bytes answers without decoding them again, and
+  // they are decoded only to build one.
+  if (oid.length() > CObjectIdCodec::kMaxEncodedSize) throw CORBA::OBJECT_NOT_EXIST();
+  const std::string key(reinterpret_cast<const char*>(oid.get_buffer()), oid.length());
+  auto build = [&]() -> PortableServer::ServantBase* {
+    IDL::ObjectId id;
+    if (!CObjectIdCodec::sfDecode(oid, id)) return nullptr;
+    PortableServer::POA_var poa = mfGetPoa();
+    std::optional<CTypeTable::Entry> type = mTypes.mfFind(static_cast<const char*>(id.type_id));
+    if (!type || CORBA::is_nil(poa)) return nullptr;
+    return type->constructor(&id, poa);
+  };
   PortableServer::ServantBase* servant = nullptr;
   try {
-    servant = mfAcquireServant(key, id, poa, repositoryId);
+    servant = mServants.mfAcquire(key, build);
   } catch (const CORBA::SystemException&) {
     throw;
   } catch (const IDL::DBAccessException&) {

@@ -22,6 +22,9 @@ public:
   // The version of the file read, as it was when the source was made; nullopt for sources
   // that are not files.
   virtual std::optional<CFileVersionU> mfGetVersion() const { return std::nullopt; }
+  // The version of the file read as it is now; nullopt for sources that are not files or
+  // when it cannot be learnt.
+  virtual std::optional<CFileVersionU> mfGetCurrentVersion() const { return std::nullopt; }
 };
 
 }  // namespace TamblixHq::NODRA::Utility

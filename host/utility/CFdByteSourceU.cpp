@@ -14,9 +14,8 @@ namespace TamblixHq::NODRA::Utility {
 
 CFdByteSourceU::CFdByteSourceU(int fd) : mFd(fd), mVersion(CFileVersionU::sfOfDescriptor(fd)) {}
 
-bool CFdByteSourceU::mfIsCurrent(const std::string& path) const {
-  const std::optional<CFileVersionU> now = CFileVersionU::sfOfPath(path);
-  return mFd >= 0 && now && mVersion && *now == *mVersion;
+std::optional<CFileVersionU> CFdByteSourceU::mfGetCurrentVersion() const {
+  return CFileVersionU::sfOfNamedDescriptor(mFd);
 }
 
 CFdByteSourceU::~CFdByteSourceU() {

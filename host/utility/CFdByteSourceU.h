@@ -25,11 +25,10 @@ public:
   std::int64_t mfReadAt(std::int64_t offset, void* buffer, std::size_t n) const override;
   std::int64_t mfGetSize() const override;  // from fstat at each call
   int mfGetFd() const;
-  // True while `path` still names the file as it was when the descriptor was taken over:
-  // same file, size and modification time. A pooled handle that fails this was replaced or
-  // rewritten, and its buffered bytes are stale.
-  bool mfIsCurrent(const std::string& path) const;
   std::optional<CFileVersionU> mfGetVersion() const override { return mVersion; }
+  // One fstat of the descriptor: the file it reads as it is now; nullopt once the file has
+  // no name left (removed, or another file renamed over it).
+  std::optional<CFileVersionU> mfGetCurrentVersion() const override;
 
 private:
   const int mFd;

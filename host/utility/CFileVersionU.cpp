@@ -27,6 +27,12 @@ std::optional<CFileVersionU> CFileVersionU::sfOfDescriptor(int fd) {
   return versionOf(status);
 }
 
+std::optional<CFileVersionU> CFileVersionU::sfOfNamedDescriptor(int fd) {
+  struct stat status;
+  if (fd < 0 || ::fstat(fd, &status) != 0 || status.st_nlink == 0) return std::nullopt;
+  return versionOf(status);
+}
+
 std::optional<CFileVersionU> CFileVersionU::sfOfPath(const std::string& path) {
   struct stat status;
   if (::stat(path.c_str(), &status) != 0) return std::nullopt;

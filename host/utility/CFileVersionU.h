@@ -26,6 +26,9 @@ struct CFileVersionU {
   // nullopt when it cannot be learnt.
   static std::optional<CFileVersionU> sfOfDescriptor(int fd);
   static std::optional<CFileVersionU> sfOfPath(const std::string& path);
+  // The version of an open descriptor while its file still has a name; nullopt once it has
+  // none (removed, or replaced by renaming another file over it).
+  static std::optional<CFileVersionU> sfOfNamedDescriptor(int fd);
 
   // "v1:DEVICE:INODE:SIZE:SECONDS:NANOSECONDS", and back; sfFromText answers nullopt for any
   // other text.

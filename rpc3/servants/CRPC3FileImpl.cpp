@@ -180,7 +180,7 @@ IDL::HeaderReading* CRPC3FileImpl::get_header_reading() {
   std::optional<std::vector<RPC3RecordReading>> list;
   {
     Framework::CBinaryFilePtrConnID connection(mHeader.mfGetFile());
-    Framework::CFilePtrConnGuard guard(connection);
+    Framework::CFilePtrConnGuard guard(connection, mHeader->mfGetVersion());
     Utility::CFileU* file = guard.mfFilePtr();
     const std::string name = mHeader.mfGetFile().mfGetShownKey().mfStd();
     if (!file) {

@@ -79,21 +79,35 @@ CRPC3RealValuesImpl::CRPC3RealValuesImpl(const IDL::ObjectId* id, PortableServer
 
 CRPC3RealValuesImpl::~CRPC3RealValuesImpl() = default;
 
+const CRPC3RealValuesImpl::Reading& CRPC3RealValuesImpl::mfReading() {
+  std::call_once(mReadingOnce, [this] {
+    IDL::ObjectId_var id = get_object_id();
+    const CStringU channelText(id->index);
+    Reading reading;
+    reading.channelText = channelText.mfStd();
+    reading.channel = channelText.mfGetLong();
+    reading.layout = getLayout(*mHeader);
+    reading.problem = checkLayout(reading.layout, reading.channel);
+    reading.scale = getChannelScale(*mHeader, channelText);
+    reading.connection.emplace(mHeader.mfGetFile());
+    mReading = std::move(reading);
+  });
+  return mReading;
+}
+
 IDL::RealValueSeqUnion* CRPC3RealValuesImpl::get_value_chunk(CORBA::ULong start,
                                                              CORBA::ULong count) {
-  IDL::ObjectId_var id = get_object_id();
-  const CStringU channelText(id->index);
-  const std::int64_t channel = channelText.mfGetLong();
-  // The layout is looked up on every call: nothing is cached between calls. A layout that
-  // cannot address the channel is refused before the count is looked at, so that an empty
-  // window never passes for an empty channel.
-  const RPC3Layout layout = getLayout(*mHeader);
-  if (auto problem = checkLayout(layout, channel)) {
+  const Reading& reading = mfReading();
+  const RPC3Layout& layout = reading.layout;
+  const std::int64_t channel = reading.channel;
+  // A layout that cannot address the channel is refused before the count is looked at, so
+  // that an empty window never passes for an empty channel.
+  if (reading.problem) {
     raiseLogged<IDL::DBAccessException>(
-        "Unable to read channel " + channelText.mfStd() + ": " + *problem,
+        "Unable to read channel " + reading.channelText + ": " + *reading.problem,
         "invalid sample layout in header", kChunkPlace);
   }
-  const float scale = getChannelScale(*mHeader, channelText);
+  const float scale = reading.scale;
 
   IDL::RealValueSeqUnion_var result = new IDL::RealValueSeqUnion;
   CORBA::ULong first = 0;
@@ -112,24 +126,26 @@ IDL::RealValueSeqUnion* CRPC3RealValuesImpl::get_value_chunk(CORBA::ULong start,
 
   const RPC3ChunkWindow window = getChunkWindow(layout.pointsPerFrame, first, n);
   {
-    Framework::CBinaryFilePtrConnID connection(mHeader.mfGetFile());
-    Framework::CFilePtrConnGuard guard(connection);
+    // A pooled handle of the header's version costs one fstat; the path is looked up only
+    // when none is pooled.
+    Framework::CFilePtrConnGuard guard(*reading.connection, mHeader->mfGetVersion());
     Utility::CFileU* file = guard.mfFilePtr();
     if (!file) {
       raiseLogged<IDL::DBAccessException>("File Ptr to RPC3 File is NULL",
                                           "mfFilePtr() returned NULL", kFramePlace);
     }
     // Samples are decoded only with the header of the version they are read from.
-    if (mHeader->mfGetVersion() && file->mfGetSource().mfGetVersion() != mHeader->mfGetVersion()) {
+    const std::optional<Utility::CFileVersionU> version = file->mfGetSource().mfGetVersion();
+    if (mHeader->mfGetVersion() && version != mHeader->mfGetVersion()) {
       raiseLogged<IDL::DBAccessException>(
-          "Unable to read channel " + channelText.mfStd() + ": " +
+          "Unable to read channel " + reading.channelText + ": " +
               CRPC3HeaderRegistry::kChangedWhileOpen + "; open the file again to read it as it is now",
           CRPC3HeaderRegistry::kChangedWhileOpen, kChunkPlace);
     }
     // A frame that does not fit in the file cannot be read: fail before reading it.
     std::int64_t frameBytes = 0;
     if (__builtin_mul_overflow(layout.pointsPerFrame, std::int64_t{layout.mfSampleSize()}, &frameBytes) ||
-        frameBytes > file->mfGetSize()) {
+        frameBytes > (version ? version->mSize : file->mfGetSize())) {
       raiseReadError();
     }
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <optional>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -173,6 +175,53 @@ TEST_F(FileConnection, PooledHandlesOfReplacedOrRewrittenFilesAreNotReused) {
   mScratch.mfWriteFile("ap/sub/data.bin", rewritten);
   EXPECT_EQ(readThroughGuard(), rewritten);
   EXPECT_EQ(mPool.mfGetOpenFiles(), 1u);  // stale handles were closed, not leaked
+}
+
+TEST_F(FileConnection, AGuardForAVersionReusesOnlyAPooledHandleThatStillReadsIt) {
+  struct Case {
+    const char* name;
+    std::function<void()> change;
+    const char* handle;  // "pooled": the pooled handle comes back; "new": one of the file as it
+                         // is now, whose version the caller sees differ; "none": no file left
+  };
+  const std::vector<Case> cases = {
+      {"untouched", [] {}, "pooled"},
+      {"rewritten in place", [this] { mScratch.mfWriteFile("ap/sub/data.bin", fBytes(120, 9)); },
+       "new"},
+      {"another file renamed over it",
+       [this] {
+         mScratch.mfWriteFile("ap/sub/new.bin", fBytes(300, 7));
+         std::filesystem::rename(mAp + "/sub/new.bin", mAp + "/sub/data.bin");
+       },
+       "new"},
+      {"removed", [this] { std::filesystem::remove(mAp + "/sub/data.bin"); }, "none"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    mScratch.mfWriteFile("ap/sub/data.bin", mData);
+    mPool.mpCloseIdle();
+    std::optional<Utility::CFileVersionU> opened;
+    {
+      // Read whole, the handle goes back to the pool with the file buffered from byte 0: a
+      // handle that comes back buffered is the pooled one.
+      CFilePtrConnGuard guard(fKey("sub/data.bin"));
+      ASSERT_NE(guard.mfFilePtr(), nullptr);
+      opened = guard.mfFilePtr()->mfGetSource().mfGetVersion();
+      ASSERT_EQ(fReadAll(*guard.mfFilePtr()), mData);
+    }
+    ASSERT_TRUE(opened.has_value());
+    c.change();
+    CFilePtrConnGuard again(fKey("sub/data.bin"), opened);
+    const auto buffered = [](Utility::CFileU& file) { return Utility::CFileU::Cursor(file).mfBufferedItems(1); };
+    const std::string handle = again.mfFilePtr() == nullptr      ? "none"
+                               : buffered(*again.mfFilePtr()) > 0 ? "pooled"
+                                                                  : "new";
+    EXPECT_EQ(handle, c.handle);
+    if (handle != "none" && std::string(c.handle) == "new") {
+      EXPECT_NE(again.mfFilePtr()->mfGetSource().mfGetVersion(), opened);
+    }
+    EXPECT_LE(mPool.mfGetOpenFiles(), 1u);  // the stale handle was closed
+  }
 }
 
 TEST_F(FileConnection, ConcurrentGuardsOfOneFileHaveHandlesOfTheirOwn) {
