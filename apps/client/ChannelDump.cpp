@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 
 #include "apps/client/ChannelWindow.h"
 #include "apps/client/ChunkReader.h"
@@ -75,6 +79,106 @@ void sendFloat32(const ByteSink& sink, const IDL::RealValueSeqUnion& part, CORBA
   sink(scratch.data(), scratch.size());
 }
 
+// Turns lines of a row into text a piece at a time, two pieces at once when the machine has
+// the cores: the caller formats one while a helper thread formats the next, and both are
+// written in order. Shortest-text conversion is nearly all a dump's work, and the reading
+// is already overlapped by the chunk reader. Pieces are bounded in bytes, so memory stays
+// flat whatever the channels.
+class PairedFormatter {
+public:
+  // Writes the text of lines [begin, end) from `at`; answers where the text ends.
+  using Format = std::function<char*(CORBA::ULong begin, CORBA::ULong end, char* at)>;
+
+  PairedFormatter(std::size_t longestLine)
+      : mLongestLine(longestLine),
+        mPieceLines(static_cast<CORBA::ULong>(std::max<std::size_t>(1, (std::size_t{1} << 20) / longestLine))),
+        mParallel(std::thread::hardware_concurrency() > 1) {}
+  ~PairedFormatter() {
+    {
+      std::lock_guard<std::mutex> lock(mMutex);
+      mStopping = true;
+    }
+    mChanged.notify_all();
+    if (mHelper.joinable()) mHelper.join();
+  }
+  PairedFormatter(const PairedFormatter&) = delete;
+  PairedFormatter& operator=(const PairedFormatter&) = delete;
+
+  // Formats lines [0, count) with `format` and sends the text to `sink` in line order.
+  void mpWrite(CORBA::ULong count, const Format& format, const ByteSink& sink) {
+    if (mOwn.size() < mPieceLines * mLongestLine) mOwn.resize(mPieceLines * mLongestLine);
+    for (CORBA::ULong begin = 0; begin < count;) {
+      const CORBA::ULong middle = begin + std::min(mPieceLines, count - begin);
+      const CORBA::ULong end = middle + std::min(mPieceLines, count - middle);
+      if (mParallel && end > middle) mpStart(format, middle, end);
+      // Whatever happens here, the helper is done with the row before this returns.
+      struct Wait {
+        PairedFormatter& formatter;
+        ~Wait() { formatter.mfFinish(); }
+      } wait{*this};
+      char* own = format(begin, middle, mOwn.data());
+      sink(mOwn.data(), static_cast<std::size_t>(own - mOwn.data()));
+      if (end > middle) {
+        const std::size_t helped = mfFinish();
+        if (mParallel) {
+          sink(mHelped.data(), helped);
+        } else {
+          own = format(middle, end, mOwn.data());
+          sink(mOwn.data(), static_cast<std::size_t>(own - mOwn.data()));
+        }
+      }
+      begin = end;
+    }
+  }
+
+private:
+  void mpStart(const Format& format, CORBA::ULong begin, CORBA::ULong end) {
+    if (mHelped.size() < mPieceLines * mLongestLine) mHelped.resize(mPieceLines * mLongestLine);
+    if (!mHelper.joinable()) mHelper = std::thread([this] { mpHelp(); });
+    std::lock_guard<std::mutex> lock(mMutex);
+    mJob = Job{&format, begin, end};
+    mChanged.notify_all();
+  }
+  // Waits for the helper's piece, if any; answers its bytes.
+  std::size_t mfFinish() {
+    std::unique_lock<std::mutex> lock(mMutex);
+    mChanged.wait(lock, [&] { return !mJob; });
+    return mHelpedBytes;
+  }
+  void mpHelp() {
+    std::unique_lock<std::mutex> lock(mMutex);
+    for (;;) {
+      mChanged.wait(lock, [&] { return mStopping || (mJob && !mWorking); });
+      if (mStopping) return;
+      const Job job = *mJob;
+      mWorking = true;
+      lock.unlock();
+      char* end = (*job.format)(job.begin, job.end, mHelped.data());
+      lock.lock();
+      mHelpedBytes = static_cast<std::size_t>(end - mHelped.data());
+      mWorking = false;
+      mJob.reset();
+      mChanged.notify_all();
+    }
+  }
+
+  struct Job {
+    const Format* format;
+    CORBA::ULong begin, end;
+  };
+  const std::size_t mLongestLine;
+  const CORBA::ULong mPieceLines;
+  const bool mParallel;
+  std::vector<char> mOwn, mHelped;
+  std::thread mHelper;
+  std::mutex mMutex;  // guards what follows
+  std::condition_variable mChanged;
+  std::optional<Job> mJob;  // the helper's piece, until it is formatted
+  bool mWorking = false;
+  std::size_t mHelpedBytes = 0;
+  bool mStopping = false;
+};
+
 }  // namespace
 
 ValueSelection mfSelectValues(const ChannelListing& channel, const ValueRequest& request, const char* startName) {
@@ -136,27 +240,23 @@ void mpWriteCsv(const ByteSink& sink, const std::vector<const ChannelListing*>& 
   sink(header.data(), header.size());
   std::optional<ProgressBar> bar;
   if (progress) bar.emplace(selection.mCount);
-  // Lines are gathered in a block and written a block at a time.
   const std::size_t longestLine = 32 + 32 * values.size();
-  std::vector<char> block(std::max<std::size_t>(1 << 18, 4 * longestLine));
-  char* const blockEnd = block.data() + block.size();
-  char* at = block.data();
-  const auto writeBlock = [&] {
-    sink(block.data(), static_cast<std::size_t>(at - block.data()));
-    at = block.data();
-  };
+  PairedFormatter formatter(longestLine);
   ChunkReader reader(pointersTo(values), selection.mStart, selection.mCount, chunk);
   while (const std::optional<ChunkRow> row = reader.mfNext()) {
-    for (CORBA::ULong i = 0; i < row->mCount; ++i) {
-      if (static_cast<std::size_t>(blockEnd - at) < longestLine) writeBlock();
-      at = std::to_chars(at, blockEnd, base.mfTime(row->mStart + i)).ptr;
-      for (const IDL::RealValueSeqUnion_var& part : row->mParts) {
-        *at++ = ',';
-        at = writeValue(at, blockEnd, part.in(), i);
+    const PairedFormatter::Format lines = [&](CORBA::ULong begin, CORBA::ULong end, char* at) {
+      char* const limit = at + static_cast<std::size_t>(end - begin) * longestLine;
+      for (CORBA::ULong i = begin; i < end; ++i) {
+        at = std::to_chars(at, limit, base.mfTime(row->mStart + i)).ptr;
+        for (const IDL::RealValueSeqUnion_var& part : row->mParts) {
+          *at++ = ',';
+          at = writeValue(at, limit, part.in(), i);
+        }
+        *at++ = '\n';
       }
-      *at++ = '\n';
-    }
-    writeBlock();
+      return at;
+    };
+    formatter.mpWrite(row->mCount, lines, sink);
     if (bar) bar->mpAdvance(row->mCount);
   }
 }

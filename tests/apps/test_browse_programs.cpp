@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
@@ -55,6 +56,12 @@ Rpc3FileLayout exampleLayout(const Format& format) {
     return channel * 100 - static_cast<double>(index) * (channel == 2 ? 3 : 1);
   };
   return layout;
+}
+
+// The shortest text of a float, as the dump writes it.
+std::string mfShortText(float value) {
+  char text[32];
+  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
 }
 
 float scaled(const Rpc3FileLayout& layout, int channel, std::int64_t index) {
@@ -205,6 +212,49 @@ TEST_F(BrowseProgram, DumpRowsAreTheRangeAskedClippedToTheEnd) {
     ASSERT_EQ(run.mStatus, 0) << run.mErr;
     EXPECT_EQ(std::count(run.mOut.begin(), run.mOut.end(), '\n'), rows + 1) << testing::PrintToString(range);
     EXPECT_EQ(run.mOut.rfind("time [s],", 0), 0u);
+  }
+}
+
+TEST_F(BrowseProgram, LongDumpsGiveEveryLineOnceAndInOrderAcrossChunksAndPieces) {
+  // Longer than three calls' chunks and many pieces of text formatted side by side.
+  Rpc3FileLayout layout = exampleLayout(kFormats[0]);
+  layout.mPtsPerFrame = 1000;
+  layout.mPtsPerGroup = 1000;
+  layout.mFrames = 200;
+  layout.mSample = [](int channel, std::int64_t index) {
+    return static_cast<double>((index * (channel + 6)) % 20001 - 10000);  // within 2 bytes
+  };
+  const std::string path = mDir.mfWriteFile("long.rsp", mfBuildRpc3File(layout));
+  struct Case {
+    std::vector<std::string> range;
+    std::int64_t first, rows;
+  };
+  const Case cases[] = {
+      {{}, 1, 200000},
+      {{"--start", "65530", "--count", "131090"}, 65530, 131090},
+      {{"--start", "199999"}, 199999, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.range));
+    std::vector<std::string> args = {"dump", path, "--channel", "2,1"};
+    args.insert(args.end(), c.range.begin(), c.range.end());
+    const ProgramResult run = mfBrowse(args);
+    ASSERT_EQ(run.mStatus, 0) << run.mErr;
+    std::istringstream lines(run.mOut);
+    std::string line;
+    std::getline(lines, line);
+    std::int64_t index = c.first, wrong = 0;
+    while (std::getline(lines, line)) {
+      const std::size_t comma = line.find(',');
+      const bool good = comma != std::string::npos &&
+                        std::stod(line.substr(0, comma)) == static_cast<double>(index - 1) * 0.0025 &&
+                        line.substr(comma + 1) == mfShortText(scaled(layout, 2, index)) + "," +
+                                                      mfShortText(scaled(layout, 1, index));
+      if (!good && ++wrong < 5) ADD_FAILURE() << "line of value " << index << ": " << line;
+      ++index;
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(index - c.first, c.rows);
   }
 }
 
