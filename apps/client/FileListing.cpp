@@ -1,7 +1,10 @@
 #include "apps/client/FileListing.h"
 
+#include <atomic>
 #include <charconv>
 #include <cmath>
+#include <exception>
+#include <thread>
 #include <unordered_set>
 
 #include "apps/client/FileSource.h"
@@ -72,7 +75,8 @@ std::string ChannelListing::mfAnnotationText(const char* name) const {
 
 namespace {
 
-// Entry `i` of an extended chunk as the channel numbered `number`.
+// Entry `i` of an extended chunk as the channel numbered `number`, without what its values
+// objects answer (mpAskValuesObjects).
 ChannelListing channelOf(const IDL::BrowsableExtendedStruct& chunk, CORBA::ULong i, CORBA::ULong number) {
   ChannelListing channel;
   channel.mNumber = number;
@@ -80,11 +84,45 @@ ChannelListing channelOf(const IDL::BrowsableExtendedStruct& chunk, CORBA::ULong
   channel.mReference = IDL::Browsable::_duplicate(chunk.children[i].reference);
   if (i < chunk.annotations.length()) channel.mAnnotations = chunk.annotations[i];
   if (i < chunk.functions.length()) channel.mFunction = chunk.functions[i];
+  return channel;
+}
+
+// The count and the time base of a channel: one call to each of its values objects.
+void askValuesObjects(ChannelListing& channel) {
   if (!CORBA::is_nil(channel.mFunction.y_values)) {
     channel.mCount = channel.mFunction.y_values->get_number_of_values();
   }
   readTimeBase(channel);
-  return channel;
+}
+
+// askValuesObjects for `channels` from `first` on, on a few threads at once: the
+// calls are small and, to a server, each waits a round trip. Throws what the call of the
+// lowest channel that failed threw.
+void askValuesObjects(std::vector<ChannelListing>& channels, std::size_t first) {
+  constexpr std::size_t kThreads = 4;
+  const std::size_t n = channels.size() - first;
+  if (n <= 1) {
+    for (std::size_t i = first; i < channels.size(); ++i) askValuesObjects(channels[i]);
+    return;
+  }
+  std::atomic<std::size_t> next{first};
+  std::vector<std::exception_ptr> errors(channels.size() - first);
+  const auto work = [&] {
+    for (std::size_t i; (i = next.fetch_add(1)) < channels.size();) {
+      try {
+        askValuesObjects(channels[i]);
+      } catch (...) {
+        errors[i - first] = std::current_exception();
+      }
+    }
+  };
+  std::vector<std::thread> threads;
+  for (std::size_t t = 1; t < std::min(kThreads, n); ++t) threads.emplace_back(work);
+  work();
+  for (std::thread& thread : threads) thread.join();
+  for (const std::exception_ptr& error : errors) {
+    if (error) std::rethrow_exception(error);
+  }
 }
 
 }  // namespace
@@ -108,6 +146,7 @@ FileListing mfReadListing(IDL::File_ptr file) {
     for (CORBA::ULong i = 0; i < chunk->children.length(); ++i) {
       listing.mChannels.push_back(channelOf(chunk.in(), i, start + i + 1));
     }
+    askValuesObjects(listing.mChannels, start);
   }
   return listing;
 }
@@ -125,7 +164,9 @@ std::optional<ChannelListing> mfReadChannel(IDL::File_ptr file, CORBA::ULong num
   if (number == 0 || number > file->get_number_of_children()) return std::nullopt;
   IDL::BrowsableExtendedStruct_var chunk = file->get_all_children_extended_chunk(number - 1);
   if (chunk->children.length() == 0) return std::nullopt;
-  return channelOf(chunk.in(), 0, number);
+  ChannelListing channel = channelOf(chunk.in(), 0, number);
+  askValuesObjects(channel);
+  return channel;
 }
 
 std::vector<const ChannelListing*> mfPointersTo(const std::vector<ChannelListing>& channels) {

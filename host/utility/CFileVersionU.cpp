@@ -1,5 +1,8 @@
 #include "host/utility/CFileVersionU.h"
 
+#include <charconv>
+#include <string_view>
+
 #include <sys/stat.h>
 
 #include <cinttypes>
@@ -47,12 +50,25 @@ std::string CFileVersionU::mfToText() const {
 }
 
 std::optional<CFileVersionU> CFileVersionU::sfFromText(const std::string& text) {
+  // Every identifier the server makes carries one: read with from_chars, not a scanf.
+  constexpr std::string_view kPrefix = "v1:";
+  if (text.compare(0, kPrefix.size(), kPrefix) != 0) return std::nullopt;
+  const char* at = text.data() + kPrefix.size();
+  const char* const end = text.data() + text.size();
   CFileVersionU version;
-  int consumed = 0;
-  if (std::sscanf(text.c_str(), "v1:%llu:%llu:%lld:%lld:%lld%n", &version.mDevice, &version.mInode,
-                  &version.mSize, &version.mModifiedSeconds, &version.mModifiedNanoseconds,
-                  &consumed) != 5 ||
-      static_cast<std::size_t>(consumed) != text.size()) {
+  bool first = true;
+  const auto field = [&](auto& number) {
+    if (!first) {
+      if (at == end || *at != ':') return false;
+      ++at;
+    }
+    first = false;
+    const std::from_chars_result read = std::from_chars(at, end, number);
+    at = read.ptr;
+    return read.ec == std::errc();
+  };
+  if (!field(version.mDevice) || !field(version.mInode) || !field(version.mSize) ||
+      !field(version.mModifiedSeconds) || !field(version.mModifiedNanoseconds) || at != end) {
     return std::nullopt;
   }
   return version;

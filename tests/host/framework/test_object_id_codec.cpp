@@ -111,6 +111,13 @@ TEST(CObjectIdCodec, RefusesIdsTheServerWouldNeverWrite) {
       {with(10, "ext"), "the file version is not one"},
       {with(10, "v1:1:2:3:4"), "the file version is not one"},
       {with(10, "v1:01:2:3:4:5"), "the file version is not one"},
+      {with(10, " v1:1:2:3:4:5"), "the file version is not one"},
+      {with(10, "v1: 1:2:3:4:5"), "the file version is not one"},
+      {with(10, "v1:+1:2:3:4:5"), "the file version is not one"},
+      {with(10, "v1:-1:2:3:4:5"), "the file version is not one"},
+      {with(10, "v1:1:2:3:4:5:"), "the file version is not one"},
+      {with(10, "v1:1:2:3:4:"), "the file version is not one"},
+      {with(10, "v1:1:2:3:4:99999999999999999999"), "the file version is not one"},
       {with(7, std::string(kSample[7].size() + room + 1, 'L')), "the identifier is longer than any the server makes"},
   };
   for (const auto& [fields, reason] : cases) {
@@ -121,7 +128,7 @@ TEST(CObjectIdCodec, RefusesIdsTheServerWouldNeverWrite) {
   }
   // Right at the bound, and the fields the server leaves empty.
   for (const Fields& fields : {with(7, std::string(kSample[7].size() + room, 'L')), with(8, ""), with(9, ""), with(10, ""),
-                               with(8, "X"), with(9, "4294967295")}) {
+                               with(8, "X"), with(9, "4294967295"), with(10, "v1:2049:131:-1:1700000000:999999999")}) {
     const std::string bytes = CObjectIdCodec::sfEncode(makeId(fields));
     IDL::ObjectId id;
     EXPECT_TRUE(CObjectIdCodec::sfDecode(reinterpret_cast<const CORBA::Octet*>(bytes.data()), bytes.size(), id))
