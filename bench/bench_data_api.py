@@ -2,9 +2,12 @@
 loopback, against nodra-browse dump of the same channel, against the values object read
 in process (bench_values, 64 Ki values a call) and against the floor of loopback itself
 (the same bytes sent by a bare socket into a numpy array); and the viewer's peak memory.
-Medians of interleaved runs. Run by scripts/bench-data-api.
+Medians of interleaved runs. Run by scripts/bench-data-api and scripts/bench.
 
-    python3 bench/bench_data_api.py BUILD_DIR [VALUES]
+    python3 bench/bench_data_api.py BUILD_DIR [VALUES] [--json FILE]
+
+With --json, the medians are also written to FILE in the layout of Google Benchmark's
+JSON results, for scripts/bench's table.
 """
 
 import json
@@ -81,9 +84,27 @@ def loopback_floor(size):
     return statistics.median(runs)
 
 
+def write_results(path, figures):
+    """figures: (name, seconds, peak MB or None) as Google Benchmark's medians."""
+    runs = []
+    for name, seconds_taken, peak in figures:
+        run = {"name": name + "_median", "real_time": seconds_taken * 1e9, "time_unit": "ns"}
+        if peak is not None:
+            run["peak_MB"] = peak
+        runs.append(run)
+    with open(path, "w") as out:
+        json.dump({"benchmarks": runs}, out, indent=2)
+
+
 def main():
-    build = sys.argv[1]
-    values = int(sys.argv[2]) if len(sys.argv) > 2 else 10_000_000
+    args = sys.argv[1:]
+    results = None
+    if "--json" in args:
+        at = args.index("--json")
+        results = args[at + 1]
+        del args[at:at + 2]
+    build = args[0]
+    values = int(args[1]) if len(args) > 1 else 10_000_000
     with tempfile.TemporaryDirectory() as directory:
         subprocess.run([os.path.join(build, "tools", "make_client_files"), directory, "--long", str(values)], check=True)
         path = os.path.join(directory, "long.rsp")
@@ -107,7 +128,8 @@ def main():
             web.terminate()
             web.wait()
     process = in_process_rate(build)
-    floor = count / loopback_floor(4 * count)
+    floor_seconds = loopback_floor(4 * count)
+    floor = count / floor_seconds
     rate = count / statistics.median(python)
     print("%-62s %14s %8s" % ("one channel of %d values (medians of %d)" % (count, RUNS), "values/s", "ratio"))
     print("%-62s %14.3g %8.2f" % ("Python client, binary route, loopback, into numpy", rate, 1.0))
@@ -117,6 +139,10 @@ def main():
     print("%-62s %14.3g %8.2f" % ("floor: the same bytes from a bare loopback socket into numpy", floor, rate / floor))
     print("%-62s %14.1f" % ("nodra-web peak memory before the reads (MB)", before / 1024))
     print("%-62s %14.1f" % ("nodra-web peak memory after %d reads (MB)" % RUNS, after / 1024))
+    if results:
+        write_results(results, [("DataApiPython", statistics.median(python), after / 1024),
+                                ("DataApiLoopbackFloor", floor_seconds, None),
+                                ("DataApiDump", statistics.median(dump), None)])
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "rpc3/format/CRPC3Header.h"
 
@@ -41,6 +42,21 @@ inline float toFloatSaturating(double value) {
 // rounds the exact product once (to infinity beyond the float range). Single-precision
 // arithmetic also lets the decode loops run eight values per instruction.
 inline float scaleSample(float sample, float scale) { return sample * scale; }
+
+// One stored sample, 2 bytes (a 16-bit integer) or 4 (a float) in the named byte order, as
+// its scaled value. Inline and branch-free, for loops that decode as they read.
+template <std::size_t Size, bool BigEndian>
+inline float decodeSample(const unsigned char* stored, float scale) {
+  static_assert(Size == 2 || Size == 4, "samples are 2 or 4 bytes");
+  if constexpr (Size == 2) {
+    return scaleSample(static_cast<float>(BigEndian ? decodeInt16BE(stored) : decodeInt16LE(stored)), scale);
+  } else {
+    const std::uint32_t bits = BigEndian ? decodeUInt32BE(stored) : decodeUInt32LE(stored);
+    float sample;
+    std::memcpy(&sample, &bits, sizeof sample);
+    return scaleSample(sample, scale);
+  }
+}
 
 // Decodes `count` stored samples, packed one after another as they stand in the file (2 or
 // 4 bytes each, by the data type), scaled, into `out`.
