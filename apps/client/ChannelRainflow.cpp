@@ -20,14 +20,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// Figures as a table shows them: seven digits, as the statistics do.
-std::string figure(double value) {
-  if (!std::isfinite(value)) return mfNumberText(value);
-  char text[32];
-  std::snprintf(text, sizeof text, "%.7g", value);
-  return text;
-}
-
 // Counts: halves times repetitions, shown whole where they are.
 std::string countText(double value) {
   char text[32];
@@ -217,8 +209,8 @@ void mpPrintRainflow(std::ostream& out, const RainflowRun& run) {
     out << run.mFiles.size() << " files\n";
   }
   out << "method " << (s.mMethod == Analysis::RainflowMethod::kFourPoint ? "four-point" : "ASTM E1049-85")
-      << ", gate " << figure(s.mGate) << ", " << s.mClasses << " classes over [" << figure(s.mRangeMin) << ", "
-      << figure(s.mRangeMax) << "] (width " << figure(r.mfClassWidth()) << ")\n";
+      << ", gate " << mfFigureText(s.mGate) << ", " << s.mClasses << " classes over [" << mfFigureText(s.mRangeMin) << ", "
+      << mfFigureText(s.mRangeMax) << "] (width " << mfFigureText(r.mfClassWidth()) << ")\n";
   out << "values " << r.mValues << " (" << r.mNaN << " NaN, " << r.mInfinite << " infinite), reversals "
       << r.mReversals << ", cycles " << countText(r.mfTotalCycles()) << " (" << countText(r.mFullCycles)
       << " full, " << countText(2 * r.mHalfCycles) << " halves; " << countText(r.mResidueCycles)
@@ -229,7 +221,7 @@ void mpPrintRainflow(std::ostream& out, const RainflowRun& run) {
     std::vector<std::string> header{"file", "repeats", "values", "reversals", "cycles"};
     std::vector<bool> right{false, true, true, true, true};
     for (double k : s.mSlopes) {
-      header.push_back("D(k=" + figure(k) + ")");
+      header.push_back("D(k=" + mfFigureText(k) + ")");
       right.push_back(true);
     }
     CTextTable files(header, right);
@@ -237,7 +229,7 @@ void mpPrintRainflow(std::ostream& out, const RainflowRun& run) {
       std::vector<std::string> row{file.mSource.mFile, countText(file.mSource.mRepeats),
                                    std::to_string(file.mResult.mValues), std::to_string(file.mResult.mReversals),
                                    countText(file.mResult.mfTotalCycles())};
-      for (double d : file.mResult.mDamage) row.push_back(figure(d));
+      for (double d : file.mResult.mDamage) row.push_back(mfFigureText(d));
       files.mpAdd(row);
     }
     files.mpPrint(out);
@@ -250,20 +242,20 @@ void mpPrintRainflow(std::ostream& out, const RainflowRun& run) {
     if (r.mRangeCounts[i] == 0) continue;
     const std::string upper = i + 1 == r.mRangeCounts.size() ? "]" : ")";
     table.mpAdd({std::to_string(i + 1),
-                 "[" + figure(static_cast<double>(i) * width) + ", " + figure(static_cast<double>(i + 1) * width) + upper,
-                 figure(r.mRangeMeanSums[i] / r.mRangeCounts[i]), countText(r.mRangeCounts[i]),
+                 "[" + mfFigureText(static_cast<double>(i) * width) + ", " + mfFigureText(static_cast<double>(i + 1) * width) + upper,
+                 mfFigureText(r.mRangeMeanSums[i] / r.mRangeCounts[i]), countText(r.mRangeCounts[i]),
                  countText(exceedance[i])});
   }
   table.mpPrint(out);
   out << "\ndamage";
   if (s.mReferenceRange != 1 || s.mReferenceCycles > 0) {
-    out << " (S_ref " << figure(s.mReferenceRange);
-    if (s.mReferenceCycles > 0) out << ", N_ref " << figure(s.mReferenceCycles);
+    out << " (S_ref " << mfFigureText(s.mReferenceRange);
+    if (s.mReferenceCycles > 0) out << ", N_ref " << mfFigureText(s.mReferenceCycles);
     out << ")";
   }
   out << ":";
   for (std::size_t k = 0; k < r.mDamage.size(); ++k) {
-    out << (k ? ", " : " ") << "k=" << figure(s.mSlopes[k]) << " " << figure(r.mDamage[k]);
+    out << (k ? ", " : " ") << "k=" << mfFigureText(s.mSlopes[k]) << " " << mfFigureText(r.mDamage[k]);
   }
   out << "\n";
   for (const RainflowFileCount& file : run.mFiles) {
@@ -274,7 +266,7 @@ void mpPrintRainflow(std::ostream& out, const RainflowRun& run) {
     if (!residue.empty()) {
       out << ":";
       constexpr std::size_t kShown = 16;
-      for (std::size_t i = 0; i < residue.size() && i < kShown; ++i) out << " " << figure(residue[i]);
+      for (std::size_t i = 0; i < residue.size() && i < kShown; ++i) out << " " << mfFigureText(residue[i]);
       if (residue.size() > kShown) out << " ...";
     }
     out << "\n";

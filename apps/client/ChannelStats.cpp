@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -14,14 +13,6 @@
 namespace TamblixHq::NODRA::Client {
 
 namespace {
-
-// Mean and RMS as a table shows them: the seven digits a float holds.
-std::string figureText(double value) {
-  if (!std::isfinite(value)) return mfNumberText(value);
-  char text[32];
-  std::snprintf(text, sizeof text, "%.7g", value);
-  return text;
-}
 
 // A minimum or maximum: the shortest float text when the value is a float, as it is for
 // single-precision channels.
@@ -35,11 +26,6 @@ nlohmann::ordered_json extremeJson(double value) {
   const auto single = static_cast<float>(value);
   if (std::isfinite(value) && static_cast<double>(single) == value) return mfShortFloat(single);
   return mfJsonNumber(value);
-}
-
-template <typename Sequence>
-void addAll(CStatsAccumulator& stats, const Sequence& values, CORBA::ULong count) {
-  for (CORBA::ULong i = 0; i < count; ++i) stats.mpAdd(values[i]);
 }
 
 }  // namespace
@@ -101,12 +87,7 @@ std::vector<ChannelStats> mfReadStats(const std::vector<const ChannelListing*>& 
     if (channel->mCount > 0) {
       ChunkReader reader({values.in()}, 1, channel->mCount, chunk);
       while (const std::optional<ChunkRow> row = reader.mfNext()) {
-        const IDL::RealValueSeqUnion& part = row->mParts[0].in();
-        if (part._d() == IDL::DOUBLE_PRECISION) {
-          addAll(stats, part.double_sequence(), row->mCount);
-        } else {
-          addAll(stats, part.float_sequence(), row->mCount);
-        }
+        for (CORBA::ULong i = 0; i < row->mCount; ++i) stats.mpAdd(row->mfValue(0, i));
         progress.mpAdvance(row->mCount);
       }
     }
@@ -124,7 +105,7 @@ void mpPrintStats(std::ostream& out, const std::vector<const ChannelListing*>& c
     const ChannelStats& s = stats[i];
     table.mpAdd({std::to_string(channel.mNumber), channel.mfAnnotationText("description"),
                  channel.mFunction.y_quantity_annotation.unit_label.in(), std::to_string(s.mCount),
-                 std::to_string(s.mNaN), extremeText(s.mMin), extremeText(s.mMax), figureText(s.mMean), figureText(s.mRms)});
+                 std::to_string(s.mNaN), extremeText(s.mMin), extremeText(s.mMax), mfFigureText(s.mMean), mfFigureText(s.mRms)});
   }
   table.mpPrint(out);
 }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <exception>
 #include <thread>
 #include <unordered_set>
@@ -35,6 +36,13 @@ void readTimeBase(ChannelListing& channel) {
 
 std::string mfNumberText(double value) { return shortestText(value); }
 std::string mfNumberText(float value) { return shortestText(value); }
+
+std::string mfFigureText(double value) {
+  if (!std::isfinite(value)) return mfNumberText(value);
+  char text[32];
+  std::snprintf(text, sizeof text, "%.7g", value);
+  return text;
+}
 
 double mfShortFloat(float value) {
   char text[32];
@@ -76,7 +84,7 @@ std::string ChannelListing::mfAnnotationText(const char* name) const {
 namespace {
 
 // Entry `i` of an extended chunk as the channel numbered `number`, without what its values
-// objects answer (mpAskValuesObjects).
+// objects answer (askValuesObjects).
 ChannelListing channelOf(const IDL::BrowsableExtendedStruct& chunk, CORBA::ULong i, CORBA::ULong number) {
   ChannelListing channel;
   channel.mNumber = number;
@@ -106,7 +114,7 @@ void askValuesObjects(std::vector<ChannelListing>& channels, std::size_t first) 
     return;
   }
   std::atomic<std::size_t> next{first};
-  std::vector<std::exception_ptr> errors(channels.size() - first);
+  std::vector<std::exception_ptr> errors(n);
   const auto work = [&] {
     for (std::size_t i; (i = next.fetch_add(1)) < channels.size();) {
       try {

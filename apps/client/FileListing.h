@@ -77,6 +77,9 @@ void mpRefuseRepeatedChannels(const std::vector<CORBA::ULong>& numbers);
 // The shortest text in %g style that reads back as `value` ("inf", "-inf", "nan" when not
 // finite).
 std::string mfNumberText(double value);
+// A figure as the tables show it: seven significant digits (%.7g, the digits a float
+// holds), or mfNumberText's words when it is not finite.
+std::string mfFigureText(double value);
 std::string mfNumberText(float value);
 
 // The double that prints as the shortest text of `value`, so that JSON shows a float as

@@ -15,7 +15,7 @@ namespace TamblixHq::NODRA::Utility {
 CFdByteSourceU::CFdByteSourceU(int fd) : mFd(fd), mVersion(CFileVersionU::sfOfDescriptor(fd)) {}
 
 std::optional<CFileVersionU> CFdByteSourceU::mfGetCurrentVersion() const {
-  return CFileVersionU::sfOfNamedDescriptor(mFd);
+  return CFileVersionU::sfOfDescriptor(mFd);
 }
 
 CFdByteSourceU::~CFdByteSourceU() {

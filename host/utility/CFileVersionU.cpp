@@ -26,12 +26,6 @@ CFileVersionU versionOf(const struct stat& status) {
 
 std::optional<CFileVersionU> CFileVersionU::sfOfDescriptor(int fd) {
   struct stat status;
-  if (fd < 0 || ::fstat(fd, &status) != 0) return std::nullopt;
-  return versionOf(status);
-}
-
-std::optional<CFileVersionU> CFileVersionU::sfOfNamedDescriptor(int fd) {
-  struct stat status;
   if (fd < 0 || ::fstat(fd, &status) != 0 || status.st_nlink == 0) return std::nullopt;
   return versionOf(status);
 }

@@ -23,12 +23,10 @@ struct CFileVersionU {
   bool operator!=(const CFileVersionU& o) const { return !(*this == o); }
 
   // The version of an open descriptor, or of the file a path names now (links followed);
-  // nullopt when it cannot be learnt.
+  // nullopt when it cannot be learnt, and for a descriptor whose file has no name left
+  // (removed, or replaced by renaming another file over it).
   static std::optional<CFileVersionU> sfOfDescriptor(int fd);
   static std::optional<CFileVersionU> sfOfPath(const std::string& path);
-  // The version of an open descriptor while its file still has a name; nullopt once it has
-  // none (removed, or replaced by renaming another file over it).
-  static std::optional<CFileVersionU> sfOfNamedDescriptor(int fd);
 
   // "v1:DEVICE:INODE:SIZE:SECONDS:NANOSECONDS", and back; sfFromText answers nullopt for any
   // other text.
