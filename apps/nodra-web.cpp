@@ -10,7 +10,6 @@
 // are those of a running nodra-server. The URL to open is printed on standard output.
 
 #include <CLI/CLI.hpp>
-#include <httplib.h>
 
 #include <cerrno>
 #include <chrono>
@@ -128,6 +127,9 @@ int main(int argc, char** argv) {
   const unsigned timeout = options.timeout;
   TamblixHq::NODRA::Web::CWebServer::Settings httpSettings;
   httpSettings.connectionsPerAddress = options.connectionsPerAddress;
+  httpSettings.heavyRequests = options.heavyRequests;
+  httpSettings.streamsPerAddress = options.streamsPerAddress;
+  httpSettings.requestDeadline = std::chrono::seconds(options.requestSeconds);
 
   std::vector<Client::AccessPoint> accessPoints;
   Listen listen;
@@ -162,7 +164,7 @@ int main(int argc, char** argv) {
   try {
     IDL::DataServer_var root = Client::mfOpenRoot(*orb, accessPoints, server);
     IDL::StringSeq_var names = root->list_access_points();  // a server that is not there fails now
-    TamblixHq::NODRA::Web::CWebApi api(root, {timeout, options.maxValues});
+    TamblixHq::NODRA::Web::CWebApi api(root, {timeout, options.maxValues, options.maxReadValues});
     httpSettings.allowedHosts.insert(options.allowedHosts.begin(), options.allowedHosts.end());
     httpSettings.headerDeadline = std::chrono::seconds(options.headerSeconds);
     TamblixHq::NODRA::Web::CWebServer http(httpSettings);
@@ -183,9 +185,9 @@ int main(int argc, char** argv) {
               << (server.empty() ? "from this process" : "of " + server) << "; Ctrl-C stops" << std::endl;
     std::thread([&http, signals] {
       TamblixHq::NODRA::Utility::waitForShutdownSignal(signals);
-      http.stop();
+      http.mpStop();
     }).detach();
-    http.listen_after_bind();
+    http.mpListen();
     std::cerr << "nodra-web: stopped" << std::endl;
     return 0;
   } catch (const Client::UsageError& e) {

@@ -137,7 +137,8 @@ std::vector<IDL::File_var> mfOpenRainflowFiles(Framework::CHostOrb& orb, const s
 }
 
 RainflowRun mfCountRainflow(const std::vector<IDL::File_var>& files, const std::vector<RainflowSource>& sources,
-                            CORBA::ULong channel, const Analysis::RainflowSettings& settings) {
+                            CORBA::ULong channel, const Analysis::RainflowSettings& settings,
+                            const RainflowWorkCheck& check) {
   const std::string problem = Analysis::mfSettingsProblem(settings);
   if (!problem.empty()) throw UsageError(problem);
   RainflowRun run;
@@ -167,12 +168,14 @@ RainflowRun mfCountRainflow(const std::vector<IDL::File_var>& files, const std::
   }
   Analysis::RainflowSettings counted = settings;
   const bool findRange = !settings.mHasRange && files.size() > 1;
+  if (check) check(findRange ? 2 * work : work);
   ProgressBar progress(findRange ? 2 * work : work);
   if (findRange) {
     // One class range for all: the files' minimum and maximum, reduced where they are.
     std::optional<Analysis::ValueRange> range;
     for (std::size_t i = 0; i < functions.size(); ++i) {
       if (counts[i] == 0) continue;
+      if (check) check(0);
       IDL::DoubleSeq_var extremes = functions[i]->get_reduced_y_data(1, counts[i], counts[i]);
       if (extremes->length() == 2 && !std::isnan(extremes[0])) {
         Analysis::mpWiden(range, Analysis::ValueRange{extremes[0], extremes[1]});
@@ -188,8 +191,15 @@ RainflowRun mfCountRainflow(const std::vector<IDL::File_var>& files, const std::
   }
   const IDL::RainflowRequest request = Framework::mfRainflowRequest(counted);
   for (std::size_t i = 0; i < functions.size(); ++i) {
+    if (check) check(0);
     IDL::RainflowResult_var reply = functions[i]->count_rainflow(request);
     RainflowFileCount count{sources[i], Framework::mfRainflowResult(reply.in())};
+    std::vector<double>& residue = count.mResult.mResidue;
+    count.mResidueLength = residue.size();
+    if (residue.size() > kListedResidue) {
+      residue.resize(kListedResidue);
+      residue.shrink_to_fit();
+    }
     progress.mpAdvance(counts[i]);
     Analysis::mpCombine(run.mTotal, count.mResult, sources[i].mRepeats);
     run.mFiles.push_back(std::move(count));
@@ -262,12 +272,12 @@ void mpPrintRainflow(std::ostream& out, const RainflowRun& run) {
     const std::vector<double>& residue = file.mResult.mResidue;
     out << "residue";
     if (run.mFiles.size() > 1) out << " of " << file.mSource.mFile;
-    out << ": " << residue.size() << " reversals, " << countText(file.mResult.mResidueCycles) << " cycles";
+    out << ": " << file.mResidueLength << " reversals, " << countText(file.mResult.mResidueCycles) << " cycles";
     if (!residue.empty()) {
       out << ":";
       constexpr std::size_t kShown = 16;
       for (std::size_t i = 0; i < residue.size() && i < kShown; ++i) out << " " << mfFigureText(residue[i]);
-      if (residue.size() > kShown) out << " ...";
+      if (file.mResidueLength > kShown) out << " ...";
     }
     out << "\n";
   }
@@ -284,6 +294,7 @@ Json mfRainflowJson(const RainflowRun& run) {
     const Json reading = readingJson(file.mResult);
     for (const auto& item : reading.items()) entry[item.key()] = item.value();
     entry["damage"] = damageJson(file.mResult);
+    entry["residue_length"] = file.mResidueLength;
     entry["residue"] = numbers(file.mResult.mResidue);
     files.push_back(std::move(entry));
   }

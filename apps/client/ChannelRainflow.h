@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -26,11 +28,22 @@ struct RainflowSource {
 // number that is not above 0 or not finite.
 RainflowSource mfParseRainflowSource(const std::string& text);
 
-// One file's count.
+// Reversals of a file's residue that a run keeps and lists; the residue's length is kept
+// whole. A signal whose swings keep shrinking leaves every reversal in its residue (up to
+// a million a file), which no reader of a listing needs.
+constexpr std::size_t kListedResidue = 4096;
+
+// One file's count; its result's residue cut to kListedResidue reversals.
 struct RainflowFileCount {
   RainflowSource mSource;
   Analysis::RainflowResult mResult;
+  std::uint64_t mResidueLength = 0;  // reversals in the whole residue
 };
+
+// Called before the counting starts with the values it will read in all (an upper bound,
+// to refuse a run too large before any work), then with 0 before each file: it stops the
+// run by throwing.
+using RainflowWorkCheck = std::function<void(std::uint64_t values)>;
 
 // The counts of a channel of every file, and their combination with the repetitions.
 struct RainflowRun {
@@ -51,9 +64,10 @@ std::vector<IDL::File_var> mfOpenRainflowFiles(Framework::CHostOrb& orb, const s
 // `settings`, each channel's minimum and maximum are asked first (get_reduced_y_data, one
 // block), so that every file is counted in the same classes. A progress bar is drawn when
 // standard error is a terminal. Throws UsageError for a channel a file does not have or
-// settings the library refuses, and what the objects throw.
+// settings the library refuses, what the objects throw and what `check` throws.
 RainflowRun mfCountRainflow(const std::vector<IDL::File_var>& files, const std::vector<RainflowSource>& sources,
-                            CORBA::ULong channel, const Analysis::RainflowSettings& settings);
+                            CORBA::ULong channel, const Analysis::RainflowSettings& settings,
+                            const RainflowWorkCheck& check = {});
 
 // The text form: a title, the settings and totals, a table of the non-empty range classes
 // (bin, range, mean, count, cumulative), the damage per slope and the residue.

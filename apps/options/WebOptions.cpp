@@ -30,6 +30,23 @@ void mpDefineWebOptions(CLI::App& app, WebOptions& options) {
                  "values one request of /api/values may ask for, all its channels together")
       ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 40))
       ->capture_default_str();
+  app.add_option("--max-read-values", options.maxReadValues,
+                 "values one request may read to make its answer (a window, statistics, rainflow counts), "
+                 "all its files and channels together")
+      ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 40))
+      ->capture_default_str();
+  app.add_option("--heavy-requests", options.heavyRequests,
+                 "requests that read whole channels (statistics, rainflow) served at once; more are answered 503")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{24}))
+      ->capture_default_str();
+  app.add_option("--streams-per-address", options.streamsPerAddress,
+                 "streamed answers of /api/values at once to one client address")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{24}))
+      ->capture_default_str();
+  app.add_option("--request-seconds", options.requestSeconds,
+                 "seconds one request may take, from its route's start to its answer's last byte")
+      ->check(CLI::Range(1u, 86400u))
+      ->capture_default_str();
   mpAddConfigOption(app);
   mpAddVersionFlag(app, mfVersionLine("nodra-web"));
 }

@@ -25,6 +25,10 @@ struct WebOptions {
   unsigned headerSeconds = 10;
   std::size_t connectionsPerAddress = Web::CWebServer::Settings{}.connectionsPerAddress;
   std::uint64_t maxValues = Web::CWebApi::kDefaultMaxValues;  // per request of /api/values
+  std::uint64_t maxReadValues = Web::CWebApi::kDefaultMaxReadValues;  // read per request to make an answer
+  std::size_t heavyRequests = Web::CWebServer::Settings{}.heavyRequests;
+  std::size_t streamsPerAddress = Web::CWebServer::Settings{}.streamsPerAddress;
+  unsigned requestSeconds = static_cast<unsigned>(Web::CWebServer::Settings{}.requestDeadline.count());
 };
 
 // Defines the viewer's options on `app`, each writing into `options` (which keeps its

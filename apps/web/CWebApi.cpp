@@ -39,7 +39,7 @@ Json entries(const IDL::StringSeq& names, const Client::RemoteFileName& director
   return listed;
 }
 
-Json filesRoute(IDL::DataServer_ptr root, const Query& query) {
+Json filesRoute(IDL::DataServer_ptr root, const Query& query, CRequestBudget&) {
   std::vector<Client::RemoteFileName> directories;
   const std::optional<std::string> dir = query.mfText("dir");
   if (dir) {
@@ -73,8 +73,9 @@ Json filesRoute(IDL::DataServer_ptr root, const Query& query) {
   return Json{{"access_points", std::move(points)}};
 }
 
-Json fileRoute(IDL::DataServer_ptr root, const Query& query) {
+Json fileRoute(IDL::DataServer_ptr root, const Query& query, CRequestBudget& budget) {
   const std::string path = query.mfRequired("path");
+  budget.mpChargeFiles(1);
   IDL::File_var file = openFile(root, path);
   Json listing = Client::mfListingJson(Client::mfReadListing(file));
   Json reply{{"path", path}};
@@ -82,7 +83,7 @@ Json fileRoute(IDL::DataServer_ptr root, const Query& query) {
   return reply;
 }
 
-Json channelRoute(IDL::DataServer_ptr root, const Query& query) {
+Json channelRoute(IDL::DataServer_ptr root, const Query& query, CRequestBudget& budget) {
   const std::string path = query.mfRequired("path");
   const CORBA::ULong most = std::numeric_limits<CORBA::ULong>::max();
   const std::optional<CORBA::ULong> number = query.mfWhole("channel", 1, most);
@@ -95,17 +96,26 @@ Json channelRoute(IDL::DataServer_ptr root, const Query& query) {
                      query.mfText("to").value() + ")");
   }
   request.mWidth = query.mfWhole("width", 1, Client::kMaxWindowWidth).value_or(request.mWidth);
+  budget.mpChargeFiles(1);
   IDL::File_var file = openFile(root, path);
   const std::vector<Client::ChannelListing> channel = Client::mfReadChannels(file, {*number});
-  return Client::mfWindowJson(channel[0], Client::mfPlanWindow(channel[0], request));
+  const Client::WindowPlan plan = Client::mfPlanWindow(channel[0], request);
+  budget.mpChargeValues(plan.mCount, "the window", "ask a shorter one with from and to");
+  return Client::mfWindowJson(channel[0], plan);
 }
 
-Json statsRoute(IDL::DataServer_ptr root, const Query& query) {
+Json statsRoute(IDL::DataServer_ptr root, const Query& query, CRequestBudget& budget) {
   const std::string path = query.mfRequired("path");
   const std::vector<CORBA::ULong> numbers = channelNumbers(query);
+  budget.mpChargeFiles(1);
   IDL::File_var file = openFile(root, path);
   const std::vector<Client::ChannelListing> channels = Client::mfReadChannels(file, numbers);
   const std::vector<const Client::ChannelListing*> chosen = Client::mfPointersTo(channels);
+  std::uint64_t values = 0;
+  for (const Client::ChannelListing* channel : chosen) values += channel->mCount;
+  budget.mpChargeValues(values, "the statistics of " + std::to_string(chosen.size()) + " channels",
+                        "ask for fewer channels with channel=");
+  budget.mpCheck();
   Json reply{{"path", path}};
   reply["channels"] = Client::mfStatsJson(chosen, Client::mfReadStats(chosen))["channels"];
   return reply;
@@ -153,7 +163,8 @@ struct ValuesStream {
 CWebApi::CWebApi(IDL::DataServer_ptr root, Settings settings)
     : mRoot(IDL::DataServer::_duplicate(root)), mSettings(settings) {}
 
-void CWebApi::mpAnswerValues(const httplib::Request& request, httplib::Response& response) const {
+void CWebApi::mpAnswerValues(const httplib::Request& request, httplib::Response& response,
+                             const RequestBudget& budget) const {
   respond(response, mSettings.timeoutSeconds, [&] {
     const Query query(request, {"path", "channel", "start", "count", "from", "to", "format"});
     // An answer is written once, as it is read: it has no parts to ask for.
@@ -169,19 +180,15 @@ void CWebApi::mpAnswerValues(const httplib::Request& request, httplib::Response&
     asked.mCount = query.mfWhole("count", 0, most);
     asked.mFrom = query.mfSeconds("from");
     asked.mTo = query.mfSeconds("to");
+    budget->mpChargeFiles(1);
     stream->mFile = openFile(mRoot.in(), stream->mPath);
     stream->mChannels = Client::mfReadChannels(stream->mFile.in(), numbers);
     const std::vector<const Client::ChannelListing*> channels = Client::mfPointersTo(stream->mChannels);
     Client::mpRequireCommonTimeBase(channels);
     stream->mSelection = Client::mfSelectValues(*channels[0], asked, "start");
     const std::uint64_t values = std::uint64_t{stream->mSelection.mCount} * channels.size();
-    if (values > mSettings.maxValues) {
-      throw HttpError{413,
-                      "the request asks for " + std::to_string(values) + " values; at most " +
-                          std::to_string(mSettings.maxValues) +
-                          " are answered at once (ask in pieces with start and count, or nodra-web --max-values)",
-                      ""};
-    }
+    budget->mpChargeValues(values, "the request",
+                           "ask in pieces with start and count, or nodra-web --max-values");
     std::string numbersText;
     for (CORBA::ULong number : numbers) numbersText += (numbersText.empty() ? "" : ",") + std::to_string(number);
     const Client::ChannelListing& base = *channels[0];
@@ -193,9 +200,11 @@ void CWebApi::mpAnswerValues(const httplib::Request& request, httplib::Response&
     // Values are read as they are sent, a chunk of each channel at a time. A failure after
     // the first bytes can only cut the answer short, which the client sees: float32 and NPY
     // answers have their length, CSV ones come in chunks and lack their last.
-    const auto write = [stream](const httplib::DataSink& sink) {
-      const Client::ByteSink send = [&sink](const char* bytes, std::size_t size) {
-        if (!sink.write(bytes, size)) throw std::runtime_error("the client stopped reading");
+    // The budget goes with the stream: its slot is held and its time runs until the last byte.
+    const auto write = [stream, budget](const httplib::DataSink& sink) {
+      const Client::ByteSink send = [&sink, &budget](const char* bytes, std::size_t size) {
+        budget->mpCheck();
+        if (!sink.write(bytes, size)) throw ClientGone{};
       };
       try {
         const std::vector<const Client::ChannelListing*> channels = Client::mfPointersTo(stream->mChannels);
@@ -206,6 +215,10 @@ void CWebApi::mpAnswerValues(const httplib::Request& request, httplib::Response&
           Client::mpWriteFloat32(send, channels, stream->mSelection);
         }
         return true;
+      } catch (const ClientGone&) {
+        // Nobody reads the rest.
+      } catch (const HttpError& e) {
+        std::fprintf(stderr, "nodra-web: values of %s cut short: %s\n", stream->mPath.c_str(), e.mMessage.c_str());
       } catch (const IDL::DBAccessException& e) {
         std::fprintf(stderr, "nodra-web: values of %s cut short: %s\n", stream->mPath.c_str(), e.message.in());
       } catch (const CORBA::Exception& e) {
@@ -242,34 +255,40 @@ void CWebApi::mpAnswerValues(const httplib::Request& request, httplib::Response&
   });
 }
 
-void CWebApi::mpRoute(httplib::Server& server, const std::string& webRoot) {
-  using Route = Json (*)(IDL::DataServer_ptr, const Query&);
-  const auto add = [this, &server](const char* pattern, Route route, std::initializer_list<const char*> known) {
+void CWebApi::mpRoute(CWebServer& server, const std::string& webRoot) {
+  using Route = Json (*)(IDL::DataServer_ptr, const Query&, CRequestBudget&);
+  const auto add = [this, &server](const char* pattern, const RouteBudget& budget, Route route,
+                                   std::initializer_list<const char*> known) {
     const std::set<std::string> names(known.begin(), known.end());
-    server.Get(pattern, [this, route, names](const httplib::Request& request, httplib::Response& response) {
-      answer(response, mSettings.timeoutSeconds, [&] { return route(mRoot.in(), Query(request, names)); });
+    server.mpRoute(pattern, budget, [this, route, names](const httplib::Request& request, httplib::Response& response,
+                                                         const RequestBudget& spent) {
+      answer(response, mSettings.timeoutSeconds, [&] { return route(mRoot.in(), Query(request, names), *spent); });
     });
   };
-  add("/api/files", filesRoute, {"dir"});
-  add("/api/file", fileRoute, {"path"});
-  add("/api/channel", channelRoute, {"path", "channel", "from", "to", "width"});
-  add("/api/stats", statsRoute, {"path", "channel"});
-  server.Get("/api/values", [this](const httplib::Request& request, httplib::Response& response) {
-    mpAnswerValues(request, response);
-  });
-  mpAddRainflowRoute(server, mRoot.in(), mSettings.timeoutSeconds);
+  // What one request of each route may use: listings open at most a file and read no
+  // values; windows and statistics read values to make small answers, the statistics whole
+  // channels (heavy); values stream what they read.
+  add("/api/files", RouteBudget{0, 0, false, false}, filesRoute, {"dir"});
+  add("/api/file", RouteBudget{0, 1, false, false}, fileRoute, {"path"});
+  add("/api/channel", RouteBudget{mSettings.maxReadValues, 1, false, false}, channelRoute,
+      {"path", "channel", "from", "to", "width"});
+  add("/api/stats", RouteBudget{mSettings.maxReadValues, 1, true, false}, statsRoute, {"path", "channel"});
+  server.mpRoute("/api/values", RouteBudget{mSettings.maxValues, 1, false, true},
+                 [this](const httplib::Request& request, httplib::Response& response, const RequestBudget& budget) {
+                   mpAnswerValues(request, response, budget);
+                 });
+  mpAddRainflowRoute(server, mRoot.in(), mSettings.timeoutSeconds,
+                     RouteBudget{mSettings.maxReadValues, kMaxRainflowFiles, true, false});
   // Anything else under /api/ is no route: say so in JSON as the routes do.
-  const httplib::Server::HandlerWithResponse noRoute = [](const httplib::Request& request,
-                                                         httplib::Response& response) {
+  server.mpSetErrorHandler([](const httplib::Request& request, httplib::Response& response) {
     if (!response.body.empty() || request.path.rfind("/api/", 0) != 0) {
       return httplib::Server::HandlerResponse::Unhandled;
     }
     const Json body{{"error", "no such route: " + request.path}};
     response.set_content(body.dump(-1, ' ', false, Json::error_handler_t::replace), "application/json");
     return httplib::Server::HandlerResponse::Handled;
-  };
-  server.set_error_handler(noRoute);
-  server.set_mount_point("/", webRoot);
+  });
+  server.mpServeFiles("/", webRoot);
 }
 
 }  // namespace TamblixHq::NODRA::Web

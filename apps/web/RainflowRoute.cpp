@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <set>
@@ -25,12 +26,11 @@ namespace Analysis = ::TamblixHq::NODRA::Analysis;
 const std::set<std::string> kKnown{"path", "channel", "classes", "range", "gate", "method", "slope",
                                    "reference_range", "reference_cycles", "max_cycles"};
 
-Json count(IDL::DataServer_ptr root, const httplib::Request& request) {
+Json count(IDL::DataServer_ptr root, const httplib::Request& request, CRequestBudget& budget) {
   const Query query(request, kKnown, {"path"});
   const std::size_t paths = request.get_param_value_count("path");
   if (paths == 0) throw badRequest("parameter \"path\" is required");
-  constexpr std::size_t kMaxFiles = 1000;
-  if (paths > kMaxFiles) throw badRequest("at most " + std::to_string(kMaxFiles) + " files a request");
+  budget.mpChargeFiles(paths);
   const std::optional<CORBA::ULong> number = query.mfWhole("channel", 1, std::numeric_limits<CORBA::ULong>::max());
   if (!number) throw badRequest("parameter \"channel\" is required");
   const CORBA::ULong channel = *number;
@@ -60,6 +60,7 @@ Json count(IDL::DataServer_ptr root, const httplib::Request& request) {
   std::vector<Client::RainflowSource> sources;
   std::vector<IDL::File_var> files;
   for (std::size_t i = 0; i < paths; ++i) {
+    budget.mpCheck();
     const Client::RainflowSource source = Client::mfParseRainflowSource(request.get_param_value("path", i));
     IDL::File_var file = openFile(root, source.mFile);
     if (!Client::mfReadChannel(file.in(), channel)) {
@@ -70,16 +71,24 @@ Json count(IDL::DataServer_ptr root, const httplib::Request& request) {
     sources.push_back(source);
     files.push_back(file);
   }
-  return Client::mfRainflowJson(Client::mfCountRainflow(files, sources, channel, settings));
+  const auto check = [&budget, paths](std::uint64_t values) {
+    budget.mpCheck();
+    budget.mpChargeValues(values, "the count of " + std::to_string(paths) + (paths == 1 ? " file" : " files"),
+                          "count fewer files a request, or nodra-web --max-read-values");
+  };
+  return Client::mfRainflowJson(Client::mfCountRainflow(files, sources, channel, settings, check));
 }
 
 }  // namespace
 
-void mpAddRainflowRoute(httplib::Server& server, IDL::DataServer_ptr root, unsigned timeoutSeconds) {
+void mpAddRainflowRoute(CWebServer& server, IDL::DataServer_ptr root, unsigned timeoutSeconds,
+                        const RouteBudget& budget) {
   IDL::DataServer_var kept = IDL::DataServer::_duplicate(root);
-  server.Get("/api/rainflow", [kept, timeoutSeconds](const httplib::Request& request, httplib::Response& response) {
-    answer(response, timeoutSeconds, [&] { return count(kept.in(), request); });
-  });
+  server.mpRoute("/api/rainflow", budget,
+                 [kept, timeoutSeconds](const httplib::Request& request, httplib::Response& response,
+                                        const RequestBudget& spent) {
+                   answer(response, timeoutSeconds, [&] { return count(kept.in(), request, *spent); });
+                 });
 }
 
 }  // namespace TamblixHq::NODRA::Web

@@ -3,15 +3,16 @@
 // of `nodra-browse rainflow` and its answer is the document of its --json.
 #pragma once
 
-#include <httplib.h>
-
+#include "apps/web/CWebServer.h"
 #include "nodra/Framework.hh"
 
 namespace TamblixHq::NODRA::Web {
 
-// Adds the route to `server`, answering through `root` (kept); `timeoutSeconds` is the
-// ORB's call timeout, named when the data server does not answer in time.
-void mpAddRainflowRoute(httplib::Server& server, ::TAMBLIX::NODRA::Framework::DataServer_ptr root,
-                        unsigned timeoutSeconds);
+// Adds the route to `server`, answering through `root` (kept), each request within
+// `budget`: its files, and the values read in all (every count, and the extremes that fix
+// a common class range). `timeoutSeconds` is the ORB's call timeout, named when the data
+// server does not answer in time.
+void mpAddRainflowRoute(CWebServer& server, ::TAMBLIX::NODRA::Framework::DataServer_ptr root,
+                        unsigned timeoutSeconds, const RouteBudget& budget);
 
 }  // namespace TamblixHq::NODRA::Web

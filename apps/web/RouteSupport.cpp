@@ -114,6 +114,9 @@ void respond(httplib::Response& response, unsigned timeoutSeconds, const std::fu
   try {
     work();
     return;
+  } catch (const ClientGone&) {
+    status = 503;
+    body = Json{{"error", "the client left"}};
   } catch (const HttpError& e) {
     status = e.mStatus;
     body = Json{{"error", e.mMessage}};

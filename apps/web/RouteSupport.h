@@ -12,19 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "apps/web/HttpError.h"
 #include "nodra/Framework.hh"
 
 namespace TamblixHq::NODRA::Web {
 
 namespace IDL = ::TAMBLIX::NODRA::Framework;
 using Json = nlohmann::ordered_json;
-
-// A request answered with `mStatus` and {"error": mMessage[, "reason": mReason]}.
-struct HttpError {
-  int mStatus;
-  std::string mMessage;
-  std::string mReason;
-};
 
 HttpError badRequest(const std::string& message);
 
@@ -59,7 +53,7 @@ private:
 // {"error", "reason"?, "place"?} with its status: 400 for a usage error, 404 for a channel
 // the file does not have, 422 for a data error of the objects (the file cannot be read as
 // asked), 502 for a data server that cannot be reached or does not answer within
-// `timeoutSeconds`, 503 when memory runs out.
+// `timeoutSeconds`, 503 when memory runs out. A request whose client left gets no answer.
 void respond(httplib::Response& response, unsigned timeoutSeconds, const std::function<void()>& work);
 
 // Answers the document `make` gives, or its error (see respond).

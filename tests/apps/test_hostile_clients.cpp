@@ -23,9 +23,12 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "host/framework/CObjectIdCodec.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/OrbHarness.h"
+#include "tests/support/RawHttp.h"
 #include "tests/support/Rpc3Writer.h"
 #include "tests/support/ScratchDir.h"
 
@@ -38,58 +41,6 @@ using namespace std::chrono_literals;
 
 double secondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// A TCP connection to 127.0.0.1:`port` from the loopback address `source` (any of 127/8),
-// or -1.
-int connectFrom(const std::string& source, int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in local{}, remote{};
-  local.sin_family = remote.sin_family = AF_INET;
-  ::inet_pton(AF_INET, source.c_str(), &local.sin_addr);
-  ::inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
-  remote.sin_port = htons(static_cast<std::uint16_t>(port));
-  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-      ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
-    if (fd >= 0) ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// What the peer sends until it closes or `timeout` passes.
-std::string readAll(int fd, std::chrono::milliseconds timeout) {
-  std::string text;
-  const auto end = Clock::now() + timeout;
-  char buffer[4096];
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-    pollfd entry{fd, POLLIN, 0};
-    if (left <= 0 || ::poll(&entry, 1, static_cast<int>(left)) <= 0) break;
-    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-    if (n <= 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  return text;
-}
-
-// Sends `request` from `source` and answers the whole response (the server closes).
-std::string roundTrip(int port, const std::string& request, const std::string& source = "127.0.0.1") {
-  const int fd = connectFrom(source, port);
-  if (fd < 0) return "";
-  ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-  const std::string response = readAll(fd, 5s);
-  ::close(fd);
-  return response;
-}
-
-int statusOf(const std::string& response) {
-  std::smatch match;
-  return std::regex_search(response, match, std::regex("^HTTP/1\\.[01] ([0-9]{3})")) ? std::stoi(match[1]) : 0;
-}
-
-std::string getRequest(const std::string& target, const std::string& host) {
-  return "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n";
 }
 
 long residentKiB(const ChildProcess& process) { return mfProcessStatusFigure(process.mfPid(), "VmRSS:"); }
@@ -285,10 +236,10 @@ TEST_F(HostileClients, TheViewerAnswersOnlyItsOwnHostNamesAndOnlyReads) {
       {"127.0.0.1:1", 421}, {"localhost" + p + "x", 421},
   };
   for (const auto& [host, status] : hosts) {
-    EXPECT_EQ(statusOf(roundTrip(mWebPort, getRequest("/api/files", host))), status) << host;
+    EXPECT_EQ(mfStatusOf(mfRoundTrip(mWebPort, mfGetRequest("/api/files", host))), status) << host;
   }
-  const std::string page = roundTrip(mWebPort, getRequest("/", "127.0.0.1" + p));
-  EXPECT_EQ(statusOf(page), 200);
+  const std::string page = mfRoundTrip(mWebPort, mfGetRequest("/", "127.0.0.1" + p));
+  EXPECT_EQ(mfStatusOf(page), 200);
   for (const char* header : {"X-Content-Type-Options: nosniff", "frame-ancestors 'none'", "Content-Security-Policy: "}) {
     EXPECT_NE(page.find(header), std::string::npos) << header;
   }
@@ -305,7 +256,7 @@ TEST_F(HostileClients, TheViewerAnswersOnlyItsOwnHostNamesAndOnlyReads) {
   };
   for (const auto& [request, status] : requests) {
     const auto start = Clock::now();
-    EXPECT_EQ(statusOf(roundTrip(mWebPort, request)), status) << request;
+    EXPECT_EQ(mfStatusOf(mfRoundTrip(mWebPort, request)), status) << request;
     EXPECT_LT(secondsSince(start), 2.0) << request;  // answered at once, the connection closed
   }
   expectGrowthBelow(0, residentKiB(*web), 200 * 1024);
@@ -313,12 +264,12 @@ TEST_F(HostileClients, TheViewerAnswersOnlyItsOwnHostNamesAndOnlyReads) {
 
 TEST_F(HostileClients, SlowClientsDoNotDelayANormalRequest) {
   auto web = mfStartWeb({"--access-point", "t=" + mDir.mfFile("rig"), "--header-seconds", "2"});
-  const std::string request = getRequest("/api/files", "127.0.0.1:" + std::to_string(mWebPort));
+  const std::string request = mfGetRequest("/api/files", "127.0.0.1:" + std::to_string(mWebPort));
   // 100 connections from one address and 20 from addresses of their own, each sending its
   // headers a byte every 200 ms.
   std::vector<int> slow;
-  for (int i = 0; i < 100; ++i) slow.push_back(connectFrom("127.0.0.2", mWebPort));
-  for (int i = 0; i < 20; ++i) slow.push_back(connectFrom("127.0.0." + std::to_string(10 + i), mWebPort));
+  for (int i = 0; i < 100; ++i) slow.push_back(mfConnectFrom("127.0.0.2", mWebPort));
+  for (int i = 0; i < 20; ++i) slow.push_back(mfConnectFrom("127.0.0." + std::to_string(10 + i), mWebPort));
   std::atomic<bool> done{false};
   std::thread drip([&] {
     for (std::size_t k = 0; !done && k < 40; ++k) {
@@ -331,7 +282,7 @@ TEST_F(HostileClients, SlowClientsDoNotDelayANormalRequest) {
   std::this_thread::sleep_for(300ms);
   for (int round = 0; round < 5; ++round) {
     const auto start = Clock::now();
-    EXPECT_EQ(statusOf(roundTrip(mWebPort, request)), 200);
+    EXPECT_EQ(mfStatusOf(mfRoundTrip(mWebPort, request)), 200);
     EXPECT_LT(secondsSince(start), 1.0) << "round " << round;
     std::this_thread::sleep_for(500ms);
   }
@@ -340,7 +291,7 @@ TEST_F(HostileClients, SlowClientsDoNotDelayANormalRequest) {
   int closed = 0;
   for (int fd : slow) {
     if (fd < 0) continue;
-    readAll(fd, std::chrono::milliseconds(std::max<long>(0, 6000 - static_cast<long>(1000 * secondsSince(start)))));
+    mfReadAll(fd, std::chrono::milliseconds(std::max<long>(0, 6000 - static_cast<long>(1000 * secondsSince(start)))));
     pollfd entry{fd, POLLIN, 0};
     char byte;
     if (::poll(&entry, 1, 0) > 0 && ::recv(fd, &byte, 1, MSG_DONTWAIT) <= 0) ++closed;
@@ -358,7 +309,7 @@ TEST_F(HostileClients, ASecondViewerOnAPortInUseExitsAndTheFirstServesOn) {
   EXPECT_EQ(second.mStatus, 1);
   EXPECT_NE(second.mErr.find("address in use"), std::string::npos) << second.mErr;
   for (int i = 0; i < 10; ++i) {
-    EXPECT_EQ(statusOf(roundTrip(mWebPort, getRequest("/api/files", "127.0.0.1:" + std::to_string(mWebPort)))), 200);
+    EXPECT_EQ(mfStatusOf(mfRoundTrip(mWebPort, mfGetRequest("/api/files", "127.0.0.1:" + std::to_string(mWebPort)))), 200);
   }
 }
 
@@ -384,20 +335,20 @@ TEST_F(HostileClients, AStalledServerTimesOutInsteadOfHanging) {
   auto server = mfStartServer();
   auto web = mfStartWeb({"--server", mUrl, "--timeout", "1"});
   const std::string host = "127.0.0.1:" + std::to_string(mWebPort);
-  ASSERT_EQ(statusOf(roundTrip(mWebPort, getRequest("/api/files", host))), 200);
+  ASSERT_EQ(mfStatusOf(mfRoundTrip(mWebPort, mfGetRequest("/api/files", host))), 200);
   ::kill(server->mfPid(), SIGSTOP);
   std::vector<std::thread> waiting;
   std::vector<std::string> answers(8);
   start = Clock::now();
   for (std::size_t i = 0; i < answers.size(); ++i) {
-    waiting.emplace_back([&, i] { answers[i] = roundTrip(mWebPort, getRequest("/api/file?path=rig/a.rsp", host)); });
+    waiting.emplace_back([&, i] { answers[i] = mfRoundTrip(mWebPort, mfGetRequest("/api/file?path=rig/a.rsp", host)); });
   }
   const auto pageStart = Clock::now();
-  EXPECT_EQ(statusOf(roundTrip(mWebPort, getRequest("/", host))), 200);
+  EXPECT_EQ(mfStatusOf(mfRoundTrip(mWebPort, mfGetRequest("/", host))), 200);
   EXPECT_LT(secondsSince(pageStart), 1.0);
   for (std::thread& thread : waiting) thread.join();
   for (const std::string& answer : answers) {
-    EXPECT_EQ(statusOf(answer), 502);
+    EXPECT_EQ(mfStatusOf(answer), 502);
     EXPECT_NE(answer.find("did not answer within 1 s"), std::string::npos) << answer;
   }
   EXPECT_LT(secondsSince(start), 10.0);
@@ -413,11 +364,63 @@ TEST_F(HostileClients, AHeaderThatClaimsMillionsOfChannelsIsRefusedWithoutGrowin
   auto web = mfStartWeb({"--access-point", "t=" + mDir.mfFile("rig")});
   const std::string host = "127.0.0.1:" + std::to_string(mWebPort);
   for (const char* file : {"many.rsp", "billions.rsp"}) {
-    const std::string answer = roundTrip(mWebPort, getRequest(std::string("/api/file?path=t/") + file, host));
-    EXPECT_EQ(statusOf(answer), 422) << file;
+    const std::string answer = mfRoundTrip(mWebPort, mfGetRequest(std::string("/api/file?path=t/") + file, host));
+    EXPECT_EQ(mfStatusOf(answer), 422) << file;
     EXPECT_NE(answer.find("more than the 10000 a listing holds"), std::string::npos) << answer;
   }
   expectGrowthBelow(0, residentKiB(*web), 200 * 1024);
+}
+
+TEST_F(HostileClients, HeadsWithoutEndAndBodiesAfterARefusalLeaveTheViewersMemoryWhereItWas) {
+  auto web = mfStartWeb({"--access-point", "t=" + mDir.mfFile("rig")});
+  const long before = residentKiB(*web);
+  // Four connections send one header line without end; a fifth, refused for its Host,
+  // sends a body after it. Each sends as fast as the viewer reads, for two seconds.
+  const std::pair<std::string, int> attacks[] = {
+      {"GET / HTTP/1.1\r\nX-Long: ", 431}, {"GET / HTTP/1.1\r\nX-Long: ", 431},
+      {"GET / HTTP/1.1\r\nX-Long: ", 431}, {"GET / HTTP/1.1\r\nX-Long: ", 431},
+      {"GET /api/files HTTP/1.1\r\nHost: attacker.example\r\nContent-Type: text/plain\r\n\r\n", 421},
+  };
+  std::vector<int> fds;
+  for (const auto& [start, status] : attacks) {
+    fds.push_back(mfConnectFrom("127.0.0." + std::to_string(2 + fds.size()), mWebPort));
+    ::send(fds.back(), start.data(), start.size(), MSG_NOSIGNAL);
+  }
+  const std::string chunk(64 * 1024, 'a');
+  for (const auto end = Clock::now() + 2s; Clock::now() < end;) {
+    for (int fd : fds) ::send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    std::this_thread::sleep_for(1ms);
+  }
+  for (std::size_t i = 0; i < fds.size(); ++i) {
+    EXPECT_EQ(mfStatusOf(mfReadAll(fds[i], 2s)), attacks[i].second) << i;
+    ::close(fds[i]);
+  }
+  expectGrowthBelow(before, residentKiB(*web), 16 * 1024);
+}
+
+TEST_F(HostileClients, ARainflowRequestIsBoundedInTheValuesItReadsAndTheResidueItLists) {
+  // Swings that keep shrinking: no cycle closes, every reversal stays in the residue.
+  Rpc3FileLayout layout;
+  layout.mPtsPerFrame = 1000;
+  layout.mFrames = 10;
+  layout.mSample = [](int, std::int64_t i) { return (i % 2 ? 1.0 : -1.0) * static_cast<double>(15000 - i); };
+  mDir.mfWriteFile("rig/shrinking.rsp", mfBuildRpc3File(layout));
+  auto web = mfStartWeb({"--access-point", "t=" + mDir.mfFile("rig"), "--max-read-values", "300000"});
+  const std::string host = "127.0.0.1:" + std::to_string(mWebPort);
+  const std::string one = mfRoundTrip(mWebPort, mfGetRequest("/api/rainflow?path=t/shrinking.rsp&channel=1", host));
+  ASSERT_EQ(mfStatusOf(one), 200) << one.substr(0, 300);
+  const nlohmann::json file = nlohmann::json::parse(one.substr(one.find("\r\n\r\n") + 4)).at("files")[0];
+  EXPECT_EQ(file.at("residue_length"), 10000);
+  EXPECT_EQ(file.at("residue").size(), 4096u);
+  // The same file under forty names: 40 x 10 000 values, twice (the class range, then the
+  // count), beyond the 300 000 this viewer reads for one request.
+  std::string many = "/api/rainflow?channel=1";
+  for (int i = 1; i <= 40; ++i) many += "&path=t/shrinking.rsp:" + std::to_string(i);
+  const auto start = Clock::now();
+  const std::string refused = mfRoundTrip(mWebPort, mfGetRequest(many, host));
+  EXPECT_EQ(mfStatusOf(refused), 413) << refused.substr(0, 300);
+  EXPECT_NE(refused.find("one request reads at most 300000"), std::string::npos) << refused;
+  EXPECT_LT(secondsSince(start), 2.0);
 }
 
 }  // namespace
