@@ -61,9 +61,9 @@ def _free_port():
 class Viewer:
     """A nodra-web process and the URL it printed."""
 
-    def __init__(self, arguments, log):
+    def __init__(self, arguments, log, prefix=()):
         self.log = log
-        self.process = subprocess.Popen([_program("NODRA_WEB")] + arguments + ["--listen", "127.0.0.1:0"],
+        self.process = subprocess.Popen(list(prefix) + [_program("NODRA_WEB")] + arguments + ["--listen", "127.0.0.1:0"],
                                         stdout=subprocess.PIPE, stderr=open(log, "w"), text=True)
         line = self.process.stdout.readline()
         match = re.match(r"http://127\.0\.0\.1:\d+/", line)
@@ -82,23 +82,31 @@ def embedded_url(written, tmp_path_factory):
     viewer.stop()
 
 
-@pytest.fixture(scope="session")
-def remote_url(written, tmp_path_factory):
-    """A viewer of a nodra-server, which answers at most 150 000 values a request."""
-    logs = tmp_path_factory.mktemp("remote")
+def start_remote(written, logs, prefix=(), server_prefix=None):
+    """A nodra-server of the written files and a viewer of it that answers at most 150 000
+    values a request, each run after its prefix (a tracer, say)."""
     port = _free_port()
-    server = subprocess.Popen([_program("NODRA_SERVER"), "--access-point", "t=" + written, "--port", str(port)],
+    server_prefix = list(prefix if server_prefix is None else server_prefix)
+    server = subprocess.Popen(server_prefix + [_program("NODRA_SERVER"), "--access-point", "t=" + written,
+                                               "--port", str(port)],
                               stdout=subprocess.DEVNULL, stderr=open(str(logs / "server.log"), "w"))
     viewer = None
     # The viewer checks the server when it starts: retry until the server listens.
     for _ in range(100):
         viewer = Viewer(["--server", "corbaloc::127.0.0.1:%d/NodraServer" % port, "--max-values", "150000"],
-                        str(logs / "web.log"))
+                        str(logs / "web.log"), prefix)
         if viewer.url:
             break
         viewer.process.wait(timeout=30)
         time.sleep(0.05)
     assert viewer.url, open(viewer.log).read()
+    return server, viewer
+
+
+@pytest.fixture(scope="session")
+def remote_url(written, tmp_path_factory):
+    """A viewer of a nodra-server, which answers at most 150 000 values a request."""
+    server, viewer = start_remote(written, tmp_path_factory.mktemp("remote"))
     yield viewer.url
     viewer.stop()
     server.terminate()
