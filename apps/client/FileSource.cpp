@@ -141,6 +141,19 @@ IDL::DataServer_ptr mfOpenRoot(Framework::CHostOrb& orb, const std::vector<Acces
   return server.empty() ? mfServeEmbedded(orb, accessPoints) : mfReachServer(orb.mfOrb(), server);
 }
 
+IDL::File_ptr mfOpenServedFile(IDL::DataServer_ptr root, const std::string& accessPoint, const std::string& fileName,
+                               const std::string& asGiven) {
+  try {
+    return root->open_file(accessPoint.c_str(), "", fileName.c_str());
+  } catch (IDL::DBAccessException& e) {
+    // The server names the file within its directory; the user named it as `asGiven`.
+    const std::string served = "Unable to open " + fileName;
+    const std::string message = e.message.in();
+    if (message.rfind(served, 0) == 0) e.message = ("Unable to open " + asGiven + message.substr(served.size())).c_str();
+    throw;
+  }
+}
+
 IDL::File_ptr mfOpenFile(Framework::CHostOrb& orb, const std::string& file,
                          const std::string& server) {
   if (server.empty()) {
@@ -148,15 +161,7 @@ IDL::File_ptr mfOpenFile(Framework::CHostOrb& orb, const std::string& file,
     const std::filesystem::path path = std::filesystem::absolute(file);
     const std::string name = path.filename().string();
     IDL::DataServer_var local = mfServeEmbedded(orb, {{"local", path.parent_path().string()}});
-    try {
-      return local->open_file("local", "", name.c_str());
-    } catch (IDL::DBAccessException& e) {
-      // The server names the file within its directory; the user named it as `file`.
-      const std::string served = "Unable to open " + name;
-      const std::string message = e.message.in();
-      if (message.rfind(served, 0) == 0) e.message = ("Unable to open " + file + message.substr(served.size())).c_str();
-      throw;
-    }
+    return mfOpenServedFile(local.in(), "local", name, file);
   }
   const RemoteFileName name = mfSplitRemoteFileName(file);
   IDL::DataServer_var remote = mfReachServer(orb.mfOrb(), server);

@@ -72,6 +72,11 @@ IDL::DataServer_ptr mfServeEmbedded(Framework::CHostOrb& orb,
 IDL::DataServer_ptr mfOpenRoot(Framework::CHostOrb& orb, const std::vector<AccessPoint>& accessPoints,
                                const std::string& server);
 
+// The file `fileName` directly in access point `accessPoint` of `root`; errors name it as
+// `asGiven`, the name the user gave. Throws what the root object throws.
+IDL::File_ptr mfOpenServedFile(IDL::DataServer_ptr root, const std::string& accessPoint, const std::string& fileName,
+                               const std::string& asGiven);
+
 // The file object: with an empty `server`, `file` is a path on this machine served by the
 // program's own ORB (whose data objects this sets up and activates); otherwise `file` is
 // ACCESS_POINT/PATH on the server at `server`. Throws UsageError, or the data objects'

@@ -246,4 +246,50 @@ Json mfHeaderReadingJson(const IDL::HeaderReading& reading) {
   return Json{{"records", std::move(records)}, {"readings", mfAnnotationsJson(reading.readings)}};
 }
 
+namespace {
+
+// The entries of `names` as {"name", "path"}, the path from the access point on.
+Json directoryEntries(const IDL::StringSeq& names, const RemoteFileName& directory) {
+  std::string prefix = directory.mAccessPoint + "/";
+  if (!directory.mSubDirectory.empty()) prefix += directory.mSubDirectory + "/";
+  Json listed = Json::array();
+  for (CORBA::ULong i = 0; i < names.length(); ++i) {
+    listed.push_back(Json{{"name", names[i].in()}, {"path", prefix + names[i].in()}});
+  }
+  return listed;
+}
+
+}  // namespace
+
+Json mfDirectoriesJson(IDL::DataServer_ptr root, const std::string& directory) {
+  std::vector<RemoteFileName> directories;
+  if (!directory.empty()) {
+    std::string why;
+    const std::optional<RemoteFileName> name = mfParseDirectoryName(directory, why);
+    if (!name) throw UsageError("dir \"" + directory + "\": " + why);
+    directories.push_back(*name);
+  } else {
+    IDL::StringSeq_var points = root->list_access_points();
+    for (CORBA::ULong i = 0; i < points->length(); ++i) directories.push_back({points[i].in(), "", ""});
+  }
+  Json points = Json::array();
+  for (const RemoteFileName& one : directories) {
+    Json entry{{"name", one.mAccessPoint}, {"directory", one.mSubDirectory}};
+    try {
+      IDL::StringSeq_var subDirectories = root->list_directories(one.mAccessPoint.c_str(), one.mSubDirectory.c_str());
+      IDL::StringSeq_var files = root->list_files(one.mAccessPoint.c_str(), one.mSubDirectory.c_str());
+      entry["directories"] = directoryEntries(subDirectories.in(), one);
+      entry["files"] = directoryEntries(files.in(), one);
+    } catch (const IDL::DBAccessException& e) {
+      // One directory asked for: it is the answer. Among all: the others still are.
+      if (!directory.empty()) throw;
+      entry["directories"] = Json::array();
+      entry["files"] = Json::array();
+      entry["error"] = e.message.in();
+    }
+    points.push_back(std::move(entry));
+  }
+  return Json{{"access_points", std::move(points)}};
+}
+
 }  // namespace TamblixHq::NODRA::Client

@@ -36,6 +36,13 @@ std::optional<std::string> mfIsoDate(const IDL::Annotation& annotation);
 // number, description, unit, scale, limits, values, sampling rate, point and direction.
 void mpPrintListing(std::ostream& out, const std::string& title, const FileListing& listing);
 
+// What `root` holds, as {"access_points": [{"name", "directory", "directories": [{"name",
+// "path"}], "files": [...]}]}: every access point's top level when `directory` is empty,
+// else that one directory (ACCESS_POINT[/DIRS]). Throws UsageError for a malformed
+// directory, and the root object's exception when the one directory asked for cannot be
+// listed; among all access points, one that cannot be listed carries its "error".
+nlohmann::ordered_json mfDirectoriesJson(IDL::DataServer_ptr root, const std::string& directory);
+
 // {"file": {"annotations": [...]}, "channels": [...]}; the date annotation carries
 // "iso8601" where it reads; non-finite numbers as "inf", "-inf", "nan", and texts that are not UTF-8 read as Latin-1, so that the document stays valid JSON.
 nlohmann::ordered_json mfListingJson(const FileListing& listing);

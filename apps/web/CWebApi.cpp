@@ -28,49 +28,14 @@ namespace {
 
 namespace Client = ::TamblixHq::NODRA::Client;
 
-// The entries of `names` as {"name", "path"}, the path from the access point on.
-Json entries(const IDL::StringSeq& names, const Client::RemoteFileName& directory) {
-  std::string prefix = directory.mAccessPoint + "/";
-  if (!directory.mSubDirectory.empty()) prefix += directory.mSubDirectory + "/";
-  Json listed = Json::array();
-  for (CORBA::ULong i = 0; i < names.length(); ++i) {
-    listed.push_back(Json{{"name", names[i].in()}, {"path", prefix + names[i].in()}});
-  }
-  return listed;
-}
-
 Json filesRoute(IDL::DataServer_ptr root, const Query& query, CRequestBudget&) {
-  std::vector<Client::RemoteFileName> directories;
   const std::optional<std::string> dir = query.mfText("dir");
-  if (dir) {
-    std::string why;
-    const std::optional<Client::RemoteFileName> name = Client::mfParseDirectoryName(*dir, why);
-    if (!name) throw badRequest("dir \"" + *dir + "\": " + why);
-    directories.push_back(*name);
-  } else {
-    IDL::StringSeq_var points = root->list_access_points();
-    for (CORBA::ULong i = 0; i < points->length(); ++i) directories.push_back({points[i].in(), "", ""});
+  if (dir && dir->empty()) throw badRequest("dir \"\": the path has an empty component");
+  try {
+    return Client::mfDirectoriesJson(root, dir.value_or(""));
+  } catch (const IDL::DBAccessException& e) {
+    throw HttpError{404, e.message.in(), e.reason.in()};
   }
-  Json points = Json::array();
-  for (const Client::RemoteFileName& directory : directories) {
-    Json entry{{"name", directory.mAccessPoint}, {"directory", directory.mSubDirectory}};
-    const char* ap = directory.mAccessPoint.c_str();
-    const char* sub = directory.mSubDirectory.c_str();
-    try {
-      IDL::StringSeq_var subDirectories = root->list_directories(ap, sub);
-      IDL::StringSeq_var files = root->list_files(ap, sub);
-      entry["directories"] = entries(subDirectories.in(), directory);
-      entry["files"] = entries(files.in(), directory);
-    } catch (const IDL::DBAccessException& e) {
-      // One directory asked for: it is the answer. Among all: the others still are.
-      if (dir) throw HttpError{404, e.message.in(), e.reason.in()};
-      entry["directories"] = Json::array();
-      entry["files"] = Json::array();
-      entry["error"] = e.message.in();
-    }
-    points.push_back(std::move(entry));
-  }
-  return Json{{"access_points", std::move(points)}};
 }
 
 Json fileRoute(IDL::DataServer_ptr root, const Query& query, CRequestBudget& budget) {
