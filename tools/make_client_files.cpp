@@ -43,6 +43,7 @@ void writeFile(const std::string& dir, const std::string& name, bool floats, boo
   layout.mFloat = floats;
   layout.mFormat = bigEndian ? "BINARY_IEEE_BIG_END" : "BINARY_IEEE_LITTLE_END";
   layout.mDeltaT = "0.0009765625";
+  layout.mDate = "014-Mar-2025 09:41:07";  // as the example writes it: read as 2025-03-14T09:41:07
   layout.mHeaderForm = bigEndian ? Rpc3HeaderForm::eFilled : Rpc3HeaderForm::ePadded;
   layout.mChannelTexts = {{"Hub:force:+Z", "N", kScales[0], "-16384", "16384"},
                           {"Damper:travel:+Z", "mm", kScales[1], "-8192", "8192"},
@@ -76,6 +77,7 @@ void writeLongFile(const std::string& dir, std::int64_t values) {
   layout.mPtsPerFrame = 1024;
   layout.mFrames = (values + 1023) / 1024;
   layout.mDeltaT = "0.0009765625";
+  layout.mDate = "014-Mar-2025 09:41:07";  // as the example writes it: read as 2025-03-14T09:41:07
   layout.mChannelTexts = {{"Hub:force:+Z", "N", "0.5", "-16384", "16384"}};
   layout.mSample = [](int, std::int64_t index) { return static_cast<double>((index * 7919) % 65536) - 32768; };
   mpWriteFile(dir + "/long.rsp", mfBuildRpc3File(layout));

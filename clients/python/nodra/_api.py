@@ -4,6 +4,7 @@ and counts; these classes give them numpy's and pandas' conventions."""
 
 import math
 import operator
+import re
 
 import numpy as np
 
@@ -309,7 +310,7 @@ def _matlab_names(channels):
     """Variable names MATLAB takes: letters, digits and underscores, a letter first, unique."""
     names, taken = {}, set()
     for c in channels:
-        name = "".join(ch if ch.isalnum() and ch.isascii() else "_" for ch in c.label).strip("_") or "channel"
+        name = re.sub(r"[^A-Za-z0-9]+", "_", c.label).strip("_") or "channel"
         if not name[0].isalpha():
             name = "ch_" + name
         name = name[:60]

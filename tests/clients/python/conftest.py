@@ -117,3 +117,32 @@ def remote_url(written, tmp_path_factory):
 def url(request):
     """Each test runs against the embedded viewer and the viewer of a server."""
     return request.getfixturevalue(request.param + "_url")
+
+
+@pytest.fixture(scope="session")
+def server_url(written, tmp_path_factory):
+    """The corbaloc URL of a nodra-server of the written files (access point "t")."""
+    port = _free_port()
+    log = str(tmp_path_factory.mktemp("iiop") / "server.log")
+    server = subprocess.Popen([_program("NODRA_SERVER"), "--access-point", "t=" + written, "--port", str(port)],
+                              stdout=subprocess.DEVNULL, stderr=open(log, "w"))
+    url = "corbaloc::127.0.0.1:%d/NodraServer" % port
+    for _ in range(200):
+        with socket.socket() as s:
+            if s.connect_ex(("127.0.0.1", port)) == 0:
+                break
+        time.sleep(0.05)
+    yield url
+    server.terminate()
+    assert server.wait(timeout=30) == 0
+
+
+@pytest.fixture(params=["local", "iiop", "http"])
+def route(request, written):
+    """Opens a written file by name through each route: a local file in process, a
+    nodra-server over IIOP, a nodra-web over HTTP."""
+    import nodra
+    if request.param == "local":
+        return lambda name: nodra.open(os.path.join(written, name + ".rsp"))
+    connection = nodra.connect(request.getfixturevalue("server_url" if request.param == "iiop" else "embedded_url"))
+    return lambda name: connection.open("t/" + name + ".rsp")
