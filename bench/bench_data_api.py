@@ -1,7 +1,8 @@
-"""Reading one channel of 10 M values into numpy through nodra-web's binary route on
-loopback, against nodra-browse dump of the same channel, against the values object read
-in process (bench_values, 64 Ki values a call) and against the floor of loopback itself
-(the same bytes sent by a bare socket into a numpy array); and the viewer's peak memory.
+"""Reading one channel of 10 M values into numpy from Python by each route (a local file in
+process, a nodra-server over IIOP, nodra-web's binary route over HTTP, each on loopback),
+against nodra-browse dump of the same channel, against the values object read in process
+by C++ (bench_values, 64 Ki values a call) and against the floor of loopback itself (the
+same bytes sent by a bare socket into a numpy array); and the viewer's peak memory.
 Medians of interleaved runs. Run by scripts/bench-data-api and scripts/bench.
 
     python3 bench/bench_data_api.py BUILD_DIR [VALUES] [--json FILE]
@@ -13,14 +14,12 @@ JSON results, for scripts/bench's table.
 import json
 import os
 import re
+import socket
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
-
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "clients", "python"))
-import nodra  # noqa: E402
 
 RUNS = 5
 
@@ -105,21 +104,39 @@ def main():
         del args[at:at + 2]
     build = args[0]
     values = int(args[1]) if len(args) > 1 else 10_000_000
+    sys.path.insert(0, os.path.join(build, "python"))  # the package with its native part
+    import nodra
+    import numpy as np
     with tempfile.TemporaryDirectory() as directory:
         subprocess.run([os.path.join(build, "tools", "make_client_files"), directory, "--long", str(values)], check=True)
         path = os.path.join(directory, "long.rsp")
         web = subprocess.Popen([os.path.join(build, "apps", "nodra-web"), "--access-point", "b=" + directory,
                                 "--listen", "127.0.0.1:0"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        server = subprocess.Popen([os.path.join(build, "apps", "nodra-server"), "--access-point", "b=" + directory,
+                                   "--port", str(port)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
             url = web.stdout.readline().strip()
-            channel = nodra.connect(url).open("b/long.rsp").channel(1)
-            count = channel.count
-            channel.values(0, 1000)
+            for _ in range(200):
+                with socket.socket() as s:
+                    if s.connect_ex(("127.0.0.1", port)) == 0:
+                        break
+                time.sleep(0.05)
+            channels = {"local": nodra.open(path)[1],
+                        "iiop": nodra.connect("corbaloc::127.0.0.1:%d/NodraServer" % port).open("b/long.rsp")[1],
+                        "http": nodra.connect(url).open("b/long.rsp")[1]}
+            count = channels["http"].count
+            for channel in channels.values():
+                channel.values(0, 1000)
             before = peak_kib(web.pid)
-            python, dump = [], []
+            runs = {name: [] for name in channels}
+            dump = []
             with open(os.devnull, "wb") as sink:
                 for _ in range(RUNS):
-                    python.append(seconds(lambda: channel.values()))
+                    for name, channel in channels.items():
+                        runs[name].append(seconds(lambda: np.asarray(channel)))
                     dump.append(seconds(lambda: subprocess.run(
                         [os.path.join(build, "apps", "nodra-browse"), "dump", path, "--channel", "1"],
                         stdout=sink, check=True)))
@@ -127,20 +144,28 @@ def main():
         finally:
             web.terminate()
             web.wait()
+            server.terminate()
+            server.wait()
     process = in_process_rate(build)
     floor_seconds = loopback_floor(4 * count)
     floor = count / floor_seconds
-    rate = count / statistics.median(python)
-    print("%-62s %14s %8s" % ("one channel of %d values (medians of %d)" % (count, RUNS), "values/s", "ratio"))
-    print("%-62s %14.3g %8.2f" % ("Python client, binary route, loopback, into numpy", rate, 1.0))
-    print("%-62s %14.3g %8.2f" % ("nodra-browse dump of the channel to /dev/null (CSV)",
-                                  count / statistics.median(dump), rate / (count / statistics.median(dump))))
-    print("%-62s %14.3g %8.2f" % ("values object in process, 64 Ki values a call", process, rate / process))
-    print("%-62s %14.3g %8.2f" % ("floor: the same bytes from a bare loopback socket into numpy", floor, rate / floor))
-    print("%-62s %14.1f" % ("nodra-web peak memory before the reads (MB)", before / 1024))
-    print("%-62s %14.1f" % ("nodra-web peak memory after %d reads (MB)" % RUNS, after / 1024))
+    rates = {name: count / statistics.median(taken) for name, taken in runs.items()}
+    print("%-66s %14s %10s" % ("one channel of %d values into numpy (medians of %d)" % (count, RUNS), "values/s",
+                               "of C++"))
+    print("%-66s %14.3g %10.2f" % ("C++: the values object in process, 64 Ki values a call", process, 1.0))
+    for name, text in (("local", "Python, local file in process: np.asarray(nodra.open(F)[1])"),
+                       ("iiop", "Python, nodra-server over IIOP, loopback"),
+                       ("http", "Python, nodra-web binary route over HTTP, loopback")):
+        print("%-66s %14.3g %10.2f" % (text, rates[name], rates[name] / process))
+    print("%-66s %14.3g %10.2f" % ("nodra-browse dump of the channel to /dev/null (CSV)",
+                                   count / statistics.median(dump), count / statistics.median(dump) / process))
+    print("%-66s %14.3g %10.2f" % ("floor of HTTP: the same bytes from a bare loopback socket", floor, floor / process))
+    print("%-66s %14.1f" % ("nodra-web peak memory before the reads (MB)", before / 1024))
+    print("%-66s %14.1f" % ("nodra-web peak memory after %d reads (MB)" % RUNS, after / 1024))
     if results:
-        write_results(results, [("DataApiPython", statistics.median(python), after / 1024),
+        write_results(results, [("DataApiPython", statistics.median(runs["http"]), after / 1024),
+                                ("DataApiPythonLocal", statistics.median(runs["local"]), None),
+                                ("DataApiPythonIiop", statistics.median(runs["iiop"]), None),
                                 ("DataApiLoopbackFloor", floor_seconds, None),
                                 ("DataApiDump", statistics.median(dump), None)])
 

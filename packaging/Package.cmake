@@ -13,7 +13,8 @@ set(CPACK_PACKAGE_DESCRIPTION
     "and road-load measurements) to CORBA clients over IIOP, without ever writing to a file.\n"
     "This package holds the server (nodra-server, a systemd service), the browser\n"
     "(nodra-browse), the web viewer (nodra-web), the interface (IDL) and the omniORB stubs\n"
-    "for C++ clients (pkg-config nodra).")
+    "for C++ clients (pkg-config nodra), and the Python package nodra for Debian's python3:\n"
+    "local files in process, servers over IIOP and viewers over HTTP, into numpy.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
@@ -24,9 +25,12 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${NODRA_INSTALL_FULL_PRIVATE_LIBDIR})
 # The unit catalogue reads UDUNITS-2's database; the maintainer scripts make the user and
-# set the units up.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libudunits2-data, adduser, init-system-helpers")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "omniorb-nameserver")
+# set the units up. The Python package's native part is built for Debian's python3 of this
+# release (3.11) and reads values into numpy; pandas, dask, scipy and h5py are optional.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "libudunits2-data, adduser, init-system-helpers, python3 (>= 3.11), python3 (<< 3.12), python3-numpy")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-pandas")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "omniorb-nameserver, python3-dask, python3-scipy, python3-h5py")
 
 # /etc/nodra's files are conffiles: an upgrade keeps the administrator's changes, a purge
 # removes them.

@@ -222,6 +222,7 @@ class File:
         """The rainflow count of `channel` (number or label), as `nodra-browse rainflow`
         counts it. Options: classes, range=(min, max), gate, method ("astm" or
         "four-point"), slopes, reference_range, reference_cycles, max_cycles."""
+        self._live()
         return self._connection.rainflow([self.path], self.channel(channel).number, **options)
 
     def to_mat(self, path, channels=None):
