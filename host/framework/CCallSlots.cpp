@@ -1,0 +1,127 @@
+#include "host/framework/CCallSlots.h"
+
+#include <malloc.h>
+
+#include <algorithm>
+#include <atomic>
+#include <utility>
+#include <vector>
+
+#include "host/utility/RaiseLogged.h"
+#include "nodra/Framework.hh"
+
+namespace TamblixHq::NODRA::Framework {
+
+namespace {
+
+// The pools whose slot the calling thread holds.
+thread_local std::vector<const CCallSlots*> tHeld;
+
+std::atomic<bool> gStopping{false};
+
+}  // namespace
+
+CCallSlots::CCallSlots(unsigned slots, std::chrono::milliseconds wait, std::string busy)
+    : mBusy(std::move(busy)), mSlots(std::max(1u, slots)), mWait(wait) {}
+
+void CCallSlots::mpConfigure(unsigned slots, std::chrono::milliseconds wait) {
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mSlots = std::max(1u, slots);
+    mWait = wait;
+  }
+  mFreed.notify_all();
+}
+
+unsigned CCallSlots::mfSlots() const {
+  std::lock_guard<std::mutex> lock(mMutex);
+  return mSlots;
+}
+
+unsigned CCallSlots::mfTaken() const {
+  std::lock_guard<std::mutex> lock(mMutex);
+  return mTaken;
+}
+
+std::uint64_t CCallSlots::mfReleases() const {
+  std::lock_guard<std::mutex> lock(mMutex);
+  return mReleases;
+}
+
+bool CCallSlots::mfAcquire() {
+  std::unique_lock<std::mutex> lock(mMutex);
+  if (!mFreed.wait_for(lock, mWait, [&] { return mTaken < mSlots; })) return false;
+  ++mTaken;
+  return true;
+}
+
+void CCallSlots::mpRelease() {
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    --mTaken;
+    ++mReleases;
+  }
+  mFreed.notify_one();
+}
+
+CCallSlots::Slot::Slot(CCallSlots& pool, const char* place, bool needed) {
+  if (!needed || std::find(tHeld.begin(), tHeld.end(), &pool) != tHeld.end()) return;
+  if (!pool.mfAcquire()) {
+    Utility::raiseLogged<::TAMBLIX::NODRA::Framework::DBAccessException>(pool.mBusy, "no free slot", place);
+  }
+  mPool = &pool;
+  tHeld.push_back(&pool);
+}
+
+CCallSlots::Slot::~Slot() {
+  if (!mPool) return;
+  tHeld.erase(std::find(tHeld.begin(), tHeld.end(), mPool));
+  mPool->mpRelease();
+}
+
+CCallSlots& CCallSlots::sfLargeReplies() {
+  static CCallSlots pool(4, std::chrono::seconds(5), "the server is busy with large replies; try again");
+  return pool;
+}
+
+CCallSlots& CCallSlots::sfCounts() {
+  static CCallSlots pool(std::max(1u, std::thread::hardware_concurrency()), std::chrono::seconds(5),
+                         "the server is counting at its limit; try again");
+  return pool;
+}
+
+void CCallSlots::sfSetStopping(bool stopping) { gStopping = stopping; }
+
+bool CCallSlots::sfIsStopping() { return gStopping; }
+
+CMemoryTrimmer::CMemoryTrimmer(std::chrono::milliseconds period) : mPeriod(period), mThread([this] { mpRun(); }) {}
+
+CMemoryTrimmer::~CMemoryTrimmer() {
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mStopping = true;
+  }
+  mChanged.notify_all();
+  mThread.join();
+}
+
+void CMemoryTrimmer::mpRun() {
+  // A reply's memory is freed after its slot, once the ORB has sent it: trim a period after
+  // the releases stop, or every few periods while they go on.
+  std::uint64_t seen = CCallSlots::sfLargeReplies().mfReleases();
+  int pending = 0;  // periods since an untrimmed release
+  std::unique_lock<std::mutex> lock(mMutex);
+  while (!mChanged.wait_for(lock, mPeriod, [&] { return mStopping; })) {
+    const std::uint64_t releases = CCallSlots::sfLargeReplies().mfReleases();
+    const bool quiet = releases == seen;
+    seen = releases;
+    if (!quiet && pending == 0) {
+      pending = 1;
+    } else if (pending > 0 && (quiet || ++pending > 4)) {
+      pending = quiet ? 0 : 1;
+      ::malloc_trim(0);
+    }
+  }
+}
+
+}  // namespace TamblixHq::NODRA::Framework
