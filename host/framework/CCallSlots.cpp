@@ -94,7 +94,15 @@ void CCallSlots::sfSetStopping(bool stopping) { gStopping = stopping; }
 
 bool CCallSlots::sfIsStopping() { return gStopping; }
 
-CMemoryTrimmer::CMemoryTrimmer(std::chrono::milliseconds period) : mPeriod(period), mThread([this] { mpRun(); }) {}
+CMemoryTrimmer::CMemoryTrimmer(std::chrono::milliseconds period) : mPeriod(period) {
+  // Left to itself the allocator raises both thresholds after a large block is freed (up to
+  // 32 MiB and 64 MiB), and from then on keeps each thread's arena at its peak: fixed, a
+  // block of 1 MiB or more is mapped on its own and unmapped when freed, and an arena gives
+  // back a free top beyond 4 MiB at once. malloc_trim then frees what lies between.
+  ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
+  ::mallopt(M_TRIM_THRESHOLD, 4 << 20);
+  mThread = std::thread([this] { mpRun(); });
+}
 
 CMemoryTrimmer::~CMemoryTrimmer() {
   {
@@ -106,19 +114,18 @@ CMemoryTrimmer::~CMemoryTrimmer() {
 }
 
 void CMemoryTrimmer::mpRun() {
-  // A reply's memory is freed after its slot, once the ORB has sent it: trim a period after
-  // the releases stop, or every few periods while they go on.
+  // A reply's memory is freed after its slot, once the ORB has sent it, which takes as long
+  // as the client takes to read it: trim every period for a few periods after a release.
+  constexpr int kTrimsAfterARelease = 6;
   std::uint64_t seen = CCallSlots::sfLargeReplies().mfReleases();
-  int pending = 0;  // periods since an untrimmed release
+  int trims = 0;  // still to do
   std::unique_lock<std::mutex> lock(mMutex);
   while (!mChanged.wait_for(lock, mPeriod, [&] { return mStopping; })) {
     const std::uint64_t releases = CCallSlots::sfLargeReplies().mfReleases();
-    const bool quiet = releases == seen;
+    if (releases != seen) trims = kTrimsAfterARelease;
     seen = releases;
-    if (!quiet && pending == 0) {
-      pending = 1;
-    } else if (pending > 0 && (quiet || ++pending > 4)) {
-      pending = quiet ? 0 : 1;
+    if (trims > 0) {
+      --trims;
       ::malloc_trim(0);
     }
   }

@@ -73,9 +73,10 @@ private:
   std::uint64_t mReleases = 0;
 };
 
-// Gives freed memory back to the system a moment after large replies: the allocator keeps
-// what a thread freed for that thread's next use, so without this a burst of large replies
-// leaves the process at its peak. Trims from a thread of its own while it lives.
+// Gives freed memory back to the system after large replies: the allocator keeps what a
+// thread freed for that thread's next use, so without this a burst of large replies leaves
+// the process near its peak. Sets the process's allocator thresholds once, and trims from a
+// thread of its own while it lives.
 class CMemoryTrimmer {
 public:
   explicit CMemoryTrimmer(std::chrono::milliseconds period = std::chrono::milliseconds(500));
