@@ -420,6 +420,27 @@ TEST_F(HostileClients, AHeaderThatClaimsMillionsOfChannelsIsRefusedWithoutGrowin
   expectGrowthBelow(0, residentKiB(*web), 200 * 1024);
 }
 
+TEST_F(HostileClients, ACsvOfAThousandChannelsKeepsTheViewersMemoryFlat) {
+  Rpc3FileLayout layout;
+  layout.mChannels = 1000;
+  layout.mPtsPerFrame = 1024;
+  layout.mFrames = 16;
+  mDir.mfWriteFile("rig/wide.rsp", mfBuildRpc3File(layout));
+  auto web = mfStartWeb({"--access-point", "t=" + mDir.mfFile("rig")});
+  std::string channels;
+  for (int i = 1; i <= 1000; ++i) channels += (i == 1 ? "" : ",") + std::to_string(i);
+  const std::string host = "127.0.0.1:" + std::to_string(mWebPort);
+  EXPECT_EQ(statusOf(roundTrip(mWebPort, getRequest("/api/file?path=t/wide.rsp", host))), 200);
+  const long before = residentKiB(*web);
+  const std::string answer =
+      roundTrip(mWebPort, getRequest("/api/values?path=t/wide.rsp&format=csv&channel=" + channels, host));
+  EXPECT_EQ(statusOf(answer), 200);
+  EXPECT_NE(answer.find("\n16.383,0,"), std::string::npos) << "the last line is missing";
+  // Without the budget a row of 1000 channels x 16 384 values, held and in flight: some
+  // 200 MiB.
+  expectGrowthBelow(before, mfProcessStatusFigure(web->mfPid(), "VmHWM:"), 48 * 1024);
+}
+
 TEST_F(HostileClients, ManyConcurrentHeaderListingsKeepTheServersMemoryBounded) {
   Rpc3FileLayout layout;
   for (int i = 0; i < 131000; ++i) layout.mExtraKeywords.emplace_back("NOTE_" + std::to_string(i), "a remark");
