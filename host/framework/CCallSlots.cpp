@@ -97,9 +97,10 @@ bool CCallSlots::sfIsStopping() { return gStopping; }
 CMemoryTrimmer::CMemoryTrimmer(std::chrono::milliseconds period) : mPeriod(period) {
   // Left to itself the allocator raises both thresholds after a large block is freed (up to
   // 32 MiB and 64 MiB), and from then on keeps each thread's arena at its peak: fixed, a
-  // block of 1 MiB or more is mapped on its own and unmapped when freed, and an arena gives
-  // back a free top beyond 4 MiB at once. malloc_trim then frees what lies between.
-  ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
+  // block of 4 MiB or more is mapped on its own and unmapped when freed, and an arena gives
+  // back a free top beyond 4 MiB at once. malloc_trim then frees what lies between. Value
+  // chunks (at most 1 MiB in the client programs' reading) stay below, reused unmapped.
+  ::mallopt(M_MMAP_THRESHOLD, 4 << 20);
   ::mallopt(M_TRIM_THRESHOLD, 4 << 20);
   mThread = std::thread([this] { mpRun(); });
 }
