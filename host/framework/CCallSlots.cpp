@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "host/utility/RaiseLogged.h"
-#include "nodra/Framework.hh"
 
 namespace TamblixHq::NODRA::Framework {
 
@@ -18,6 +17,8 @@ namespace {
 thread_local std::vector<const CCallSlots*> tHeld;
 
 std::atomic<bool> gStopping{false};
+
+constexpr const char* kBusyReason = "no free slot";
 
 }  // namespace
 
@@ -48,6 +49,10 @@ std::uint64_t CCallSlots::mfReleases() const {
   return mReleases;
 }
 
+bool CCallSlots::sfIsBusy(const ::TAMBLIX::NODRA::Framework::DBAccessException& e) {
+  return std::string(e.reason.in()) == kBusyReason;
+}
+
 bool CCallSlots::mfAcquire() {
   std::unique_lock<std::mutex> lock(mMutex);
   if (!mFreed.wait_for(lock, mWait, [&] { return mTaken < mSlots; })) return false;
@@ -67,7 +72,7 @@ void CCallSlots::mpRelease() {
 CCallSlots::Slot::Slot(CCallSlots& pool, const char* place, bool needed) {
   if (!needed || std::find(tHeld.begin(), tHeld.end(), &pool) != tHeld.end()) return;
   if (!pool.mfAcquire()) {
-    Utility::raiseLogged<::TAMBLIX::NODRA::Framework::DBAccessException>(pool.mBusy, "no free slot", place);
+    Utility::raiseLogged<::TAMBLIX::NODRA::Framework::DBAccessException>(pool.mBusy, kBusyReason, place);
   }
   mPool = &pool;
   tHeld.push_back(&pool);

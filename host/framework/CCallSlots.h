@@ -13,6 +13,8 @@
 #include <string>
 #include <thread>
 
+#include "nodra/Framework.hh"
+
 namespace TamblixHq::NODRA::Framework {
 
 class CCallSlots {
@@ -28,6 +30,8 @@ public:
   unsigned mfTaken() const;
   // Slots given back since the start.
   std::uint64_t mfReleases() const;
+  // Whether `e` is a pool's refusal, which a servant passes on as it is.
+  static bool sfIsBusy(const ::TAMBLIX::NODRA::Framework::DBAccessException& e);
 
   // A slot held for a scope. One thread takes a slot of a pool once: a call made inside a
   // call that holds one uses that one. Raises DBAccessException naming `place`, with the

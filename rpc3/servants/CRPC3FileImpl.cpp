@@ -133,6 +133,9 @@ IDL::BrowsableStructSeq* CRPC3FileImpl::mfCreateAllChildren() {
     IDL::BrowsableStructSeq_var children = new IDL::BrowsableStructSeq;
     mpListChannels(1, n + 1, children.inout(), nullptr, nullptr);
     return children._retn();
+  } catch (const IDL::DBAccessException& e) {
+    if (Framework::CCallSlots::sfIsBusy(e)) throw;  // said as it is: try again later
+    sfRaiseListingFailure();
   } catch (...) {
     sfRaiseListingFailure();
   }
@@ -168,6 +171,9 @@ IDL::BrowsableExtendedStruct* CRPC3FileImpl::get_all_children_extended_chunk(COR
       mpListChannels(start + 1, end + 1, chunk->children, &chunk->annotations, &chunk->functions);
     }
     return chunk._retn();
+  } catch (const IDL::DBAccessException& e) {
+    if (Framework::CCallSlots::sfIsBusy(e)) throw;  // said as it is: try again later
+    sfRaiseListingFailure();
   } catch (...) {
     sfRaiseListingFailure();
   }

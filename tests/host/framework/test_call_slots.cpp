@@ -48,6 +48,7 @@ TEST(CallSlots, ACallBeyondTheSlotsWaitsThenIsRefusedWithTheBusyText) {
         } catch (const IDL::DBAccessException& e) {
           EXPECT_STREQ(e.message, "busy; try again");
           EXPECT_STREQ(e.place, "third");
+          EXPECT_TRUE(CCallSlots::sfIsBusy(e));
         }
         EXPECT_GE(std::chrono::steady_clock::now() - start, 100ms);
       });
