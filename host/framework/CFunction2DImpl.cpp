@@ -43,8 +43,8 @@ IDL::RealValues_ptr realValues(IDL::FunctionValues_ptr values) {
 }
 
 // Runs `use` on each chunk of the values [first, first + n), read kReadChunk values a call;
-// a chunk shorter than asked is a read error.
-// Ends early, with DBAccessException, once the program is stopping.
+// a chunk shorter than asked is a read error, and so is the program stopping (checked
+// before each chunk, so that a long count ends within a chunk's reading).
 template <typename Use>
 void forEachChunk(IDL::RealValues_ptr values, CORBA::ULong first, CORBA::ULong n, const char* place, Use&& use) {
   for (CORBA::ULong offset = 0; offset < n; offset += kReadChunk) {
