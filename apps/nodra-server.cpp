@@ -15,14 +15,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "apps/options/ServerOptions.h"
 #include "host/framework/CAccessPointDirectories.h"
+#include "host/framework/CCallSlots.h"
 #include "host/framework/CConfinedFileId.h"
 #include "host/framework/CHostOrb.h"
 #include "host/framework/CNamingServiceBinding.h"
@@ -185,6 +188,11 @@ int main(int argc, char** argv) {
     settings.maxServantBytes = options.maxServantMiB << 20;
     settings.chunkSize = options.chunkSize;
     RPC3::CRPC3HeaderRegistry::sfGetHeaderRegistry()->mpSetMaxBytes(options.maxHeaderMiB << 20);
+    constexpr std::chrono::seconds kSlotWait{5};
+    FW::CCallSlots::sfLargeReplies().mpConfigure(options.maxLargeReplies, kSlotWait);
+    FW::CCallSlots::sfCounts().mpConfigure(
+        options.maxCounts != 0 ? options.maxCounts : std::max(1u, std::thread::hardware_concurrency()), kSlotWait);
+    const FW::CMemoryTrimmer trimmer;
     FW::CDataServerImpl& server = orb->mpServeDataObjects(settings, kRootKey);
     RPC3::registerRPC3Types(*FW::CResolverImpl::sfGetResolverImpl(), &server);
     orb->mpActivate();
@@ -222,6 +230,9 @@ int main(int argc, char** argv) {
     // thread keeps the ORB whole until a signal, and can still call out (to the naming
     // service) before it destroys the ORB.
     TamblixHq::NODRA::Utility::waitForShutdownSignal(shutdownSignals);
+    // Counts in flight end at their next chunk, so that destroying the ORB below, which waits
+    // for the calls in flight, is not held up by them.
+    FW::CCallSlots::sfSetStopping(true);
     // The name goes first, while the server still answers whoever resolved it.
     if (binding) {
       switch (binding->mpUnbind()) {

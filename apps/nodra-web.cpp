@@ -26,6 +26,7 @@
 #include "apps/options/WebOptions.h"
 #include "apps/web/CWebApi.h"
 #include "apps/web/CWebServer.h"
+#include "host/framework/CCallSlots.h"
 #include "host/framework/CConfinedFileId.h"
 #include "host/framework/CHostOrb.h"
 #include "host/utility/CLoggerU.h"
@@ -185,6 +186,8 @@ int main(int argc, char** argv) {
               << (server.empty() ? "from this process" : "of " + server) << "; Ctrl-C stops" << std::endl;
     std::thread([&http, signals] {
       TamblixHq::NODRA::Utility::waitForShutdownSignal(signals);
+      // Counts of the embedded objects end at their next chunk; requests at their next check.
+      FW::CCallSlots::sfSetStopping(true);
       http.mpStop();
     }).detach();
     http.mpListen();

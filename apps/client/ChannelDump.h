@@ -1,6 +1,6 @@
 // Writes a run of channels' values out, as CSV (one column per channel against time), as
 // little-endian float32 or as NPY, reading them in bounded chunks so that memory stays
-// flat whatever the channels' length.
+// flat whatever the channels' length and number.
 #pragma once
 
 #include <cstdio>
@@ -41,7 +41,8 @@ void mpRequireCommonTimeBase(const std::vector<const ChannelListing*>& channels)
 // Where written bytes go; throws to stop the writing.
 using ByteSink = std::function<void(const char* bytes, std::size_t size)>;
 
-// Values per channel and call to the values objects.
+// Values per channel and call to the values objects (fewer for many channels side by side:
+// ChunkReader::sfRowValues).
 constexpr CORBA::ULong kDumpChunk = 65536;
 
 // "time [s],DESCRIPTION [UNIT],..." with each field quoted as CSV needs it.

@@ -13,11 +13,16 @@ CORBA::ULong ChunkRow::mfLength(std::size_t part) const {
                                               : values.float_sequence().length();
 }
 
+CORBA::ULong ChunkReader::sfRowValues(std::size_t channels, CORBA::ULong chunk) {
+  const std::size_t rowBytes = (kInFlight + 1) * std::max<std::size_t>(1, channels) * sizeof(double);
+  return static_cast<CORBA::ULong>(std::clamp<std::size_t>(kRowBudget / rowBytes, 1, std::max<CORBA::ULong>(1, chunk)));
+}
+
 ChunkReader::ChunkReader(std::vector<IDL::RealValues_ptr> channels, CORBA::ULong start, CORBA::ULong count,
                          CORBA::ULong chunk)
     : mChannels(std::move(channels)),
       mEnd(std::uint64_t{start} + count),
-      mChunk(std::max<CORBA::ULong>(1, chunk)),
+      mChunk(sfRowValues(mChannels.size(), chunk)),
       mNext(start),
       mAskedEmpty(count != 0) {}
 

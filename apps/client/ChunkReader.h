@@ -38,9 +38,17 @@ class ChunkReader {
 public:
   // Calls kept in flight beyond the row the caller holds.
   static constexpr std::size_t kInFlight = 2;
+  // Bytes the values of the row the caller holds and of the calls in flight may take
+  // together, whatever the number of channels: rows are cut so that they fit, counting every
+  // value as a double.
+  static constexpr std::size_t kRowBudget = std::size_t{6} << 20;
+
+  // Values of each channel a row of `channels` channels holds: `chunk`, or fewer so that
+  // the rows in hand and in flight stay within kRowBudget; at least 1.
+  static CORBA::ULong sfRowValues(std::size_t channels, CORBA::ULong chunk);
 
   // Reads `count` values from `start` (from 1) of each of `channels` in rows of at most
-  // `chunk` values. A row is as long as the shortest answer to its calls; the next row
+  // `chunk` values (fewer for many channels: sfRowValues). A row is as long as the shortest answer to its calls; the next row
   // starts after it. With `count` 0 the objects are still asked once, so that a channel
   // they cannot read is reported rather than read as empty. Nothing is called before the
   // first mfNext. REQUIRES: the references outlive the reader; 1 <= chunk.

@@ -38,6 +38,15 @@ void mpDefineServerOptions(CLI::App& app, ServerOptions& options) {
   app.add_option("--chunk-size", options.chunkSize, "channels per extended chunk, at most what one message carries")
       ->check(CLI::Range(1u, 65536u))
       ->capture_default_str();
+  app.add_option("--max-large-replies", options.maxLargeReplies,
+                 "replies of more than 1 MiB (header listings, large chunks) built at once; more wait up to 5 s, "
+                 "then are refused")
+      ->check(CLI::Range(1u, 1024u))
+      ->capture_default_str();
+  app.add_option("--max-counts", options.maxCounts,
+                 "rainflow counts at once (0: one per core); more wait up to 5 s, then are refused")
+      ->check(CLI::Range(0u, 1024u))
+      ->capture_default_str();
   // CLI11 takes a flag's "false" or "0" from a file as -1: that is no -v at all.
   app.callback([&options] {
     if (options.verbosity < 0) options.verbosity = 0;

@@ -22,6 +22,8 @@ struct ServerOptions {
   std::size_t maxServantMiB = 32;
   std::size_t maxHeaderMiB = 64;
   unsigned chunkSize = 64;
+  unsigned maxLargeReplies = 4;  // replies of more than 1 MiB built at once
+  unsigned maxCounts = 0;        // rainflow counts at once; 0: as many as the machine has cores
 };
 
 // Defines the server's options on `app`, each writing into `options` (which keeps its

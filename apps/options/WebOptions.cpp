@@ -28,7 +28,7 @@ void mpDefineWebOptions(CLI::App& app, WebOptions& options) {
       ->capture_default_str();
   app.add_option("--max-values", options.maxValues,
                  "values one request of /api/values may ask for, all its channels together")
-      ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 40))
+      ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 32))
       ->capture_default_str();
   app.add_option("--max-read-values", options.maxReadValues,
                  "values one request may read to make its answer (a window, statistics, rainflow counts), "

@@ -1,5 +1,8 @@
 #include "host/framework/CEquidistantValuesImpl.h"
 
+#include <cstdint>
+
+#include "host/framework/CCallSlots.h"
 #include "host/framework/CReplyLimit.h"
 
 namespace TamblixHq::NODRA::Framework {
@@ -26,6 +29,8 @@ IDL::RealValueSeqUnion* CEquidistantValuesImpl::get_value_chunk(CORBA::ULong sta
   CORBA::ULong n = 0;
   sfClipChunk(start, count, mfGetValueCount(), first, n);
   CReplyLimit::sfCheck(n, sizeof(double), "CEquidistantValuesImpl::get_value_chunk");
+  CCallSlots::Slot slot(CCallSlots::sfLargeReplies(), "CEquidistantValuesImpl::get_value_chunk",
+                        CCallSlots::sfIsLarge(std::uint64_t{n} * sizeof(double)));
   IDL::EquidistantValues::EquidistantValueAnnotation axis = get_equidistant_value_annotation();
 
   IDL::RealValueSeqUnion_var result = new IDL::RealValueSeqUnion;

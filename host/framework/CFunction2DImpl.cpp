@@ -9,6 +9,7 @@
 #include <string>
 
 #include "analysis/Rainflow.h"
+#include "host/framework/CCallSlots.h"
 #include "host/framework/CRealValuesImpl.h"
 #include "host/framework/CReplyLimit.h"
 #include "host/framework/RainflowReply.h"
@@ -31,15 +32,23 @@ CORBA::ULong lengthOf(const IDL::RealValueSeqUnion& values) {
                                               : values.float_sequence().length();
 }
 
+void raiseIfStopping(const char* place) {
+  if (CCallSlots::sfIsStopping()) {
+    Utility::raiseLogged<IDL::DBAccessException>("the server is stopping", "stopping", place);
+  }
+}
+
 IDL::RealValues_ptr realValues(IDL::FunctionValues_ptr values) {
   return IDL::RealValues::_narrow(values);
 }
 
 // Runs `use` on each chunk of the values [first, first + n), read kReadChunk values a call;
-// a chunk shorter than asked is a read error.
+// a chunk shorter than asked is a read error, and so is the program stopping (checked
+// before each chunk, so that a long count ends within a chunk's reading).
 template <typename Use>
 void forEachChunk(IDL::RealValues_ptr values, CORBA::ULong first, CORBA::ULong n, const char* place, Use&& use) {
   for (CORBA::ULong offset = 0; offset < n; offset += kReadChunk) {
+    raiseIfStopping(place);
     const CORBA::ULong asked = std::min(kReadChunk, n - offset);
     IDL::RealValueSeqUnion_var part = values->get_value_chunk(first + offset, asked);
     if (lengthOf(part.in()) != asked) {
@@ -87,6 +96,8 @@ IDL::RealValueSeqUnion* CFunction2DImpl::get_reduced_y_values(CORBA::ULong start
   step = std::max<CORBA::ULong>(step, 1);
   const CORBA::ULong picked = n / step + (n % step != 0);
   CReplyLimit::sfCheck(picked, sizeof(double), place);
+  CCallSlots::Slot slot(CCallSlots::sfLargeReplies(), place,
+                        CCallSlots::sfIsLarge(std::uint64_t{picked} * sizeof(double)));
 
   IDL::RealValueSeqUnion_var result = new IDL::RealValueSeqUnion;
   result->double_sequence(IDL::DoubleSeq());
@@ -120,6 +131,8 @@ IDL::DoubleSeq* CFunction2DImpl::get_reduced_y_data(CORBA::ULong start, CORBA::U
   const CORBA::ULong blocks = n / blockSize + (n % blockSize != 0);
   const CORBA::ULong most = std::numeric_limits<CORBA::ULong>::max();
   CReplyLimit::sfCheck(blocks > most / 2 ? most : 2 * blocks, sizeof(double), place);
+  CCallSlots::Slot slot(CCallSlots::sfLargeReplies(), place,
+                        CCallSlots::sfIsLarge(2 * std::uint64_t{blocks} * sizeof(double)));
 
   IDL::DoubleSeq_var out = new IDL::DoubleSeq;
   CReplyLimit::sfSized(place, [&] { out->length(2 * blocks); });
@@ -157,6 +170,8 @@ IDL::RainflowResult* CFunction2DImpl::count_rainflow(const IDL::RainflowRequest&
   // The fixed part of the reply must fit before any value is read.
   const std::uint64_t classes = settings.mClasses;
   CReplyLimit::sfCheck(static_cast<CORBA::ULong>(classes * classes + 4 * classes), sizeof(double), place);
+  raiseIfStopping(place);
+  CCallSlots::Slot slot(CCallSlots::sfCounts(), place);
   CORBA::ULong first = 0, n = 0;
   IDL::RealValues_var values = mfYValues(1, std::numeric_limits<CORBA::ULong>::max(), first, n, place);
   try {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "host/framework/CCallSlots.h"
 #include "host/framework/CReplyLimit.h"
 #include "host/utility/RaiseLogged.h"
 
@@ -61,6 +62,7 @@ IDL::RealValueSeqUnion* CRealValuesImpl::get_specific_values(const IDL::IndexSeq
                                         "too many positions", place);
   }
   CReplyLimit::sfCheck(n, sizeof(double), place);
+  CCallSlots::Slot slot(CCallSlots::sfLargeReplies(), place, CCallSlots::sfIsLarge(std::uint64_t{n} * sizeof(double)));
   for (CORBA::ULong i = 0; i < n; ++i) {
     if (indices[i] == 0 || indices[i] > total) {
       raiseLogged<IDL::DBAccessException>("Value " + std::to_string(indices[i]) + " is outside the values 1 to " +

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "host/framework/CBinaryFilePtrConnID.h"
+#include "host/framework/CCallSlots.h"
 #include "host/framework/CFilePtrConnGuard.h"
 #include "host/framework/CObjectIdCodec.h"
 #include "host/framework/CReplyLimit.h"
@@ -127,9 +128,14 @@ IDL::BrowsableStructSeq* CRPC3FileImpl::mfCreateAllChildren() {
           Utility::CLoggerU::kDetail);
       throw std::length_error("too many channels");
     }
+    Framework::CCallSlots::Slot slot(Framework::CCallSlots::sfLargeReplies(), "CRPC3FileImpl::get_all_children",
+                                     Framework::CCallSlots::sfIsLarge(std::uint64_t{n} * kMinimumEntrySize));
     IDL::BrowsableStructSeq_var children = new IDL::BrowsableStructSeq;
     mpListChannels(1, n + 1, children.inout(), nullptr, nullptr);
     return children._retn();
+  } catch (const IDL::DBAccessException& e) {
+    if (Framework::CCallSlots::sfIsBusy(e)) throw;  // said as it is: try again later
+    sfRaiseListingFailure();
   } catch (...) {
     sfRaiseListingFailure();
   }
@@ -159,9 +165,15 @@ IDL::BrowsableExtendedStruct* CRPC3FileImpl::get_all_children_extended_chunk(COR
                       Framework::CReplyLimit::sfMaxValuesPerReply(entryBytes)));
       const CORBA::ULong end = static_cast<CORBA::ULong>(
           std::min<std::uint64_t>(n, static_cast<std::uint64_t>(start) + size));
+      Framework::CCallSlots::Slot slot(Framework::CCallSlots::sfLargeReplies(),
+                                       "CRPC3FileImpl::get_all_children_extended_chunk",
+                                       Framework::CCallSlots::sfIsLarge(std::uint64_t{end - start} * entryBytes));
       mpListChannels(start + 1, end + 1, chunk->children, &chunk->annotations, &chunk->functions);
     }
     return chunk._retn();
+  } catch (const IDL::DBAccessException& e) {
+    if (Framework::CCallSlots::sfIsBusy(e)) throw;  // said as it is: try again later
+    sfRaiseListingFailure();
   } catch (...) {
     sfRaiseListingFailure();
   }
@@ -174,6 +186,9 @@ IDL::HeaderReading* CRPC3FileImpl::get_header_reading() {
   const std::int64_t records = mHeader->mfGetCountedRecords() + 1;
   Framework::CReplyLimit::sfCheck(static_cast<CORBA::ULong>(std::min<std::int64_t>(records, UINT32_MAX)),
                                   kMaximumRecordSize, kReadingPlace);
+  // Held until the reply is built; the trimmer gives its memory back once it is sent.
+  Framework::CCallSlots::Slot slot(Framework::CCallSlots::sfLargeReplies(), kReadingPlace,
+                                   Framework::CCallSlots::sfIsLarge(std::uint64_t(records) * kMaximumRecordSize));
   std::int64_t dataStart = INT64_MAX;
   if (layout.headerBlocks >= 0) dataStart = layout.headerBlocks * 512;
 

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "host/framework/CBinaryFilePtrConnID.h"
+#include "host/framework/CCallSlots.h"
 #include "host/framework/CFilePtrConnGuard.h"
 #include "host/framework/CReplyLimit.h"
 #include "host/utility/RaiseLogged.h"
@@ -118,6 +119,8 @@ IDL::RealValueSeqUnion* CRPC3RealValuesImpl::get_value_chunk(CORBA::ULong start,
     return result._retn();
   }
   Framework::CReplyLimit::sfCheck(n, sizeof(float), kChunkPlace);
+  Framework::CCallSlots::Slot slot(Framework::CCallSlots::sfLargeReplies(), kChunkPlace,
+                                   Framework::CCallSlots::sfIsLarge(std::uint64_t{n} * sizeof(float)));
 
   // The reply: bounded by the chunk.
   using Buffer = std::unique_ptr<CORBA::Float, void (*)(CORBA::Float*)>;

@@ -160,6 +160,37 @@ TEST(ChunkReader, ReadsEveryValueOnceAndInOrder) {
   }
 }
 
+// Rows of many channels are cut to the budget; few channels keep the whole chunk.
+TEST(ChunkReader, RowsOfAnyNumberOfChannelsStayWithinTheBudget) {
+  const struct {
+    std::size_t channels;
+    CORBA::ULong chunk, values;
+  } rows[] = {
+      {1, 65536, 65536},    {4, 65536, 65536},       {5, 65536, 52428},  {1000, 65536, 262},
+      {1000, 100, 100},     {1u << 20, 65536, 1},    {0, 64, 64},        {1, 0, 1},
+      {1, UINT32_MAX, 262144},
+  };
+  for (const auto& row : rows) {
+    const CORBA::ULong values = ChunkReader::sfRowValues(row.channels, row.chunk);
+    EXPECT_EQ(values, row.values) << row.channels << " channels, chunk " << row.chunk;
+    if (values > 1) {
+      EXPECT_LE((ChunkReader::kInFlight + 1) * row.channels * values * sizeof(double), ChunkReader::kRowBudget);
+    }
+  }
+  // The reader asks for rows of that many values.
+  std::vector<std::unique_ptr<Served>> served;
+  std::vector<IDL::RealValues_ptr> references;
+  for (int i = 0; i < 1000; ++i) {
+    served.push_back(std::make_unique<Served>(Behaviour{1000}));
+    references.push_back(served.back()->mReference.in());
+  }
+  ChunkReader reader(references, 1, 1000, 65536);
+  const std::optional<ChunkRow> row = reader.mfNext();
+  ASSERT_TRUE(row.has_value());
+  EXPECT_EQ(row->mCount, 262u);
+  EXPECT_EQ(row->mfLength(0), 262u);
+}
+
 TEST(ChunkReader, AnEmptyRunStillAsksEachObjectOnce) {
   Served one(Behaviour{10}), failing(Behaviour{10, 0, UINT32_MAX, 1});
   {

@@ -423,5 +423,64 @@ TEST_F(HostileClients, ARainflowRequestIsBoundedInTheValuesItReadsAndTheResidueI
   EXPECT_LT(secondsSince(start), 2.0);
 }
 
+TEST_F(HostileClients, ACsvOfAThousandChannelsKeepsTheViewersMemoryFlat) {
+  Rpc3FileLayout layout;
+  layout.mChannels = 1000;
+  layout.mPtsPerFrame = 1024;
+  layout.mFrames = 16;
+  mDir.mfWriteFile("rig/wide.rsp", mfBuildRpc3File(layout));
+  auto web = mfStartWeb({"--access-point", "t=" + mDir.mfFile("rig")});
+  std::string channels;
+  for (int i = 1; i <= 1000; ++i) channels += (i == 1 ? "" : ",") + std::to_string(i);
+  const std::string host = "127.0.0.1:" + std::to_string(mWebPort);
+  EXPECT_EQ(mfStatusOf(mfRoundTrip(mWebPort, mfGetRequest("/api/file?path=t/wide.rsp", host))), 200);
+  const long before = residentKiB(*web);
+  const std::string answer =
+      mfRoundTrip(mWebPort, mfGetRequest("/api/values?path=t/wide.rsp&format=csv&channel=" + channels, host));
+  EXPECT_EQ(mfStatusOf(answer), 200);
+  EXPECT_NE(answer.find("\n16.383,0,"), std::string::npos) << "the last line is missing";
+  // Without the budget a row of 1000 channels x 16 384 values, held and in flight: some
+  // 200 MiB.
+  expectGrowthBelow(before, mfProcessStatusFigure(web->mfPid(), "VmHWM:"), 48 * 1024);
+}
+
+TEST_F(HostileClients, ManyConcurrentHeaderListingsKeepTheServersMemoryBounded) {
+  Rpc3FileLayout layout;
+  for (int i = 0; i < 131000; ++i) layout.mExtraKeywords.emplace_back("NOTE_" + std::to_string(i), "a remark");
+  mDir.mfWriteFile("rig/big.rsp", mfBuildRpc3File(layout));
+  auto server = mfStartServer();
+  IDL::DataServer_var root = mfWaitForServer(OrbHarness::sfGet().mOrb, mUrl);
+  IDL::File_var file = root->open_file("rig", "", "big.rsp");
+  // The header parsed and one listing sent: what stays from here on is the bounds' doing.
+  IDL::HeaderReading_var first = file->get_header_reading();
+  ASSERT_GT(first->records.length(), 131000u);
+  first = nullptr;
+  std::this_thread::sleep_for(1500ms);
+  const long before = residentKiB(*server);
+  std::atomic<int> listed{0}, busy{0};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < 32; ++i) {
+    clients.emplace_back([&] {
+      try {
+        IDL::HeaderReading_var reading = file->get_header_reading();
+        if (reading->records.length() > 131000u) ++listed;
+      } catch (const IDL::DBAccessException& e) {
+        if (std::string(e.message.in()) == "the server is busy with large replies; try again") ++busy;
+      } catch (const CORBA::Exception&) {
+      }
+    });
+  }
+  for (std::thread& client : clients) client.join();
+  EXPECT_EQ(listed + busy, 32);
+  EXPECT_GE(listed, 4);
+  const long peak = mfProcessStatusFigure(server->mfPid(), "VmHWM:");
+  std::this_thread::sleep_for(2s);  // the trimmer's turn
+  // Without the bounds: a peak some 200 MiB above on two cores (600 MiB on more), all of it
+  // kept; with them some 100 MiB, and nearly nothing kept.
+  expectGrowthBelow(before, peak, 160 * 1024);
+  expectGrowthBelow(before, residentKiB(*server), 24 * 1024);
+  EXPECT_EQ(server->mfStopAndGetStatus(), 0);
+}
+
 }  // namespace
 }  // namespace nodra::test

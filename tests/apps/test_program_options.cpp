@@ -86,6 +86,8 @@ void expectSame(const ServerOptions& got, const ServerOptions& expected) {
   EXPECT_EQ(got.maxServantMiB, expected.maxServantMiB);
   EXPECT_EQ(got.maxHeaderMiB, expected.maxHeaderMiB);
   EXPECT_EQ(got.chunkSize, expected.chunkSize);
+  EXPECT_EQ(got.maxLargeReplies, expected.maxLargeReplies);
+  EXPECT_EQ(got.maxCounts, expected.maxCounts);
 }
 
 const char* const kFullServerConfig =
@@ -101,7 +103,9 @@ const char* const kFullServerConfig =
     "max-servants = 1000\n"
     "max-servant-mib = 16\n"
     "max-header-mib = 8\n"
-    "chunk-size = 32\n";
+    "chunk-size = 32\n"
+    "max-large-replies = 2\n"
+    "max-counts = 3\n";
 
 void fullServerConfig(ServerOptions& o) {
   o.accessPoints = {"rig=/data/rig", "track=/data/test track"};
@@ -115,6 +119,8 @@ void fullServerConfig(ServerOptions& o) {
   o.maxServantMiB = 16;
   o.maxHeaderMiB = 8;
   o.chunkSize = 32;
+  o.maxLargeReplies = 2;
+  o.maxCounts = 3;
 }
 
 const ServerRow kServerRows[] = {
@@ -146,6 +152,8 @@ const ServerRow kServerRows[] = {
      [](ServerOptions&) {}, "nodra-server"},
     {"AValueOutOfRangeInTheFileIsAnError", "access-point = \"rig=/data/rig\"\nport = 70000\n", "", {},
      [](ServerOptions&) {}, "--port"},
+    {"NoLargeRepliesAtAllIsRefused", "", "", {"-a", "x=/x", "--max-large-replies", "0"}, [](ServerOptions&) {},
+     "--max-large-replies"},
     {"AFileWithoutAccessPointsNeedsThemOnTheCommandLine", "port = 2811\n", "", {},
      [](ServerOptions&) {}, "--access-point is required"},
     {"AMissingFileIsAnError", "", "", {"--config", "/no/such/nodra-server.conf", "-a", "x=/x"},
@@ -233,6 +241,8 @@ const WebRow kWebRows[] = {
      [](WebOptions&) {}, "port"},
     {"AValueOutOfRangeInTheFileIsAnError", "header-seconds = 0\n", "", {}, [](WebOptions&) {},
      "--header-seconds"},
+    {"MaxValuesBeyondTwoToThe32IsRefused", "", "", {"--max-values", "4294967297"}, [](WebOptions&) {},
+     "--max-values"},
     {"TheExampleInDocIsTheInstalledDefault", "", "doc/nodra-web.conf", {},
      [](WebOptions& o) { o.server = "corbaloc::127.0.0.1:2810/NodraServer"; }, ""},
 };
