@@ -22,12 +22,12 @@
 #include <string>
 #include <vector>
 
-#include "apps/client/ChannelDump.h"
-#include "apps/client/ChannelRainflow.h"
-#include "apps/client/ChannelStats.h"
-#include "apps/client/FileListing.h"
-#include "apps/client/FileSource.h"
-#include "apps/client/ListingOutput.h"
+#include "clients/cpp/ChannelDump.h"
+#include "clients/cpp/ChannelRainflow.h"
+#include "clients/cpp/ChannelStats.h"
+#include "clients/cpp/FileListing.h"
+#include "clients/cpp/FileSource.h"
+#include "clients/cpp/ListingOutput.h"
 #include "apps/options/ProgramInfo.h"
 #include "host/framework/CHostOrb.h"
 #include "host/utility/CLoggerU.h"

@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "apps/client/FileSource.h"
+#include "clients/cpp/FileSource.h"
 #include "apps/options/WebOptions.h"
 #include "apps/web/CWebApi.h"
 #include "apps/web/CWebServer.h"

@@ -28,8 +28,8 @@
 #include <thread>
 #include <vector>
 
-#include "apps/client/ChunkReader.h"
-#include "apps/client/FileListing.h"
+#include "clients/cpp/ChunkReader.h"
+#include "clients/cpp/FileListing.h"
 #include "host/framework/CRealValuesImpl.h"
 #include "nodra/Framework.hh"
 #include "tests/support/ChildProcess.h"

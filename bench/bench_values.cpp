@@ -16,7 +16,7 @@
 #include <cstring>
 #include <vector>
 
-#include "apps/client/FileListing.h"
+#include "clients/cpp/FileListing.h"
 #include "host/utility/CAccessPointMapU.h"
 #include "tests/support/OrbHarness.h"
 #include "tests/support/Rpc3Writer.h"

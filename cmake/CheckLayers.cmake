@@ -10,12 +10,14 @@ set(layers
   "host/framework:nodra/,host/utility/,analysis/"
   "rpc3/format:nodra/,host/utility/,host/framework/"
   "rpc3/servants:nodra/,host/utility/,host/framework/,rpc3/format/,analysis/"
-  "apps:analysis/,nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/"
+  "clients/cpp:analysis/,nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/"
+  "clients/python:analysis/,nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/,clients/cpp/"
+  "apps:analysis/,nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/,clients/cpp/"
   "tests/analysis:analysis/"
   "tests/support:nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/"
-  "tests:analysis/,nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/,apps/,tests/"
+  "tests:analysis/,nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/,clients/cpp/,apps/,tests/"
   "tools:tests/support/"
-  "bench:analysis/,nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/,apps/,tests/support/"
+  "bench:analysis/,nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/,clients/cpp/,apps/,tests/support/"
   "fuzz:nodra/,host/utility/,host/framework/,rpc3/format/")
 
 set(failures "")

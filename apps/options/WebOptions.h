@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/client/FileSource.h"
+#include "clients/cpp/FileSource.h"
 #include "apps/web/CWebApi.h"
 #include "apps/web/CWebServer.h"
 

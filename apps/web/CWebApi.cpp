@@ -12,12 +12,12 @@
 #include <set>
 #include <vector>
 
-#include "apps/client/ChannelDump.h"
-#include "apps/client/ChannelStats.h"
-#include "apps/client/ChannelWindow.h"
-#include "apps/client/FileListing.h"
-#include "apps/client/FileSource.h"
-#include "apps/client/ListingOutput.h"
+#include "clients/cpp/ChannelDump.h"
+#include "clients/cpp/ChannelStats.h"
+#include "clients/cpp/ChannelWindow.h"
+#include "clients/cpp/FileListing.h"
+#include "clients/cpp/FileSource.h"
+#include "clients/cpp/ListingOutput.h"
 #include "apps/web/RainflowRoute.h"
 #include "apps/web/RouteSupport.h"
 #include "host/framework/CHostOrb.h"

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "analysis/Rainflow.h"
-#include "apps/client/ChannelRainflow.h"
-#include "apps/client/FileListing.h"
-#include "apps/client/FileSource.h"
+#include "clients/cpp/ChannelRainflow.h"
+#include "clients/cpp/FileListing.h"
+#include "clients/cpp/FileSource.h"
 #include "apps/web/RouteSupport.h"
 
 namespace TamblixHq::NODRA::Web {

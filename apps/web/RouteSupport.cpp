@@ -7,9 +7,9 @@
 #include <limits>
 #include <new>
 
-#include "apps/client/FileListing.h"
-#include "apps/client/FileSource.h"
-#include "apps/client/ListingOutput.h"
+#include "clients/cpp/FileListing.h"
+#include "clients/cpp/FileSource.h"
+#include "clients/cpp/ListingOutput.h"
 #include "host/framework/CHostOrb.h"
 
 namespace TamblixHq::NODRA::Web {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/client/ChannelStats.h"
+#include "clients/cpp/ChannelStats.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Rpc3Writer.h"
 #include "tests/support/ScratchDir.h"

@@ -18,13 +18,13 @@
 #include <vector>
 
 #include "analysis/Rainflow.h"
-#include "apps/client/ChannelDump.h"
-#include "apps/client/ChannelRainflow.h"
-#include "apps/client/ChannelStats.h"
-#include "apps/client/FileListing.h"
-#include "apps/client/FileSource.h"
-#include "apps/client/ListingOutput.h"
-#include "apps/client/ClientSession.h"
+#include "clients/cpp/ChannelDump.h"
+#include "clients/cpp/ChannelRainflow.h"
+#include "clients/cpp/ChannelStats.h"
+#include "clients/cpp/FileListing.h"
+#include "clients/cpp/FileSource.h"
+#include "clients/cpp/ListingOutput.h"
+#include "clients/cpp/ClientSession.h"
 
 namespace py = pybind11;
 

@@ -33,15 +33,15 @@ __all__ = [
 ]
 __version__ = "0.1.0"
 
-_local = None
+_local_files = None
 
 
 def open(path):
     """The RPC III file at `path` on this machine, read in this process (no server)."""
-    global _local
-    if _local is None:
-        _local = Connection(NativeRoute.local())
-    return _local.open(path)
+    global _local_files
+    if _local_files is None:
+        _local_files = Connection(NativeRoute.local())
+    return _local_files.open(path)
 
 
 def connect(url, timeout=60.0, max_json=DEFAULT_MAX_JSON):

@@ -129,8 +129,8 @@ def test_a_missing_file_is_a_data_error_on_every_route(route):
     ("to_mat", "scipy.io", lambda path: __import__("scipy.io").io.loadmat(path)["Hub_force_Z"].ravel()),
     ("to_hdf5", "h5py", lambda path: __import__("h5py").File(path, "r")["Hub:force:+Z"][()]),
 ])
-def test_exports_hold_the_values(tmp_path, written, expected, export, library, load):
+def test_exports_hold_the_values(route, tmp_path, expected, export, library, load):
     pytest.importorskip(library)
     path = str(tmp_path / ("out." + export[3:]))
-    getattr(nodra.open(os.path.join(written, "i16-le.rsp")), export)(path)
+    getattr(route("i16-le"), export)(path)
     assert_bit_equal(np.asarray(load(path), dtype=np.float32), expected["i16-le"].channel(1))

@@ -8,7 +8,7 @@
 
 #include <optional>
 
-#include "apps/client/FileListing.h"
+#include "clients/cpp/FileListing.h"
 
 namespace TamblixHq::NODRA::Client {
 

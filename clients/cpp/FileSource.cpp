@@ -1,4 +1,4 @@
-#include "apps/client/FileSource.h"
+#include "clients/cpp/FileSource.h"
 
 #include <filesystem>
 

@@ -1,4 +1,4 @@
-#include "apps/client/ChannelDump.h"
+#include "clients/cpp/ChannelDump.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,10 +13,10 @@
 #include <stdexcept>
 #include <thread>
 
-#include "apps/client/ChannelWindow.h"
-#include "apps/client/ChunkReader.h"
-#include "apps/client/FileSource.h"
-#include "apps/client/ProgressBar.h"
+#include "clients/cpp/ChannelWindow.h"
+#include "clients/cpp/ChunkReader.h"
+#include "clients/cpp/FileSource.h"
+#include "clients/cpp/ProgressBar.h"
 
 namespace TamblixHq::NODRA::Client {
 

@@ -7,7 +7,7 @@
 #include <ostream>
 #include <vector>
 
-#include "apps/client/FileListing.h"
+#include "clients/cpp/FileListing.h"
 
 namespace TamblixHq::NODRA::Client {
 

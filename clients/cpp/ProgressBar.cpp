@@ -1,4 +1,4 @@
-#include "apps/client/ProgressBar.h"
+#include "clients/cpp/ProgressBar.h"
 
 #include <unistd.h>
 

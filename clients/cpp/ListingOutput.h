@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/client/FileListing.h"
+#include "clients/cpp/FileListing.h"
 
 namespace TamblixHq::NODRA::Client {
 

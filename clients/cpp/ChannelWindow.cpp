@@ -1,10 +1,10 @@
-#include "apps/client/ChannelWindow.h"
+#include "clients/cpp/ChannelWindow.h"
 
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
-#include "apps/client/ListingOutput.h"
+#include "clients/cpp/ListingOutput.h"
 
 namespace TamblixHq::NODRA::Client {
 

@@ -1,9 +1,9 @@
-#include "apps/client/ClientSession.h"
+#include "clients/cpp/ClientSession.h"
 
 #include <filesystem>
 
-#include "apps/client/FileListing.h"
-#include "apps/client/ListingOutput.h"
+#include "clients/cpp/FileListing.h"
+#include "clients/cpp/ListingOutput.h"
 #include "host/framework/CAccessPointDirectories.h"
 #include "host/utility/CAccessPointMapU.h"
 #include "host/utility/CLoggerU.h"

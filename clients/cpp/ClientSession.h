@@ -10,7 +10,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "apps/client/FileSource.h"
+#include "clients/cpp/FileSource.h"
 #include "host/framework/CHostOrb.h"
 #include "nodra/Framework.hh"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/client/FileSource.h"
+#include "clients/cpp/FileSource.h"
 #include "nodra/Framework.hh"
 
 namespace TamblixHq::NODRA::Client {

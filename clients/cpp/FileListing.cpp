@@ -1,4 +1,4 @@
-#include "apps/client/FileListing.h"
+#include "clients/cpp/FileListing.h"
 
 #include <atomic>
 #include <charconv>
@@ -8,7 +8,7 @@
 #include <thread>
 #include <unordered_set>
 
-#include "apps/client/FileSource.h"
+#include "clients/cpp/FileSource.h"
 
 namespace TamblixHq::NODRA::Client {
 

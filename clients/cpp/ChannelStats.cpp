@@ -1,4 +1,4 @@
-#include "apps/client/ChannelStats.h"
+#include "clients/cpp/ChannelStats.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,9 +6,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "apps/client/ChunkReader.h"
-#include "apps/client/ListingOutput.h"
-#include "apps/client/ProgressBar.h"
+#include "clients/cpp/ChunkReader.h"
+#include "clients/cpp/ListingOutput.h"
+#include "clients/cpp/ProgressBar.h"
 
 namespace TamblixHq::NODRA::Client {
 

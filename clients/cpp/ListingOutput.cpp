@@ -1,4 +1,4 @@
-#include "apps/client/ListingOutput.h"
+#include "clients/cpp/ListingOutput.h"
 
 #include <algorithm>
 #include <cmath>

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "apps/client/ChunkReader.h"
+#include "clients/cpp/ChunkReader.h"
 #include "host/framework/CRealValuesImpl.h"
 #include "tests/support/OrbHarness.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "analysis/Rainflow.h"
-#include "apps/client/FileListing.h"
+#include "clients/cpp/FileListing.h"
 #include "host/framework/CHostOrb.h"
 
 namespace TamblixHq::NODRA::Client {

@@ -1,4 +1,4 @@
-#include "apps/client/ChunkReader.h"
+#include "clients/cpp/ChunkReader.h"
 
 #include <algorithm>
 #include <stdexcept>

@@ -1,4 +1,4 @@
-#include "apps/client/ChannelRainflow.h"
+#include "clients/cpp/ChannelRainflow.h"
 
 #include <cerrno>
 #include <cmath>
@@ -9,9 +9,9 @@
 #include <optional>
 #include <stdexcept>
 
-#include "apps/client/FileSource.h"
-#include "apps/client/ListingOutput.h"
-#include "apps/client/ProgressBar.h"
+#include "clients/cpp/FileSource.h"
+#include "clients/cpp/ListingOutput.h"
+#include "clients/cpp/ProgressBar.h"
 #include "host/framework/RainflowReply.h"
 
 namespace TamblixHq::NODRA::Client {
