@@ -83,6 +83,10 @@ auto released(Client::ClientSession& session, Work work) {
   return session.mfGuard(work);
 }
 
+// Values a call when Python reads: as large as a reply may be without waiting for a slot of
+// the large replies (1 MiB of float32), so that a whole channel costs few calls.
+constexpr CORBA::ULong kReadChunk = 256 * 1024;
+
 py::object parsed(const std::string& json) { return py::module_::import("json").attr("loads")(json); }
 
 // A file as the package reads it: its listing read once, its channels read by number.
@@ -126,7 +130,7 @@ public:
             std::memcpy(into + filled, bytes, size);
             filled += size;
           },
-          channels, selection);
+          channels, selection, kReadChunk);
       return 0;
     });
     if (filled != length) throw std::runtime_error("the values of " + mPath + " ended early");
