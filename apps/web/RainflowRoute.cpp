@@ -24,7 +24,7 @@ namespace Analysis = ::TamblixHq::NODRA::Analysis;
 
 // Parameters the route knows; each once, but "path", which names one file each time.
 const std::set<std::string> kKnown{"path", "channel", "classes", "range", "gate", "method", "slope",
-                                   "reference_range", "reference_cycles", "max_cycles"};
+                                   "reference_range", "reference_cycles", "max_cycles", "per_file"};
 
 Json count(IDL::DataServer_ptr root, const httplib::Request& request, CRequestBudget& budget) {
   const Query query(request, kKnown, {"path"});
@@ -76,7 +76,8 @@ Json count(IDL::DataServer_ptr root, const httplib::Request& request, CRequestBu
     budget.mpChargeValues(values, "the count of " + std::to_string(paths) + (paths == 1 ? " file" : " files"),
                           "count fewer files a request, or nodra-web --max-read-values");
   };
-  return Client::mfRainflowJson(Client::mfCountRainflow(files, sources, channel, settings, check));
+  const bool perFile = query.mfWhole("per_file", 0, 1).value_or(0) == 1;
+  return Client::mfRainflowJson(Client::mfCountRainflow(files, sources, channel, settings, check), perFile);
 }
 
 }  // namespace

@@ -193,7 +193,8 @@ RainflowRun mfCountRainflow(const std::vector<IDL::File_var>& files, const std::
   for (std::size_t i = 0; i < functions.size(); ++i) {
     if (check) check(0);
     IDL::RainflowResult_var reply = functions[i]->count_rainflow(request);
-    RainflowFileCount count{sources[i], Framework::mfRainflowResult(reply.in())};
+    RainflowFileCount count{sources[i], Framework::mfRainflowResult(reply.in()), 0, ""};
+    count.mVersion = IDL::ObjectId_var(files[i]->get_object_id())->extension.in();
     std::vector<double>& residue = count.mResult.mResidue;
     count.mResidueLength = residue.size();
     if (residue.size() > kListedResidue) {
@@ -286,7 +287,7 @@ void mpPrintRainflow(std::ostream& out, const RainflowRun& run) {
   }
 }
 
-Json mfRainflowJson(const RainflowRun& run) {
+Json mfRainflowJson(const RainflowRun& run, bool perFile) {
   const Analysis::RainflowResult& r = run.mTotal;
   Json files = Json::array();
   for (const RainflowFileCount& file : run.mFiles) {
@@ -296,6 +297,20 @@ Json mfRainflowJson(const RainflowRun& run) {
     entry["damage"] = damageJson(file.mResult);
     entry["residue_length"] = file.mResidueLength;
     entry["residue"] = numbers(file.mResult.mResidue);
+    if (perFile) {
+      // What adds, once, without the repetitions: the client multiplies as it combines.
+      const Analysis::RainflowResult& f = file.mResult;
+      const unsigned n = f.mSettings.mClasses;
+      entry["version"] = file.mVersion;
+      Json matrix = Json::array();
+      for (unsigned i = 0; i < n && f.mMatrix.size() == std::size_t{n} * n; ++i) {
+        matrix.push_back(numbers(std::vector<double>(f.mMatrix.begin() + i * n, f.mMatrix.begin() + (i + 1) * n)));
+      }
+      entry["matrix"] = std::move(matrix);
+      entry["range_counts"] = numbers(f.mRangeCounts);
+      entry["range_mean_sums"] = numbers(f.mRangeMeanSums);
+      entry["crossings"] = numbers(f.mCrossings);
+    }
     files.push_back(std::move(entry));
   }
   Json total = readingJson(r);

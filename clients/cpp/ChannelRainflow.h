@@ -38,6 +38,7 @@ struct RainflowFileCount {
   RainflowSource mSource;
   Analysis::RainflowResult mResult;
   std::uint64_t mResidueLength = 0;  // reversals in the whole residue
+  std::string mVersion;              // of the file counted, as the server keys it
 };
 
 // Called before the counting starts with the values it will read in all (an upper bound,
@@ -74,8 +75,10 @@ RainflowRun mfCountRainflow(const std::vector<IDL::File_var>& files, const std::
 void mpPrintRainflow(std::ostream& out, const RainflowRun& run);
 
 // Every field (doc/rainflow.md): {"channel", "label", "unit", "settings", "files": [...],
-// "total": {...}}; non-finite numbers as "inf", "-inf", "nan".
-nlohmann::ordered_json mfRainflowJson(const RainflowRun& run);
+// "total": {...}}; non-finite numbers as "inf", "-inf", "nan". With `perFile`, each file
+// also gives its version and the parts that add: matrix, range counts and mean sums,
+// crossings and cycle counts, so that a client can cache and combine files.
+nlohmann::ordered_json mfRainflowJson(const RainflowRun& run, bool perFile = false);
 
 // The from-to matrix as CSV: a header of the "to" class midpoints, then one line per
 // "from" class: its midpoint and its counts.

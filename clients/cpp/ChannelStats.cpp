@@ -68,6 +68,8 @@ ChannelStats CStatsAccumulator::mfResult() const {
   const double squares = std::isfinite(mSquares.mSum) ? mSquares.mfValue() : mSquares.mSum;
   stats.mMean = sum / used;
   stats.mRms = std::sqrt(squares / used);
+  stats.mSum = sum;
+  stats.mSumSquares = squares;
   return stats;
 }
 
@@ -124,7 +126,9 @@ nlohmann::ordered_json mfStatsJson(const std::vector<const ChannelListing*>& cha
                     {"min", extremeJson(s.mMin)},
                     {"max", extremeJson(s.mMax)},
                     {"mean", mfJsonNumber(s.mMean)},
-                    {"rms", mfJsonNumber(s.mRms)}});
+                    {"rms", mfJsonNumber(s.mRms)},
+                    {"sum", mfJsonNumber(s.mSum)},
+                    {"sum_squares", mfJsonNumber(s.mSumSquares)}});
   }
   return {{"channels", rows}};
 }

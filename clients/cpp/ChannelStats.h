@@ -20,6 +20,10 @@ struct ChannelStats {
   double mMax;
   double mMean;
   double mRms;
+  // The sums behind mean and RMS, of the values that are not NaN: statistics of several
+  // channels or files combine exactly from them (counts and sums add), never from means.
+  double mSum = 0;
+  double mSumSquares = 0;
 };
 
 // Adds values one at a time. Sums are kept in double with compensated (Neumaier)
@@ -56,7 +60,8 @@ std::vector<ChannelStats> mfReadStats(const std::vector<const ChannelListing*>& 
 void mpPrintStats(std::ostream& out, const std::vector<const ChannelListing*>& channels,
                   const std::vector<ChannelStats>& stats);
 
-// {"channels": [{"number", "label", "unit", "count", "nan", "min", "max", "mean", "rms"}...]};
+// {"channels": [{"number", "label", "unit", "count", "nan", "min", "max", "mean", "rms",
+// "sum", "sum_squares"}...]};
 // non-finite numbers as "inf", "-inf", "nan".
 nlohmann::ordered_json mfStatsJson(const std::vector<const ChannelListing*>& channels,
                                    const std::vector<ChannelStats>& stats);

@@ -246,6 +246,24 @@ TEST_F(RainflowPrograms, TheViewersRouteAnswersTheDocumentOfJson) {
   EXPECT_EQ(answer.at("settings"), expected.at("settings"));
   ASSERT_EQ(answer.at("files").size(), 2u);
   EXPECT_EQ(answer.at("files")[0].at("file"), "rig/a.rsp");
+  // Per file, the parts that add: with their repetitions they sum to the total, and each
+  // names the version of its file.
+  const Json parts =
+      get("/api/rainflow?path=rig/a.rsp:3&path=rig/b.rsp&channel=1&classes=32&gate=2&slope=3,6&per_file=1", status);
+  ASSERT_EQ(status, 200) << parts.dump();
+  std::vector<double> matrix(32 * 32, 0.0), crossings(33, 0.0);
+  for (const Json& file : parts.at("files")) {
+    EXPECT_FALSE(file.at("version").get<std::string>().empty());
+    const double repeats = file.at("repeats").get<double>();
+    for (std::size_t i = 0; i < 32; ++i) {
+      for (std::size_t j = 0; j < 32; ++j) matrix[i * 32 + j] += repeats * file.at("matrix")[i][j].get<double>();
+    }
+    for (std::size_t j = 0; j < 33; ++j) crossings[j] += repeats * file.at("crossings")[j].get<double>();
+  }
+  for (std::size_t i = 0; i < 32; ++i) {
+    for (std::size_t j = 0; j < 32; ++j) ASSERT_EQ(matrix[i * 32 + j], parts.at("total").at("matrix")[i][j].get<double>());
+  }
+  for (std::size_t j = 0; j < 33; ++j) EXPECT_EQ(crossings[j], parts.at("total").at("crossings")[j].at("count").get<double>());
 
   // The page's panel, in headless Chromium where there is one: it counts the channel named
   // in the hash and shows the damage.
