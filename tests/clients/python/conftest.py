@@ -39,11 +39,15 @@ class Expected:
 @pytest.fixture(scope="session")
 def written(tmp_path_factory):
     """The directory of the written files (served as access point "t"), with a copy of one
-    file in sub-directory "sub"."""
+    file in sub-directory "sub" and a long one-channel file in "long"."""
     directory = str(tmp_path_factory.mktemp("files"))
     subprocess.run([_program("NODRA_MAKE_CLIENT_FILES"), directory], check=True)
     os.mkdir(os.path.join(directory, "sub"))
     shutil.copy(os.path.join(directory, "i16-le.rsp"), os.path.join(directory, "sub", "copy.rsp"))
+    # A channel longer than the native part's read of 256 Ki values.
+    os.mkdir(os.path.join(directory, "long"))
+    subprocess.run([_program("NODRA_MAKE_CLIENT_FILES"), os.path.join(directory, "long"), "--long", "300000"],
+                   check=True)
     return directory
 
 

@@ -47,6 +47,16 @@ def test_indices_and_slices_follow_numpys_rules(route, expected, where):
         assert np.float32(got).view("<u4") == np.float32(want).view("<u4")
 
 
+def test_a_channel_longer_than_one_read_is_every_value_across_the_reads_edges(route):
+    channel = route("long/long")[1]
+    index = np.arange(1, channel.count + 1, dtype=np.int64)
+    want = (((index * 7919) % 65536 - 32768) * 0.5).astype(np.float32)
+    assert channel.count == 300032
+    assert_bit_equal(np.asarray(channel), want)
+    for edge in (65536, 262144):
+        assert_bit_equal(channel[edge - 3:edge + 3], want[edge - 3:edge + 3])
+
+
 def test_a_channel_is_an_array_to_numpy_and_dask(route, expected):
     channel = route("f32-le")["Damper:travel:+Z"]
     want = expected["f32-le"].channel(2)
