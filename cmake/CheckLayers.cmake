@@ -3,7 +3,9 @@
 cmake_minimum_required(VERSION 3.18)
 # Layers, lowest first. Each may include its own headers and those of the layers listed
 # with it; "nodra/" is the generated interface module. The counting library (analysis/)
-# stands on the standard library alone, and its tests on it alone.
+# stands on the standard library alone, and its tests on it alone. The catalogue of a
+# fleet's files (catalogue/) stands on the standard library and the databases' client
+# libraries: no ORB, no interface module.
 set(layers
   "analysis:"
   "host/utility:nodra/"
@@ -12,12 +14,14 @@ set(layers
   "rpc3/servants:nodra/,host/utility/,host/framework/,rpc3/format/,analysis/"
   "clients/cpp:analysis/,nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/"
   "clients/python:analysis/,nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/,clients/cpp/"
-  "apps:analysis/,nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/,clients/cpp/"
+  "catalogue:"
+  "apps:analysis/,nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/,clients/cpp/,catalogue/"
   "tests/analysis:analysis/"
+  "tests/catalogue:catalogue/,tests/support/ScratchDir.h"
   "tests/support:nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/"
   "tests:analysis/,nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/,clients/cpp/,apps/,tests/"
   "tools:tests/support/"
-  "bench:analysis/,nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/,clients/cpp/,apps/,tests/support/"
+  "bench:analysis/,nodra/,host/utility/,host/framework/,rpc3/format/,rpc3/servants/,clients/cpp/,catalogue/,apps/,tests/support/"
   "fuzz:nodra/,host/utility/,host/framework/,rpc3/format/")
 
 set(failures "")
