@@ -11,17 +11,27 @@
 
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <new>
 #include <optional>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "catalogue/Catalogue.h"
+#include "clients/cpp/CatalogueIndexer.h"
+#include "clients/cpp/CatalogueOutput.h"
 #include "clients/cpp/ChannelDump.h"
 #include "clients/cpp/ChannelRainflow.h"
 #include "clients/cpp/ChannelStats.h"
@@ -36,6 +46,7 @@ namespace {
 
 namespace FW = TamblixHq::NODRA::Framework;
 namespace Client = TamblixHq::NODRA::Client;
+namespace Catalogue = TamblixHq::NODRA::Catalogue;
 namespace IDL = ::TAMBLIX::NODRA::Framework;
 
 struct Options {
@@ -173,6 +184,90 @@ int rainflow(FW::CHostOrb& orb, const Options& options, RainflowOptions& rainflo
   return 0;
 }
 
+// index and find: a catalogue of the files of directories, and what it holds.
+struct CatalogueOptions {
+  std::string catalogue;
+  std::vector<std::string> directories;
+  unsigned threads = 2;
+  std::map<std::string, std::string> filters;  // the query's texts, by the route's names
+  bool csv = false;
+};
+
+constexpr const char* kIndexExamples =
+    "Examples:\n"
+    "  nodra-browse index fleet.sqlite /data/rig /data/track      # access points rig and track\n"
+    "  nodra-browse index postgresql://nodra@db/fleet /data/rig\n"
+    "Run it again to record only the files whose version changed; removed files leave.\n";
+
+constexpr const char* kFindExamples =
+    "Examples:\n"
+    "  nodra-browse find fleet.sqlite --unit N --rate 512\n"
+    "  nodra-browse find fleet.sqlite --text \"wheel force\" --recorded-from 2023-04-01 --recorded-to 2023-05-01 --csv\n"
+    "  nodra-browse find fleet.sqlite --path rig/2023 --label 'Front*' --json\n";
+
+int index(FW::CHostOrb& orb, const CatalogueOptions& options) {
+  std::vector<Client::AccessPoint> points;
+  std::set<std::string> names;
+  for (const std::string& directory : options.directories) {
+    std::string name = std::filesystem::path(directory).lexically_normal().filename().string();
+    if (name.empty()) name = std::filesystem::path(directory).lexically_normal().parent_path().filename().string();
+    if (!names.insert(name).second) {
+      throw Client::UsageError("two directories are named \"" + name + "\": each becomes the access point of its name");
+    }
+    points.push_back(Client::mfParseAccessPoint(name + "=" + directory));
+  }
+  IDL::DataServer_var root = Client::mfServeEmbedded(orb, points);
+  const bool terminal = ::isatty(STDERR_FILENO) != 0;
+  Client::IndexSettings settings;
+  settings.mThreads = options.threads;
+  auto last = std::chrono::steady_clock::now();
+  settings.mProgress = [&](const Client::IndexReport& r) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!terminal || now - last < std::chrono::milliseconds(200)) return;
+    last = now;
+    std::cerr << "\rindexing: " << r.mSeen << " files found, " << r.mIndexed << " read, " << r.mUnchanged
+              << " unchanged, " << r.mFailed << " failed" << std::flush;
+  };
+  const Client::IndexReport r =
+      Client::mfIndexAccessPoints(root, options.catalogue, {names.begin(), names.end()}, settings);
+  if (terminal) std::cerr << "\r\033[K";
+  std::cout << options.catalogue << ": " << r.mSeen << " files: " << r.mIndexed << " read, " << r.mUnchanged
+            << " unchanged, " << r.mFailed << " could not be read, " << r.mRemoved << " removed\n";
+  return 0;
+}
+
+int find(const CatalogueOptions& options, bool json) {
+  const Catalogue::Query query = Client::mfCatalogueQuery([&](const char* name) -> std::optional<std::string> {
+    const auto found = options.filters.find(name);
+    if (found == options.filters.end()) return std::nullopt;
+    return found->second;
+  });
+  const std::unique_ptr<Catalogue::CCatalogue> catalogue = Catalogue::mfOpenCatalogue(options.catalogue);
+  const std::vector<Catalogue::ChannelRow> rows = catalogue->mfFind(query);
+  if (json) {
+    std::cout << Client::mfCatalogueRowsJson(rows, query, "").dump(2) << "\n";
+  } else if (options.csv) {
+    Client::mpWriteCatalogueRowsCsv(std::cout, rows, "");
+  } else {
+    Client::CTextTable table({"path", "#", "label", "unit", "rate [Hz]", "values", "min", "max", "recorded"},
+                             {false, true, false, false, true, true, true, true, false});
+    for (const Catalogue::ChannelRow& row : rows) {
+      const Catalogue::ChannelEntry& c = row.mChannel;
+      table.mpAdd({row.mAccessPoint + "/" + row.mPath, std::to_string(c.mNumber), c.mLabel, c.mUnit,
+                   Client::mfFigureText(c.mRate), std::to_string(c.mValues), Client::mfFigureText(c.mStats.mMin),
+                   Client::mfFigureText(c.mStats.mMax), row.mRecorded.value_or("")});
+    }
+    table.mpPrint(std::cout);
+    if (rows.size() == query.mLimit) {
+      std::cerr << "nodra-browse: the first " << rows.size() << " rows from " << query.mOffset
+                << "; ask for more with --offset " << query.mOffset + rows.size() << " or --limit\n";
+    }
+  }
+  std::cout.flush();
+  if (!std::cout) throw std::runtime_error("cannot write the output");
+  return 0;
+}
+
 void printDataError(const char* message, const char* reason, const char* place) {
   std::cerr << "nodra-browse: " << message << " (reason: " << reason << "; at " << place << ")\n";
 }
@@ -290,6 +385,44 @@ int main(int argc, char** argv) {
   rainflowCommand->add_option("--matrix-csv", rainflowOptions.matrixCsv, "write the from-to matrix as CSV to PATH");
   rainflowCommand->footer(kRainflowExamples);
   rainflowCommand->callback([&] { options.file = rainflowOptions.files.front(); });
+  CatalogueOptions catalogueOptions;
+  CLI::App* indexCommand = app.add_subcommand(
+      "index", "Records in a catalogue what the files of directories hold: their annotations, channels "
+               "and each channel's statistics (read once per version of a file). Each DIR becomes an "
+               "access point named as its last component.");
+  indexCommand->add_option("catalogue", catalogueOptions.catalogue,
+                           "PATH of a SQLite catalogue (made on first use), or postgresql://...")
+      ->required();
+  indexCommand->add_option("directories", catalogueOptions.directories, "DIR...")->required();
+  indexCommand->add_option("--threads", catalogueOptions.threads, "files read at once")
+      ->check(CLI::Range(1u, 64u))
+      ->capture_default_str();
+  indexCommand->footer(kIndexExamples);
+  indexCommand->callback([&] { options.file = catalogueOptions.catalogue; });
+  CLI::App* findCommand = app.add_subcommand(
+      "find", "Lists the channels a catalogue holds that pass every filter given, a row per channel with "
+              "its file's path (ACCESS_POINT/PATH).");
+  findCommand->add_option("catalogue", catalogueOptions.catalogue, "PATH or postgresql://...")->required();
+  for (const auto& [name, option, help] : std::vector<std::tuple<const char*, const char*, const char*>>{
+           {"q", "--text", "words of the label, measurement point or path (\"wheel force\")"},
+           {"unit", "--unit", "unit, exactly (N, mm, m/s^2)"},
+           {"rate", "--rate", "sampling rate in Hz"},
+           {"recorded_from", "--recorded-from", "recorded at or after this ISO 8601 moment"},
+           {"recorded_to", "--recorded-to", "recorded before this ISO 8601 moment"},
+           {"path", "--path", "ACCESS_POINT[/PREFIX] of the files' paths"},
+           {"label", "--label", "label, exactly, or a pattern with * for any text"},
+           {"limit", "--limit", "rows at most (1 to 10000, default 100)"},
+           {"offset", "--offset", "rows passed over first"}}) {
+    findCommand->add_option_function<std::string>(
+        option, [&catalogueOptions, key = std::string(name)](const std::string& value) {
+          catalogueOptions.filters[key] = value;
+        },
+        help);
+  }
+  findCommand->add_flag("--json", options.json, "print one JSON document instead of the table");
+  findCommand->add_flag("--csv", catalogueOptions.csv, "print CSV instead of the table");
+  findCommand->footer(kFindExamples);
+  findCommand->callback([&] { options.file = catalogueOptions.catalogue; });
   try {
     std::vector<const char*> programArgv;
     for (const std::string& argument : arguments) programArgv.push_back(argument.c_str());
@@ -315,6 +448,8 @@ int main(int argc, char** argv) {
   }
   try {
     if (rainflowCommand->parsed()) return rainflow(*orb, options, rainflowOptions);
+    if (indexCommand->parsed()) return index(*orb, catalogueOptions);
+    if (findCommand->parsed()) return find(catalogueOptions, options.json);
     IDL::File_var file = Client::mfOpenFile(*orb, options.file, options.server);
     if (dumpCommand->parsed()) return dump(file, options);
     if (headerCommand->parsed()) return header(file, options);
@@ -322,6 +457,8 @@ int main(int argc, char** argv) {
   } catch (const Client::UsageError& e) {
     std::cerr << "nodra-browse: " << e.what() << "\n";
     return 2;
+  } catch (const Catalogue::CatalogueError& e) {
+    std::cerr << "nodra-browse: " << e.what() << "\n";
   } catch (const IDL::DBAccessException& e) {
     printDataError(e.message, e.reason, e.place);
   } catch (const IDL::MemAllocException& e) {

@@ -11,7 +11,14 @@
 
 #include <CLI/CLI.hpp>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -22,6 +29,8 @@
 #include <thread>
 #include <vector>
 
+#include "catalogue/Catalogue.h"
+#include "clients/cpp/CatalogueIndexer.h"
 #include "clients/cpp/FileSource.h"
 #include "apps/options/WebOptions.h"
 #include "apps/web/CWebApi.h"
@@ -37,6 +46,7 @@ namespace {
 namespace fs = std::filesystem;
 namespace FW = TamblixHq::NODRA::Framework;
 namespace Client = TamblixHq::NODRA::Client;
+namespace Catalogue = TamblixHq::NODRA::Catalogue;
 namespace IDL = ::TAMBLIX::NODRA::Framework;
 
 constexpr const char* kExamples =
@@ -97,6 +107,33 @@ std::string findWebRoot(const std::string& given) {
   throw Client::UsageError(given.empty() ? "cannot find the page files (web/index.html) beside the program or "
                                            "under share/nodra/web; give --web-root DIR"
                                          : "--web-root \"" + given + "\" has no index.html");
+}
+
+// Indexes the access points into --catalogue at once and then every --index-seconds, on
+// threads of a low priority, until `stopping`; a failed indexing is reported and tried again
+// at the next.
+void indexPeriodically(IDL::DataServer_ptr root, const TamblixHq::NODRA::Apps::WebOptions& options,
+                       const std::atomic<bool>& stopping, std::mutex& mutex, std::condition_variable& wake) {
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 10);
+  Client::IndexSettings settings;
+  settings.mThreads = options.indexThreads;
+  settings.mStop = &stopping;
+  while (!stopping) {
+    try {
+      const Client::IndexReport r = Client::mfIndexAccessPoints(root, options.catalogue, {}, settings);
+      std::cerr << "nodra-web: indexed " << r.mSeen << " files into the catalogue: " << r.mIndexed << " read, "
+                << r.mUnchanged << " unchanged, " << r.mFailed << " could not be read, " << r.mRemoved << " removed"
+                << std::endl;
+    } catch (const Catalogue::CatalogueError& e) {
+      std::cerr << "nodra-web: indexing failed: " << e.what() << std::endl;
+    } catch (const CORBA::Exception& e) {
+      std::cerr << "nodra-web: indexing failed: " << e._name() << std::endl;
+    } catch (const std::exception& e) {
+      std::cerr << "nodra-web: indexing failed: " << e.what() << std::endl;
+    }
+    std::unique_lock<std::mutex> lock(mutex);
+    wake.wait_for(lock, std::chrono::seconds(options.indexSeconds), [&] { return stopping.load(); });
+  }
 }
 
 void printDataError(const char* message, const char* reason, const char* place) {
@@ -165,7 +202,11 @@ int main(int argc, char** argv) {
   try {
     IDL::DataServer_var root = Client::mfOpenRoot(*orb, accessPoints, server);
     IDL::StringSeq_var names = root->list_access_points();  // a server that is not there fails now
-    TamblixHq::NODRA::Web::CWebApi api(root, {timeout, options.maxValues, options.maxReadValues});
+    if (!options.catalogue.empty() && !server.empty()) {
+      throw Client::UsageError("--catalogue indexes this viewer's own access points: give --access-point, not --server");
+    }
+    if (!options.catalogue.empty()) Catalogue::mfOpenCatalogue(options.catalogue);  // a catalogue that fails, fails now
+    TamblixHq::NODRA::Web::CWebApi api(root, {timeout, options.maxValues, options.maxReadValues, options.catalogue});
     httpSettings.allowedHosts.insert(options.allowedHosts.begin(), options.allowedHosts.end());
     httpSettings.headerDeadline = std::chrono::seconds(options.headerSeconds);
     TamblixHq::NODRA::Web::CWebServer http(httpSettings);
@@ -181,21 +222,35 @@ int main(int argc, char** argv) {
                 << ": whoever reaches this address can read the files of every access point\n";
     }
     const bool v6 = listen.host.find(':') != std::string::npos;
-    std::cout << "http://" << (v6 ? "[" + listen.host + "]" : listen.host) << ":" << port << "/" << std::endl;
+    const std::string url = "http://" + (v6 ? "[" + listen.host + "]" : listen.host) + ":" + std::to_string(port) + "/";
+    api.mpSetPublicUrl(options.publicUrl.empty() ? url : options.publicUrl);
+    std::cout << url << std::endl;
     std::cerr << "nodra-web: serving " << names->length() << " access point(s) "
               << (server.empty() ? "from this process" : "of " + server) << "; Ctrl-C stops" << std::endl;
-    std::thread([&http, signals] {
+    std::atomic<bool> stopping{false};
+    std::mutex indexMutex;
+    std::condition_variable indexWake;
+    std::thread indexing;
+    if (!options.catalogue.empty()) {
+      indexing = std::thread([&] { indexPeriodically(root.in(), options, stopping, indexMutex, indexWake); });
+    }
+    std::thread([&http, &stopping, &indexWake, signals] {
       TamblixHq::NODRA::Utility::waitForShutdownSignal(signals);
       // Counts of the embedded objects end at their next chunk; requests at their next check.
       FW::CCallSlots::sfSetStopping(true);
+      stopping = true;
+      indexWake.notify_all();
       http.mpStop();
     }).detach();
     http.mpListen();
+    if (indexing.joinable()) indexing.join();
     std::cerr << "nodra-web: stopped" << std::endl;
     return 0;
   } catch (const Client::UsageError& e) {
     std::cerr << "nodra-web: " << e.what() << "\n";
     return 2;
+  } catch (const Catalogue::CatalogueError& e) {
+    std::cerr << "nodra-web: " << e.what() << "\n";
   } catch (const IDL::DBAccessException& e) {
     printDataError(e.message, e.reason, e.place);
   } catch (const CORBA::TRANSIENT& e) {

@@ -47,6 +47,18 @@ void mpDefineWebOptions(CLI::App& app, WebOptions& options) {
                  "seconds one request may take, from its route's start to its answer's last byte")
       ->check(CLI::Range(1u, 86400u))
       ->capture_default_str();
+  app.add_option("--catalogue", options.catalogue,
+                 "record what the files hold in this catalogue (a SQLite PATH, or postgresql://... shared by "
+                 "several viewers), indexed at start and every --index-seconds, and answer /api/catalogue from it");
+  app.add_option("--index-seconds", options.indexSeconds, "seconds between two indexings of the access points")
+      ->check(CLI::Range(10u, 7u * 86400u))
+      ->capture_default_str();
+  app.add_option("--index-threads", options.indexThreads,
+                 "files the indexing reads at once (at a low priority: answers to users come first)")
+      ->check(CLI::Range(1u, 16u))
+      ->capture_default_str();
+  app.add_option("--public-url", options.publicUrl,
+                 "the URL clients reach this viewer at, named in the catalogue's rows (default: the listen address)");
   mpAddConfigOption(app);
   mpAddVersionFlag(app, mfVersionLine("nodra-web"));
 }

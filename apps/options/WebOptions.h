@@ -29,6 +29,10 @@ struct WebOptions {
   std::size_t heavyRequests = Web::CWebServer::Settings{}.heavyRequests;
   std::size_t streamsPerAddress = Web::CWebServer::Settings{}.streamsPerAddress;
   unsigned requestSeconds = static_cast<unsigned>(Web::CWebServer::Settings{}.requestDeadline.count());
+  std::string catalogue;        // URL of the catalogue to fill and answer from; empty: none
+  unsigned indexSeconds = 3600;  // between two indexings of the access points
+  unsigned indexThreads = 1;     // files read at once by the indexing
+  std::string publicUrl;         // how clients reach this viewer; empty: the listen address
 };
 
 // Defines the viewer's options on `app`, each writing into `options` (which keeps its

@@ -10,8 +10,11 @@
 #include <new>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <vector>
 
+#include "catalogue/Catalogue.h"
+#include "clients/cpp/CatalogueOutput.h"
 #include "clients/cpp/ChannelDump.h"
 #include "clients/cpp/ChannelStats.h"
 #include "clients/cpp/ChannelWindow.h"
@@ -220,6 +223,33 @@ void CWebApi::mpAnswerValues(const httplib::Request& request, httplib::Response&
   });
 }
 
+void CWebApi::mpAnswerCatalogue(const httplib::Request& request, httplib::Response& response, bool summary) const {
+  respond(response, mSettings.timeoutSeconds, [&] {
+    const Query query(request, {"q", "unit", "rate", "recorded_from", "recorded_to", "path", "label", "limit", "offset",
+                                "format"});
+    const Catalogue::Query filters = Client::mfCatalogueQuery([&](const char* name) { return query.mfText(name); });
+    const std::string format = query.mfText("format").value_or("json");
+    if (format != "json" && format != "csv") throw badRequest("parameter \"format\" must be json or csv");
+    const std::unique_ptr<Catalogue::CCatalogue> catalogue = Catalogue::mfOpenCatalogue(mSettings.catalogueUrl);
+    if (summary) {
+      response.set_content(Client::mfCatalogueSummaryJson(catalogue->mfSummary(filters))
+                               .dump(-1, ' ', false, Json::error_handler_t::replace),
+                           "application/json");
+      return;
+    }
+    const std::vector<Catalogue::ChannelRow> rows = catalogue->mfFind(filters);
+    if (format == "csv") {
+      std::ostringstream csv;
+      Client::mpWriteCatalogueRowsCsv(csv, rows, mPublicUrl);
+      response.set_content(csv.str(), "text/csv; charset=utf-8");
+    } else {
+      response.set_content(Client::mfCatalogueRowsJson(rows, filters, mPublicUrl)
+                               .dump(-1, ' ', false, Json::error_handler_t::replace),
+                           "application/json");
+    }
+  });
+}
+
 void CWebApi::mpRoute(CWebServer& server, const std::string& webRoot) {
   using Route = Json (*)(IDL::DataServer_ptr, const Query&, CRequestBudget&);
   const auto add = [this, &server](const char* pattern, const RouteBudget& budget, Route route,
@@ -244,6 +274,14 @@ void CWebApi::mpRoute(CWebServer& server, const std::string& webRoot) {
                  });
   mpAddRainflowRoute(server, mRoot.in(), mSettings.timeoutSeconds,
                      RouteBudget{mSettings.maxReadValues, kMaxRainflowFiles, true, false});
+  // The catalogue of the files of this viewer (and, shared, of others): light queries.
+  if (!mSettings.catalogueUrl.empty()) {
+    for (const bool summary : {false, true}) {
+      server.mpRoute(summary ? "/api/catalogue/summary" : "/api/catalogue", RouteBudget{0, 0, false, false},
+                     [this, summary](const httplib::Request& request, httplib::Response& response,
+                                     const RequestBudget&) { mpAnswerCatalogue(request, response, summary); });
+    }
+  }
   // Anything else under /api/ is no route: say so in JSON as the routes do.
   server.mpSetErrorHandler([](const httplib::Request& request, httplib::Response& response) {
     if (!response.body.empty() || request.path.rfind("/api/", 0) != 0) {

@@ -32,6 +32,7 @@ public:
     unsigned timeoutSeconds = 0;  // the ORB's call timeout, named in answers; 0: none
     std::uint64_t maxValues = kDefaultMaxValues;
     std::uint64_t maxReadValues = kDefaultMaxReadValues;
+    std::string catalogueUrl;  // empty: no catalogue routes
   };
 
   // Answers through `root`, which it keeps.
@@ -40,13 +41,20 @@ public:
   // Adds the routes under /api/, each with what one of its requests may use, and serves
   // the files of `webRoot` at /.
   void mpRoute(CWebServer& server, const std::string& webRoot);
+  // The URL this viewer is reached at, named in the catalogue's rows. REQUIRES: set before
+  // requests are served.
+  void mpSetPublicUrl(const std::string& url) { mPublicUrl = url; }
 
 private:
   void mpAnswerValues(const httplib::Request& request, httplib::Response& response,
                       const RequestBudget& budget) const;
 
+  // GET /api/catalogue and /api/catalogue/summary.
+  void mpAnswerCatalogue(const httplib::Request& request, httplib::Response& response, bool summary) const;
+
   IDL::DataServer_var mRoot;
   Settings mSettings;
+  std::string mPublicUrl;
 };
 
 }  // namespace TamblixHq::NODRA::Web

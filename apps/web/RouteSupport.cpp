@@ -7,6 +7,7 @@
 #include <limits>
 #include <new>
 
+#include "catalogue/Catalogue.h"
 #include "clients/cpp/FileListing.h"
 #include "clients/cpp/FileSource.h"
 #include "clients/cpp/ListingOutput.h"
@@ -149,6 +150,9 @@ void respond(httplib::Response& response, unsigned timeoutSeconds, const std::fu
   } catch (const CORBA::Exception& e) {
     status = 500;
     body = Json{{"error", e._name()}};
+  } catch (const Catalogue::CatalogueError& e) {
+    status = 503;
+    body = Json{{"error", e.what()}};
   } catch (const Client::ListingTooLarge& e) {
     status = 422;
     body = Json{{"error", e.what()}};
