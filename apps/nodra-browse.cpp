@@ -38,6 +38,7 @@
 #include "clients/cpp/FileListing.h"
 #include "clients/cpp/FileSource.h"
 #include "clients/cpp/ListingOutput.h"
+#include "apps/options/AccessPoints.h"
 #include "apps/options/ProgramInfo.h"
 #include "host/framework/CHostOrb.h"
 #include "host/utility/CLoggerU.h"
@@ -206,15 +207,22 @@ constexpr const char* kFindExamples =
     "  nodra-browse find fleet.sqlite --path rig/2023 --label 'Front*' --json\n";
 
 int index(FW::CHostOrb& orb, const CatalogueOptions& options) {
-  std::vector<Client::AccessPoint> points;
-  std::set<std::string> names;
+  // Each directory is the access point of its last component's name.
+  std::vector<std::string> texts;
+  std::vector<std::string> names;
   for (const std::string& directory : options.directories) {
     std::string name = std::filesystem::path(directory).lexically_normal().filename().string();
     if (name.empty()) name = std::filesystem::path(directory).lexically_normal().parent_path().filename().string();
-    if (!names.insert(name).second) {
-      throw Client::UsageError("two directories are named \"" + name + "\": each becomes the access point of its name");
+    texts.push_back(name + "=" + directory);
+    names.push_back(name);
+  }
+  std::vector<Client::AccessPoint> points;
+  try {
+    for (const auto& point : TamblixHq::NODRA::Apps::mfParseAccessPoints(texts)) {
+      points.push_back({point.mName, point.mDirectory});
     }
-    points.push_back(Client::mfParseAccessPoint(name + "=" + directory));
+  } catch (const std::invalid_argument& e) {
+    throw Client::UsageError(e.what());
   }
   IDL::DataServer_var root = Client::mfServeEmbedded(orb, points);
   const bool terminal = ::isatty(STDERR_FILENO) != 0;
@@ -229,7 +237,7 @@ int index(FW::CHostOrb& orb, const CatalogueOptions& options) {
               << " unchanged, " << r.mFailed << " failed" << std::flush;
   };
   const Client::IndexReport r =
-      Client::mfIndexAccessPoints(root, options.catalogue, {names.begin(), names.end()}, settings);
+      Client::mfIndexAccessPoints(root, options.catalogue, names, settings);
   if (terminal) std::cerr << "\r\033[K";
   std::cout << options.catalogue << ": " << r.mSeen << " files: " << r.mIndexed << " read, " << r.mUnchanged
             << " unchanged, " << r.mFailed << " could not be read, " << r.mRemoved << " removed\n";

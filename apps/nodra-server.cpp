@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "apps/options/AccessPoints.h"
 #include "apps/options/ServerOptions.h"
 #include "host/framework/CAccessPointDirectories.h"
 #include "host/framework/CCallSlots.h"
@@ -151,22 +152,18 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  for (const std::string& entry : accessPoints) {
-    std::size_t equals = entry.find('=');
-    if (equals == std::string::npos || equals == 0 || equals + 1 == entry.size()) {
-      say("--access-point needs NAME=DIR, got \"" + entry + "\"");
-      return 2;
-    }
-    std::string directory = entry.substr(equals + 1);
-    std::error_code error;
-    if (!std::filesystem::is_directory(directory, error)) {
-      say("access point " + entry.substr(0, equals) + ": \"" + directory + "\" is not a directory");
-      return 2;
-    }
-    CAccessPointMapU::sfGetAccessPointMapU()->mpSetAccessPoint(CStringU(entry.substr(0, equals)),
-                                                               CStringU(directory));
-    say("access point " + entry.substr(0, equals) + ": " + directory, CLoggerU::kInfo);
+  std::vector<TamblixHq::NODRA::Apps::AccessPointSetting> points;
+  try {
+    points = TamblixHq::NODRA::Apps::mfParseAccessPoints(accessPoints);
+  } catch (const std::invalid_argument& e) {
+    say(e.what());
+    return 2;
   }
+  for (const auto& point : points) {
+    CAccessPointMapU::sfGetAccessPointMapU()->mpSetAccessPoint(CStringU(point.mName), CStringU(point.mDirectory));
+    say("access point " + point.mName + ": " + point.mDirectory, CLoggerU::kInfo);
+  }
+  for (const std::string& warning : TamblixHq::NODRA::Apps::mfUnreadableWarnings(points)) say(warning);
   // The directories are pinned now: a link put in place of one later does not move it.
   FW::CAccessPointDirectories::sfGet().mpPinConfigured();
   const sigset_t shutdownSignals = TamblixHq::NODRA::Utility::blockShutdownSignals();

@@ -32,6 +32,7 @@
 #include "catalogue/Catalogue.h"
 #include "clients/cpp/CatalogueIndexer.h"
 #include "clients/cpp/FileSource.h"
+#include "apps/options/AccessPoints.h"
 #include "apps/options/WebOptions.h"
 #include "apps/web/CWebApi.h"
 #include "apps/web/CWebServer.h"
@@ -177,7 +178,15 @@ int main(int argc, char** argv) {
       throw Client::UsageError(server.empty() ? "give --access-point NAME=DIR (or --server URL)"
                                               : "--access-point and --server exclude each other");
     }
-    for (const std::string& text : accessPointTexts) accessPoints.push_back(Client::mfParseAccessPoint(text));
+    try {
+      const auto points = TamblixHq::NODRA::Apps::mfParseAccessPoints(accessPointTexts);
+      for (const auto& point : points) accessPoints.push_back({point.mName, point.mDirectory});
+      for (const std::string& warning : TamblixHq::NODRA::Apps::mfUnreadableWarnings(points)) {
+        std::cerr << "nodra-web: " << warning << "\n";
+      }
+    } catch (const std::invalid_argument& e) {
+      throw Client::UsageError(e.what());
+    }
     listen = parseListen(listenText);
     webRoot = findWebRoot(webRootText);
   } catch (const Client::UsageError& e) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 #include "clients/cpp/ChannelWindow.h"
@@ -22,9 +24,12 @@ namespace TamblixHq::NODRA::Client {
 
 namespace {
 
+// A CSV header cell. One that starts as a spreadsheet formula does (=, @, +, -, tab, CR) gets
+// a leading apostrophe, which spreadsheets show as text rather than run, and is quoted.
 std::string csvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
+  const bool formula = !text.empty() && std::string_view("=@+-\t\r").find(text.front()) != std::string_view::npos;
+  if (!formula && text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = formula ? "\"'" : "\"";
   for (char c : text) {
     if (c == '"') quoted += '"';
     quoted += c;
@@ -213,6 +218,15 @@ ValueSelection mfSelectValues(const ChannelListing& channel, const ValueRequest&
 void mpRequireCommonTimeBase(const std::vector<const ChannelListing*>& channels) {
   if (channels.empty()) throw UsageError("no channel asked for");
   const ChannelListing& base = *channels[0];
+  for (const ChannelListing* channel : channels) {
+    // NaN would differ from itself below: say what is wrong with the channel instead.
+    if (!std::isfinite(channel->mSpacing) || !(channel->mSpacing > 0) || !std::isfinite(channel->mFirst)) {
+      throw UsageError("channel " + std::to_string(channel->mNumber) +
+                       " has no usable time base: its time step (DELTA_T) is " + mfNumberText(channel->mSpacing) +
+                       " and its first time " + mfNumberText(channel->mFirst) +
+                       "; the step must be a finite positive number");
+    }
+  }
   for (const ChannelListing* channel : channels) {
     if (channel->mCount != base.mCount || channel->mFirst != base.mFirst || channel->mSpacing != base.mSpacing) {
       throw UsageError("channels " + std::to_string(base.mNumber) + " and " + std::to_string(channel->mNumber) +

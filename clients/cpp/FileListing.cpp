@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "clients/cpp/FileSource.h"
+#include "host/utility/HeaderTextU.h"
 
 namespace TamblixHq::NODRA::Client {
 
@@ -83,15 +84,45 @@ std::string ChannelListing::mfAnnotationText(const char* name) const {
 
 namespace {
 
+// Header texts reach every output through here, read as UTF-8 or else Latin-1 (see
+// HeaderTextU.h): the listing, the CSV header, the statistics, rainflow and the web routes
+// all show the same characters.
+void decode(CORBA::String_member& text) { text = Utility::sfHeaderTextToUtf8(text.in()).c_str(); }
+
+void decode(IDL::AnnotationSeq& annotations) {
+  for (CORBA::ULong i = 0; i < annotations.length(); ++i) {
+    decode(annotations[i].definition.name);
+    IDL::DSVariantUnion& value = annotations[i].value;
+    if (value._d() == 6) value.string_value(Utility::sfHeaderTextToUtf8(value.string_value()).c_str());
+  }
+}
+
+void decode(IDL::FunctionExtendedStruct& function) {
+  decode(function.function_record_annotation.name);
+  decode(function.function_record_annotation.comment);
+  IDL::MeasurementFunctionRecord::MeasurementFunctionRecordAnnotation& measurement = function.measurement_annotation;
+  decode(measurement.name);
+  decode(measurement.description.point_name);
+  decode(measurement.description.comment);
+  if (measurement.description.date._d() == 1) {
+    measurement.description.date.date_string(
+        Utility::sfHeaderTextToUtf8(measurement.description.date.date_string()).c_str());
+  }
+  decode(function.x_quantity_annotation.unit_label);
+  decode(function.y_quantity_annotation.unit_label);
+}
+
 // Entry `i` of an extended chunk as the channel numbered `number`, without what its values
 // objects answer (askValuesObjects).
 ChannelListing channelOf(const IDL::BrowsableExtendedStruct& chunk, CORBA::ULong i, CORBA::ULong number) {
   ChannelListing channel;
   channel.mNumber = number;
-  channel.mLabel = chunk.children[i].label.in();
+  channel.mLabel = Utility::sfHeaderTextToUtf8(chunk.children[i].label.in());
   channel.mReference = IDL::Browsable::_duplicate(chunk.children[i].reference);
   if (i < chunk.annotations.length()) channel.mAnnotations = chunk.annotations[i];
   if (i < chunk.functions.length()) channel.mFunction = chunk.functions[i];
+  decode(channel.mAnnotations);
+  decode(channel.mFunction);
   return channel;
 }
 
@@ -139,6 +170,7 @@ FileListing mfReadListing(IDL::File_ptr file) {
   FileListing listing;
   IDL::AnnotationSeq_var annotations = file->get_all_annotations();
   listing.mAnnotations = annotations.in();
+  decode(listing.mAnnotations);
   const CORBA::ULong total = file->get_number_of_children();
   if (total > kMaxListedChannels) {
     throw ListingTooLarge("the file says it has " + std::to_string(total) + " channels, more than the " +

@@ -47,19 +47,6 @@ std::string joined(const std::vector<std::string>& parts, std::size_t from, std:
 
 }  // namespace
 
-AccessPoint mfParseAccessPoint(const std::string& text) {
-  const std::size_t equals = text.find('=');
-  if (equals == std::string::npos || equals == 0 || equals + 1 == text.size()) {
-    throw UsageError("--access-point needs NAME=DIR, got \"" + text + "\"");
-  }
-  AccessPoint point{text.substr(0, equals), text.substr(equals + 1)};
-  std::error_code error;
-  if (!std::filesystem::is_directory(point.mDirectory, error)) {
-    throw UsageError("access point " + point.mName + ": \"" + point.mDirectory + "\" is not a directory");
-  }
-  return point;
-}
-
 std::optional<RemoteFileName> mfParseFileName(const std::string& text, std::string& why) {
   const auto parts = components(text, why);
   if (!parts) return std::nullopt;

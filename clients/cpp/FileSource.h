@@ -20,14 +20,12 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-// A directory served under a name, as NAME=DIR on a command line.
+// A directory served under a name, as NAME=DIR on a command line (read by
+// Apps::mfParseAccessPoints).
 struct AccessPoint {
   std::string mName;
   std::string mDirectory;
 };
-
-// Reads NAME=DIR. Throws UsageError when a part is missing or DIR is not a directory.
-AccessPoint mfParseAccessPoint(const std::string& text);
 
 // Where a remote file lies: ACCESS_POINT/SUB/DIRS/NAME split into the root object's terms.
 struct RemoteFileName {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "host/utility/HeaderTextU.h"
 #include "rpc3/format/RPC3HeaderDate.h"
 
 namespace TamblixHq::NODRA::Client {
@@ -12,37 +13,9 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// Header texts are meant to be ASCII; other bytes are kept readable in JSON, which must be
-// UTF-8: valid UTF-8 stays as it is, anything else is read as Latin-1, the usual 8-bit
-// text of the tools that write these files.
-bool isUtf8(const std::string& text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xe ? 3 : (c >> 3) == 0x1e ? 4 : 0;
-    if (length == 0 || i + length > text.size()) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((static_cast<unsigned char>(text[i + k]) >> 6) != 0x2) return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
-std::string jsonText(const char* raw) {
-  std::string text = raw ? raw : "";
-  if (isUtf8(text)) return text;
-  std::string converted;
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      converted += c;
-    } else {
-      converted += static_cast<char>(0xc0 | (byte >> 6));
-      converted += static_cast<char>(0x80 | (byte & 0x3f));
-    }
-  }
-  return converted;
-}
+// JSON must be UTF-8: texts the listing did not decode (the header reading) are decoded as
+// the listing's are.
+std::string jsonText(const char* raw) { return Utility::sfHeaderTextToUtf8(raw ? raw : ""); }
 std::string jsonText(const std::string& raw) { return jsonText(raw.c_str()); }
 
 const char* quantityName(IDL::FundamentalQuantity quantity) {
@@ -228,8 +201,8 @@ void mpPrintHeaderReading(std::ostream& out, const std::string& title, const IDL
   table.mpPrint(out);
   out << "\n";
   for (CORBA::ULong i = 0; i < reading.readings.length(); ++i) {
-    out << "  " << reading.readings[i].definition.name.in() << " = "
-        << mfAnnotationValueText(reading.readings[i].value) << "\n";
+    out << "  " << jsonText(reading.readings[i].definition.name.in()) << " = "
+        << jsonText(mfAnnotationValueText(reading.readings[i].value)) << "\n";
   }
 }
 

@@ -237,6 +237,42 @@ std::unique_ptr<Utility::CFdByteSourceU> CConfinedFileId::mfOpen(std::string& er
   return source;
 }
 
+bool CConfinedFileId::mfIsReachable(std::string& error) const {
+  const int fd = mfOpenBeneath(O_PATH, error);
+  if (fd == -2) {
+    std::string realPath;
+    return mfResolve(realPath, error);
+  }
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+int CConfinedFileId::mfOpenDirectory(std::string& error) const {
+  const int fd = mfOpenBeneath(O_RDONLY | O_DIRECTORY | O_NONBLOCK, error);
+  if (fd != -2) return fd;
+  std::string realPath;
+  if (!mfResolve(realPath, error)) return -1;
+  int opened;
+  do {
+    opened = ::open(realPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  } while (opened < 0 && errno == EINTR);
+  if (opened < 0) {
+    error = (errno == ENOENT || errno == ENOTDIR) ? "no such file" : std::string("cannot open: ") + std::strerror(errno);
+    return -1;
+  }
+  // As sfOpenResolved: a directory swapped for a link since the check is caught here.
+  char path[PATH_MAX];
+  const std::string link = "/proc/self/fd/" + std::to_string(opened);
+  const ssize_t length = ::readlink(link.c_str(), path, sizeof path);
+  if (length >= 0 && realPath.compare(0, std::string::npos, path, static_cast<std::size_t>(length)) != 0) {
+    ::close(opened);
+    error = "path leads outside its access point";
+    return -1;
+  }
+  return opened;
+}
+
 std::optional<Utility::CFileVersionU> CConfinedFileId::mfGetVersion() const {
   std::string error;
   const int fd = mfOpenBeneath(O_PATH, error);

@@ -86,6 +86,16 @@ public:
   // access point", "not a regular file" or "cannot open: ...".
   std::unique_ptr<Utility::CFdByteSourceU> mfOpen(std::string& error) const;
 
+  // Whether the file can be reached now beneath its access point's directory descriptor, as
+  // mfOpen would reach it (links that stay inside followed); false with mfOpen's reasons.
+  bool mfIsReachable(std::string& error) const;
+
+  // Opens the directory this names (an empty file name names the sub-directory itself) for
+  // reading its entries, beneath its access point's directory descriptor as mfOpen opens
+  // files, so that a listing shows the directory files are opened in. The descriptor, which
+  // the caller closes, or -1 with a one-line reason as mfOpen gives them.
+  int mfOpenDirectory(std::string& error) const;
+
   // Whether openat2 is used (tests switch it off to check the other way).
   static bool sfUsesOpenat2();
   static void sfUseOpenat2(bool use);

@@ -1,8 +1,13 @@
 #include "host/framework/CDataServerImpl.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "host/framework/CObjectIdCodec.h"
 #include "host/framework/CResolverImpl.h"
@@ -12,7 +17,6 @@
 
 namespace TamblixHq::NODRA::Framework {
 
-namespace fs = std::filesystem;
 using Utility::CStringU;
 
 namespace {
@@ -77,26 +81,51 @@ IDL::StringSeq* CDataServerImpl::mfListDirectory(const char* accessPoint, const 
                                                  bool directories, const char* place) {
   const CConfinedFileId directory(accessPoint, subDirectory, "");
   failIfRefused(directory, place);
-  std::string realDirectory, why;
-  if (!directory.mfResolve(realDirectory, why)) fail("Unable to list " + directory.mfGetShownPath(), why, place);
+  // Listed beneath the access point's descriptor, as files are opened: never by path, which
+  // a retargeted link would move elsewhere.
+  std::string why;
+  const int fd = directory.mfOpenDirectory(why);
+  if (fd < 0) fail("Unable to list " + directory.mfGetShownPath(), why, place);
+  struct Entry {
+    std::string name;
+    mode_t type;
+  };
+  std::vector<Entry> entries;
+  {
+    const std::unique_ptr<DIR, int (*)(DIR*)> stream(::fdopendir(fd), ::closedir);
+    if (!stream) {
+      why = std::strerror(errno);
+      ::close(fd);
+      fail("Unable to list " + directory.mfGetShownPath(), why, place);
+    }
+    for (;;) {
+      errno = 0;
+      const struct dirent* entry = ::readdir(stream.get());
+      if (entry == nullptr) break;
+      const std::string name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      // Links followed: one that leads out is weeded out by the open beneath below.
+      struct stat status;
+      if (::fstatat(::dirfd(stream.get()), entry->d_name, &status, 0) != 0) continue;
+      entries.push_back({name, status.st_mode & S_IFMT});
+    }
+    if (errno != 0) why = std::strerror(errno);
+  }
+  if (!why.empty()) fail("Unable to list " + directory.mfGetShownPath(), why, place);
   const std::string prefix = std::string(subDirectory).empty() ? "" : std::string(subDirectory) + "/";
   std::vector<std::string> names;
-  std::error_code error;
-  fs::directory_iterator it(realDirectory, error);
-  if (error) fail("Unable to list " + directory.mfGetShownPath(), error.message(), place);
-  for (; it != fs::directory_iterator(); it.increment(error)) {
-    if (error) fail("Unable to list " + directory.mfGetShownPath(), error.message(), place);
-    std::error_code ignored;
-    const std::string name = it->path().filename().string();
+  for (const Entry& entry : entries) {
     if (directories) {
       // A directory is listed when it can be listed in turn: one that leads out is not.
-      if (!it->is_directory(ignored)) continue;
-      const CConfinedFileId inner(accessPoint, (prefix + name).c_str(), "");
-      std::string innerPath, innerWhy;
-      if (!inner.mfIsRefused() && inner.mfResolve(innerPath, innerWhy)) names.push_back(name);
+      if (entry.type != S_IFDIR) continue;
+      std::string innerWhy;
+      const int inner = CConfinedFileId(accessPoint, (prefix + entry.name).c_str(), "").mfOpenDirectory(innerWhy);
+      if (inner < 0) continue;
+      ::close(inner);
+      names.push_back(entry.name);
     } else {
-      if (!it->is_regular_file(ignored)) continue;
-      if (mfTypeOf(directory.mfSibling(name))) names.push_back(name);
+      if (entry.type != S_IFREG) continue;
+      if (mfTypeOf(directory.mfSibling(entry.name))) names.push_back(entry.name);
     }
   }
   std::sort(names.begin(), names.end());
@@ -118,9 +147,10 @@ IDL::File_ptr CDataServerImpl::open_file(const char* accessPoint, const char* su
   const CConfinedFileId file(accessPoint, subDirectory, fileName);
   failIfRefused(file, place);
   // Why a file cannot be reached at all (missing, a link that leads out) says more than
-  // that no file type recognises it.
-  std::string realPath, unreachable;
-  if (!file.mfResolve(realPath, unreachable)) {
+  // that no file type recognises it. Looked for beneath the access point's descriptor, where
+  // the file is opened.
+  std::string unreachable;
+  if (!file.mfIsReachable(unreachable)) {
     fail("Unable to open " + name + ": " + unreachable, unreachable, place);
   }
   const std::optional<FileType> type = mfTypeOf(file);

@@ -8,6 +8,8 @@
 
 #include <udunits2.h>
 
+#include "host/utility/HeaderTextU.h"
+
 namespace TamblixHq::NODRA::Framework {
 
 namespace {
@@ -153,7 +155,8 @@ bool CUnitCatalogue::mfIsLoaded() const {
 
 std::optional<IDL::Quantity::QuantityAnnotation> CUnitCatalogue::mfRead(const std::string& unit,
                                                                        bool udunitsOnly) const {
-  const std::string text = trimmed(unit);
+  // Read as every output shows it ("\xb0C" in Latin-1 is "°C"), so that both spellings are known.
+  const std::string text = trimmed(Utility::sfHeaderTextToUtf8(unit));
   if (text == "unknown") return annotationOf(text, Exponents{}, 0.0, 1.0, 1.0);
   if (text.empty()) return std::nullopt;
   if (!udunitsOnly) {

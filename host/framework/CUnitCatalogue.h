@@ -3,7 +3,8 @@
 // database, loaded once, behind an alias table of test-rig habits. Process-wide; safe for
 // concurrent use (calls into UDUNITS-2, which is not thread-safe, are serialised).
 //
-// A unit text (blanks around it ignored) is read in this order:
+// A unit text (blanks around it ignored) is first read as UTF-8, else Latin-1, as every
+// output shows header texts (HeaderTextU.h), then in this order:
 //  1. "unknown": the label "unknown", no terms, the identity transform (0, 1, 1).
 //  2. Unless only UDUNITS-2 is asked for, the alias table, for test-rig habits that
 //     UDUNITS-2 reads otherwise or not at all (terms; transform offset, numerator,
@@ -33,7 +34,7 @@
 //  - transform: SI value = offset + value * numerator / denominator. From UDUNITS-2, a
 //    factor below one is written as 1 / denominator when nine digits of it reproduce the
 //    factor (mm: 0, 1, 1000; degF: 255.372..., 1, 1.8).
-//  - label: the unit text as given, blanks around it removed.
+//  - label: the unit text in UTF-8 (see above), blanks around it removed.
 #pragma once
 
 #include <mutex>

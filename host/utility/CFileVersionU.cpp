@@ -19,6 +19,8 @@ CFileVersionU versionOf(const struct stat& status) {
   version.mSize = status.st_size;
   version.mModifiedSeconds = status.st_mtim.tv_sec;
   version.mModifiedNanoseconds = status.st_mtim.tv_nsec;
+  version.mChangedSeconds = status.st_ctim.tv_sec;
+  version.mChangedNanoseconds = status.st_ctim.tv_nsec;
   return version;
 }
 
@@ -38,14 +40,14 @@ std::optional<CFileVersionU> CFileVersionU::sfOfPath(const std::string& path) {
 
 std::string CFileVersionU::mfToText() const {
   char text[128];
-  std::snprintf(text, sizeof text, "v1:%llu:%llu:%lld:%lld:%lld", mDevice, mInode, mSize,
-                mModifiedSeconds, mModifiedNanoseconds);
+  std::snprintf(text, sizeof text, "v2:%llu:%llu:%lld:%lld:%lld:%lld:%lld", mDevice, mInode, mSize,
+                mModifiedSeconds, mModifiedNanoseconds, mChangedSeconds, mChangedNanoseconds);
   return text;
 }
 
 std::optional<CFileVersionU> CFileVersionU::sfFromText(const std::string& text) {
   // Every identifier the server makes carries one: read with from_chars, not a scanf.
-  constexpr std::string_view kPrefix = "v1:";
+  constexpr std::string_view kPrefix = "v2:";
   if (text.compare(0, kPrefix.size(), kPrefix) != 0) return std::nullopt;
   const char* at = text.data() + kPrefix.size();
   const char* const end = text.data() + text.size();
@@ -62,7 +64,8 @@ std::optional<CFileVersionU> CFileVersionU::sfFromText(const std::string& text) 
     return read.ec == std::errc();
   };
   if (!field(version.mDevice) || !field(version.mInode) || !field(version.mSize) ||
-      !field(version.mModifiedSeconds) || !field(version.mModifiedNanoseconds) || at != end) {
+      !field(version.mModifiedSeconds) || !field(version.mModifiedNanoseconds) ||
+      !field(version.mChangedSeconds) || !field(version.mChangedNanoseconds) || at != end) {
     return std::nullopt;
   }
   return version;

@@ -1,7 +1,8 @@
 # Runs a program and checks its exit status and, when EXPECTED is given, that its standard
 # output equals that file; when STDERR_MATCH is given, that standard error matches it.
 #   cmake -DPROGRAM=... -DARGS="a;b" -DSTATUS=0 [-DEXPECTED=file] [-DSTDERR_MATCH=regex] -P check_output.cmake
-execute_process(COMMAND ${PROGRAM} ${ARGS} WORKING_DIRECTORY ${WORKDIR}
+# Bounded: a program that should have refused its options and serves instead fails here.
+execute_process(COMMAND ${PROGRAM} ${ARGS} WORKING_DIRECTORY ${WORKDIR} TIMEOUT 60
                 RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT status STREQUAL STATUS)
   message(FATAL_ERROR "exit status ${status}, expected ${STATUS}\nstdout:\n${out}\nstderr:\n${err}")

@@ -8,6 +8,8 @@
 #include <netinet/in.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -218,6 +220,26 @@ std::map<std::string, std::function<Seen()>> BadInput::mfCases() {
            l.mChannelTexts = {{"Rad vorne \xe4u\xdf" "en", "N", "1", "-1", "1"}};
          })});
        }},
+      {"value-outside-ascii-stats-json", [=] {
+         return mfBrowse({"stats", "--json", mfWrite("latin-stats.rsp", [](L& l) {
+           l.mChannelTexts = {{"Temp \xb0" "C sensor", "\xb0" "C", "1", "-1", "1"}};
+         })});
+       }},
+      {"value-outside-ascii-rainflow-json", [=] {
+         return mfBrowse({"rainflow", "--json", "--channel", "1", mfWrite("latin-rainflow.rsp", [](L& l) {
+           l.mChannelTexts = {{"Temp \xb0" "C sensor", "\xb0" "C", "1", "-1", "1"}};
+         })});
+       }},
+      {"value-outside-ascii-csv", [=] {
+         return mfBrowse({"dump", "--channel", "1", "--count", "1", mfWrite("latin-csv.rsp", [](L& l) {
+           l.mChannelTexts = {{"Temp \xb0" "C sensor", "\xb0" "C", "1", "-1", "1"}};
+         })});
+       }},
+      {"description-formula-csv", [=] {
+         return mfBrowse({"dump", "--channel", "1", "--count", "1", mfWrite("formula.rsp", [](L& l) {
+           l.mChannelTexts = {{"=1+2", "V", "1", "-1", "1"}};
+         })});
+       }},
       {"keyword-repeated", [=] {
          return listed(mfWrite("twice.rsp", [](L& l) {
            l.mExtraKeywords = {{"OPERATION", "first"}, {"OPERATION", "second"}};
@@ -240,6 +262,7 @@ std::map<std::string, std::function<Seen()>> BadInput::mfCases() {
       {"delta-t-zero", [=] {
          return mfBrowse({"--json", mfWrite("dt0.rsp", [](L& l) { l.mDeltaT = "0"; })});
        }},
+      {"delta-t-nan", [=] { return dumped(mfWrite("dtnan.rsp", [](L& l) { l.mDeltaT = "nan"; })); }},
       {"date-unreadable", [=] {
          return mfBrowse({"--json", mfWrite("date.rsp", [](L& l) { l.mDate = "yesterday"; })});
        }},
@@ -323,6 +346,13 @@ std::map<std::string, std::function<Seen()>> BadInput::mfCases() {
          fs::create_directories(sDir->mfPath() / "rig" / "sub");
          return mfRun(NODRA_SERVER_PATH, {"--access-point", "p=" + sDir->mfFile("rig") + "\\sub", "--port",
                                           std::to_string(mfFreePort())});
+       }},
+      {"access-point-named-twice", [=] {
+         fs::create_directories(sDir->mfPath() / "other");
+         // Bounded: a server that took it would serve on (timeout's status 124).
+         return mfRun("/usr/bin/timeout", {"20", NODRA_SERVER_PATH, "--access-point", "rig=" + sDir->mfFile("rig"),
+                                  "--access-point", "rig=" + sDir->mfFile("other"), "--port",
+                                  std::to_string(mfFreePort())});
        }},
       {"very-long-file-name", [=] { return mfRemote({"rig/" + std::string(5000, 'x') + ".rsp"}); }},
       {"missing-file", [=] { return mfRemote({"rig/nothing-here.rsp"}); }},
@@ -417,6 +447,31 @@ std::map<std::string, std::function<Seen()>> BadInput::mfCases() {
          IDL::RealValues_var values = mfRemoteValues("rewritten.rsp");
          mfWrite("rewritten.rsp", [](L& l) { l.mFloat = true; });
          return mfCall([&] { IDL::RealValueSeqUnion_var v = values->get_value_chunk(1, 4); });
+       }},
+      {"file-rewritten-in-place-time-kept", [=] {
+         const std::string path = mfWrite("time-kept.rsp");
+         IDL::RealValues_var values = mfRemoteValues("time-kept.rsp");
+         struct stat before {};
+         ::stat(path.c_str(), &before);
+         struct stat after = before;
+         // The change time ticks coarsely: rewrite until it has moved, as a later copy would.
+         for (int i = 0; i < 1000 && after.st_ctim.tv_sec == before.st_ctim.tv_sec &&
+                         after.st_ctim.tv_nsec == before.st_ctim.tv_nsec;
+              ++i) {
+           std::this_thread::sleep_for(std::chrono::milliseconds(1));
+           std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+           file.seekp(-8, std::ios::end);
+           file.write("\x7f\x7f\x7f\x7f\x7f\x7f\x7f\x7f", 8);  // other values, the same size
+           file.close();
+           const struct timespec times[2] = {before.st_atim, before.st_mtim};
+           ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+           ::stat(path.c_str(), &after);
+         }
+         Seen seen = mfCall([&] { IDL::RealValueSeqUnion_var v = values->get_value_chunk(1, 4); });
+         if (after.st_mtim.tv_nsec != before.st_mtim.tv_nsec || after.st_size != before.st_size) {
+           seen.mText += " (the modification time or size was not kept)";
+         }
+         return seen;
        }},
       {"file-truncated", [=] {
          const std::string path = mfWrite("truncated.rsp");

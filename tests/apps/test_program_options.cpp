@@ -9,11 +9,18 @@
 
 #include <CLI/CLI.hpp>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <functional>
+#include <stdexcept>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "apps/options/AccessPoints.h"
 #include "apps/options/ProgramInfo.h"
 #include "apps/options/ServerOptions.h"
 #include "apps/options/WebOptions.h"
@@ -292,6 +299,72 @@ TEST(ProgramVersion, TheServerNamesTheOmniOrbTheOrbSaysItIs) {
   const std::string omniOrb = TamblixHq::NODRA::Apps::mfOmniOrbVersion();
   ASSERT_FALSE(omniOrb.empty());
   EXPECT_NE(traced.mErr.find("Version: " + omniOrb + "\n"), std::string::npos) << traced.mErr;
+}
+
+TEST(AccessPointSettings, AreReadInOrderAndANameGivenTwiceIsRefused) {
+  ScratchDir dir;
+  const std::string a = dir.mfMakeDir("a"), b = dir.mfMakeDir("b");
+  using TamblixHq::NODRA::Apps::mfParseAccessPoints;
+  const auto points = mfParseAccessPoints({"x=" + a, "y=" + b, "z=" + a});  // one directory, two names
+  ASSERT_EQ(points.size(), 3u);
+  EXPECT_EQ(points[1].mName + "=" + points[1].mDirectory, "y=" + b);
+  const struct {
+    std::vector<std::string> texts;
+    const char* error;
+  } refused[] = {
+      {{"x=" + a, "x=" + b}, "access point x is named twice"},
+      {{"x=" + a, "x=" + a}, "access point x is named twice"},
+      {{"x"}, "needs NAME=DIR"},
+      {{"=" + a}, "needs NAME=DIR"},
+      {{"x=" + a + "/none"}, "is not a directory"},
+  };
+  for (const auto& row : refused) {
+    try {
+      mfParseAccessPoints(row.texts);
+      ADD_FAILURE() << "accepted " << row.texts.back();
+    } catch (const std::invalid_argument& e) {
+      EXPECT_NE(std::string(e.what()).find(row.error), std::string::npos) << e.what();
+    }
+  }
+}
+
+TEST(AccessPointSettings, ADirectoryTheServiceUserCannotReadIsWarnedOfAtStart) {
+  ScratchDir dir;
+  ::chmod(dir.mfText().c_str(), 0755);
+  const std::string readable = dir.mfMakeDir("readable"), closed = dir.mfMakeDir("closed");
+  const std::string listOnly = dir.mfMakeDir("list-only");
+  ::chmod(closed.c_str(), 0);
+  ::chmod(listOnly.c_str(), 0644);  // listed, but nothing beneath it opens
+  // Root reads every directory: the check runs as an unprivileged user then.
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(out[0]);
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
+    std::string text;
+    for (const std::string& warning : TamblixHq::NODRA::Apps::mfUnreadableWarnings(
+             {{"open", readable}, {"shut", closed}, {"peek", listOnly}})) {
+      text += warning + "\n";
+    }
+    const ssize_t written = ::write(out[1], text.data(), text.size());
+    ::_exit(written == static_cast<ssize_t>(text.size()) ? 0 : 4);
+  }
+  ::close(out[1]);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+  ::close(out[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(text, "WARNING: access point shut: cannot read \"" + closed +
+                      "\" (Permission denied); every file in it will be refused until this user may read it\n"
+                      "WARNING: access point peek: cannot read \"" + listOnly +
+                      "\" (Permission denied); every file in it will be refused until this user may read it\n");
+  ::chmod(closed.c_str(), 0755);
+  ::chmod(listOnly.c_str(), 0755);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "host/framework/CBinaryFilePtrConnID.h"
@@ -187,6 +189,27 @@ TEST_F(FileConnection, AGuardForAVersionReusesOnlyAPooledHandleThatStillReadsIt)
   const std::vector<Case> cases = {
       {"untouched", [] {}, "pooled"},
       {"rewritten in place", [this] { mScratch.mfWriteFile("ap/sub/data.bin", fBytes(120, 9)); },
+       "new"},
+      {"rewritten in place to the same size, the modification time put back (cp -p)",
+       [this] {
+         const std::string path = mAp + "/sub/data.bin";
+         struct stat before {};
+         ASSERT_EQ(::stat(path.c_str(), &before), 0);
+         struct stat after = before;
+         // The change time ticks coarsely: rewrite until it has moved, as a later copy would.
+         for (int i = 0; i < 1000 && after.st_ctim.tv_sec == before.st_ctim.tv_sec &&
+                         after.st_ctim.tv_nsec == before.st_ctim.tv_nsec;
+              ++i) {
+           if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+           mScratch.mfWriteFile("ap/sub/data.bin", fBytes(300, 9));
+           const struct timespec times[2] = {before.st_atim, before.st_mtim};
+           ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+           ASSERT_EQ(::stat(path.c_str(), &after), 0);
+         }
+         ASSERT_EQ(after.st_ino, before.st_ino);
+         ASSERT_EQ(after.st_size, before.st_size);
+         ASSERT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+       },
        "new"},
       {"another file renamed over it",
        [this] {

@@ -36,7 +36,7 @@ std::string len(std::uint32_t n) {
 }
 
 const Fields kSample = {"ap", "sub/dir", "file.rsp", "RPC3", "", "RPC3Channel",
-                        "", "Front left", "Y", "12", "v1:2049:131:4096:1700000000:5"};
+                        "", "Front left", "Y", "12", "v2:2049:131:4096:1700000000:5:1700000001:6"};
 const Fields kBefore = {"u0", "u1", "u2", "u3", "u4", "u5", "u6", "u7", "u8", "u9", "u10"};
 
 // Refused, and the target left as it was: no partial identifier.
@@ -109,15 +109,16 @@ TEST(CObjectIdCodec, RefusesIdsTheServerWouldNeverWrite) {
       {with(9, "1e3"), "the index is not a decimal number from 1"},
       {with(9, "12345678901"), "the index is not a decimal number from 1"},
       {with(10, "ext"), "the file version is not one"},
-      {with(10, "v1:1:2:3:4"), "the file version is not one"},
-      {with(10, "v1:01:2:3:4:5"), "the file version is not one"},
-      {with(10, " v1:1:2:3:4:5"), "the file version is not one"},
-      {with(10, "v1: 1:2:3:4:5"), "the file version is not one"},
-      {with(10, "v1:+1:2:3:4:5"), "the file version is not one"},
-      {with(10, "v1:-1:2:3:4:5"), "the file version is not one"},
-      {with(10, "v1:1:2:3:4:5:"), "the file version is not one"},
-      {with(10, "v1:1:2:3:4:"), "the file version is not one"},
-      {with(10, "v1:1:2:3:4:99999999999999999999"), "the file version is not one"},
+      {with(10, "v1:2049:131:4096:1700000000:5"), "the file version is not one"},
+      {with(10, "v2:1:2:3:4:5:6"), "the file version is not one"},
+      {with(10, "v2:01:2:3:4:5:6:7"), "the file version is not one"},
+      {with(10, " v2:1:2:3:4:5:6:7"), "the file version is not one"},
+      {with(10, "v2: 1:2:3:4:5:6:7"), "the file version is not one"},
+      {with(10, "v2:+1:2:3:4:5:6:7"), "the file version is not one"},
+      {with(10, "v2:-1:2:3:4:5:6:7"), "the file version is not one"},
+      {with(10, "v2:1:2:3:4:5:6:7:"), "the file version is not one"},
+      {with(10, "v2:1:2:3:4:5:6:"), "the file version is not one"},
+      {with(10, "v2:1:2:3:4:5:6:99999999999999999999"), "the file version is not one"},
       {with(7, std::string(kSample[7].size() + room + 1, 'L')), "the identifier is longer than any the server makes"},
   };
   for (const auto& [fields, reason] : cases) {
@@ -128,7 +129,7 @@ TEST(CObjectIdCodec, RefusesIdsTheServerWouldNeverWrite) {
   }
   // Right at the bound, and the fields the server leaves empty.
   for (const Fields& fields : {with(7, std::string(kSample[7].size() + room, 'L')), with(8, ""), with(9, ""), with(10, ""),
-                               with(8, "X"), with(9, "4294967295"), with(10, "v1:2049:131:-1:1700000000:999999999")}) {
+                               with(8, "X"), with(9, "4294967295"), with(10, "v2:2049:131:-1:1700000000:999999999:-1:0")}) {
     const std::string bytes = CObjectIdCodec::sfEncode(makeId(fields));
     IDL::ObjectId id;
     EXPECT_TRUE(CObjectIdCodec::sfDecode(reinterpret_cast<const CORBA::Octet*>(bytes.data()), bytes.size(), id))

@@ -45,6 +45,8 @@ TEST(UnitCatalogue, UnitTextsGiveTheirSiTermsAndTransform) {
       {"sr", "sr", {"A^2/1"}, 0, 1, 1},  // the steradian is the square radian
       {"  kN\t", "kN", {"L^1/1", "M^1/1", "T^-2/1"}, 0, 1000, 1},
       {"degC", "degC", {"K^1/1"}, 273.15, 1, 1},
+      {"\xc2\xb0" "C", "\xc2\xb0" "C", {"K^1/1"}, 273.15, 1, 1},  // the degree sign in UTF-8
+      {"\xb0" "C", "\xc2\xb0" "C", {"K^1/1"}, 273.15, 1, 1},       // and in Latin-1, read as UTF-8 shows it
       {"s", "s", {"T^1/1"}, 0, 1, 1},
       {"Hz", "Hz", {"T^-1/1"}, 0, 1, 1},
       {"A", "A", {"I^1/1"}, 0, 1, 1},

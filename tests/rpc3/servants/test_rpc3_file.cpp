@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "host/framework/CConfinedFileId.h"
 #include "host/framework/CResolverImpl.h"
+#include "host/utility/CAccessPointMapU.h"
 #include "rpc3/format/CRPC3HeaderRegistry.h"
 #include "rpc3/servants/CRPC3ChannelImpl.h"
 #include "rpc3/servants/CRPC3QuantityImpl.h"
@@ -240,6 +242,34 @@ TEST_F(ServantTest, RootListsTheSubDirectoriesThatStayInsideTheAccessPoint) {
   }
   EXPECT_THROW(IDL::StringSeq_var(mServer->list_directories(mAccessPoint.c_str(), "out")), IDL::DBAccessException);
   EXPECT_THROW(IDL::StringSeq_var(mServer->list_directories(mAccessPoint.c_str(), "..")), IDL::DBAccessException);
+}
+
+TEST_F(ServantTest, AnAccessPointBehindALinkIsListedWhereItsFilesAreOpenedWhenTheLinkIsRetargeted) {
+  namespace fs = std::filesystem;
+  if (!TamblixHq::NODRA::Framework::CConfinedFileId::sfUsesOpenat2()) GTEST_SKIP() << "no openat2";
+  fs::create_directories(mDir.mfFile("real/runs"));
+  mpWriteFile(mDir.mfFile("real/kept.rsp"), mfBuildRpc3File(threeChannels()));
+  fs::create_directories(mDir.mfFile("other/etc-like"));
+  mpWriteFile(mDir.mfFile("other/foreign.rsp"), mfBuildRpc3File(threeChannels()));
+  fs::create_symlink(mDir.mfFile("real"), mDir.mfFile("current"));
+  const std::string linked = mAccessPoint + "-linked";
+  TamblixHq::NODRA::Utility::CAccessPointMapU::sfGetAccessPointMapU()->mpSetAccessPoint(
+      linked.c_str(), mDir.mfFile("current").c_str());
+  const auto listing = [&] {
+    IDL::StringSeq_var files = mServer->list_files(linked.c_str(), "");
+    IDL::StringSeq_var directories = mServer->list_directories(linked.c_str(), "");
+    std::vector<std::string> names;
+    for (CORBA::ULong i = 0; i < files->length(); ++i) names.push_back(files[i].in());
+    for (CORBA::ULong i = 0; i < directories->length(); ++i) names.push_back(directories[i].in() + std::string("/"));
+    return names;
+  };
+  const std::vector<std::string> before = listing();
+  EXPECT_EQ(before, (std::vector<std::string>{"kept.rsp", "runs/"}));
+  fs::remove(mDir.mfFile("current"));
+  fs::create_symlink(mDir.mfFile("other"), mDir.mfFile("current"));
+  EXPECT_EQ(listing(), before);
+  IDL::File_var kept = mServer->open_file(linked.c_str(), "", "kept.rsp");  // still opened there
+  EXPECT_EQ(kept->get_number_of_children(), 3u);
 }
 
 TEST_F(ServantTest, RootRecognisesEveryHeaderTheReaderReadsAndStaysInsideItsDirectory) {
