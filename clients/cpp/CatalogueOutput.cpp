@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "clients/cpp/ChannelDump.h"
 #include "clients/cpp/FileListing.h"
 #include "clients/cpp/FileSource.h"
 #include "clients/cpp/ListingOutput.h"
@@ -21,16 +22,6 @@ std::optional<double> parsedNumber(const char* name, const std::optional<std::st
     throw UsageError(std::string(name) + " must be a finite number, got \"" + *text + "\"");
   }
   return value;
-}
-
-std::string csvField(const std::string& text) {
-  std::string field = text;
-  // A cell a spreadsheet would run as a formula is kept as text.
-  if (!field.empty() && std::string("=+-@\t\r").find(field.front()) != std::string::npos) field.insert(0, "'");
-  if (field.find_first_of(",\"\n\r") == std::string::npos) return field;
-  std::string quoted = "\"";
-  for (char c : field) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
 }
 
 std::string fullPath(const Catalogue::ChannelRow& row) { return row.mAccessPoint + "/" + row.mPath; }
@@ -104,9 +95,9 @@ void mpWriteCatalogueRowsCsv(std::ostream& out, const std::vector<Catalogue::Cha
       << "path,number,label,unit,rate,values,point,direction,recorded,count,nan,min,max,mean,rms\n";
   for (const Catalogue::ChannelRow& row : rows) {
     const Catalogue::ChannelEntry& c = row.mChannel;
-    if (!viewer.empty()) out << csvField(viewer) << ",";
-    out << csvField(fullPath(row)) << "," << c.mNumber << "," << csvField(c.mLabel) << "," << csvField(c.mUnit) << ","
-        << mfNumberText(c.mRate) << "," << c.mValues << "," << csvField(c.mPoint) << "," << csvField(c.mDirection)
+    if (!viewer.empty()) out << mfCsvCell(viewer) << ",";
+    out << mfCsvCell(fullPath(row)) << "," << c.mNumber << "," << mfCsvCell(c.mLabel) << "," << mfCsvCell(c.mUnit) << ","
+        << mfNumberText(c.mRate) << "," << c.mValues << "," << mfCsvCell(c.mPoint) << "," << mfCsvCell(c.mDirection)
         << "," << (row.mRecorded ? *row.mRecorded : "") << "," << c.mStats.mCount << "," << c.mStats.mNaN << ","
         << mfNumberText(c.mStats.mMin) << "," << mfNumberText(c.mStats.mMax) << "," << mfNumberText(c.mStats.mMean)
         << "," << mfNumberText(c.mStats.mRms) << "\n";

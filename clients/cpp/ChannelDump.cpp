@@ -24,19 +24,6 @@ namespace TamblixHq::NODRA::Client {
 
 namespace {
 
-// A CSV header cell. One that starts as a spreadsheet formula does (=, @, +, -, tab, CR) gets
-// a leading apostrophe, which spreadsheets show as text rather than run, and is quoted.
-std::string csvField(const std::string& text) {
-  const bool formula = !text.empty() && std::string_view("=@+-\t\r").find(text.front()) != std::string_view::npos;
-  if (!formula && text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = formula ? "\"'" : "\"";
-  for (char c : text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
-}
-
 // The values objects of `channels`, in order.
 std::vector<IDL::RealValues_var> valuesOf(const std::vector<const ChannelListing*>& channels) {
   std::vector<IDL::RealValues_var> values;
@@ -186,6 +173,17 @@ private:
 
 }  // namespace
 
+std::string mfCsvCell(const std::string& text) {
+  const bool formula = !text.empty() && std::string_view("=@+-\t\r").find(text.front()) != std::string_view::npos;
+  if (!formula && text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = formula ? "\"'" : "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
 ValueSelection mfSelectValues(const ChannelListing& channel, const ValueRequest& request, const char* startName) {
   const bool byNumber = request.mStart || request.mCount;
   if (byNumber && (request.mFrom || request.mTo)) {
@@ -237,10 +235,10 @@ void mpRequireCommonTimeBase(const std::vector<const ChannelListing*>& channels)
 
 std::string mfCsvHeader(const std::vector<const ChannelListing*>& channels) {
   std::string unit = channels.empty() ? "s" : channels[0]->mFunction.x_quantity_annotation.unit_label.in();
-  std::string header = csvField("time [" + unit + "]");
+  std::string header = mfCsvCell("time [" + unit + "]");
   for (const ChannelListing* channel : channels) {
     header += ',';
-    header += csvField(channel->mfAnnotationText("description") + " [" +
+    header += mfCsvCell(channel->mfAnnotationText("description") + " [" +
                        channel->mFunction.y_quantity_annotation.unit_label.in() + "]");
   }
   return header;

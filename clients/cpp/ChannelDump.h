@@ -45,6 +45,11 @@ using ByteSink = std::function<void(const char* bytes, std::size_t size)>;
 // ChunkReader::sfRowValues).
 constexpr CORBA::ULong kDumpChunk = 65536;
 
+// A text as one CSV cell: quoted as CSV needs it, and one that starts as a spreadsheet
+// formula does (=, @, +, -, tab, CR) with a leading apostrophe, which spreadsheets show as
+// text rather than run.
+std::string mfCsvCell(const std::string& text);
+
 // "time [s],DESCRIPTION [UNIT],..." with each field quoted as CSV needs it.
 std::string mfCsvHeader(const std::vector<const ChannelListing*>& channels);
 
