@@ -26,6 +26,64 @@ from ._errors import UsageError
 from ._http import DEFAULT_MAX_JSON, HttpConnection
 
 
+def connect(url, timeout=60.0):
+    """The fleet a nodra-web with a catalogue (nodra-web --catalogue) knows: with a shared
+    PostgreSQL catalogue, any one viewer answers for every machine."""
+    return Fleet(url, timeout)
+
+
+class Fleet:
+    """The catalogue of a fleet, asked through one viewer: find() gives the rows of the
+    channels wanted (each naming the viewer that serves its file), which rainflow() and
+    stats() count where the files lie."""
+
+    def __init__(self, url, timeout=60.0):
+        self._connection = HttpConnection(url, timeout, DEFAULT_MAX_JSON)
+        self.url = self._connection.url
+        self.timeout = timeout
+
+    def __repr__(self):
+        return "nodra.fleet.Fleet(%r)" % self.url
+
+    def find(self, text=None, unit=None, rate=None, recorded=None, path=None, label=None, limit=None):
+        """A DataFrame of the channels that pass every filter given, a row per channel (viewer,
+        path, number, label, unit, rate, values, recorded, the statistics and their sums):
+        `text` words of the label, point or path; `unit` exactly; `rate` in Hz; `recorded`
+        (from, to) ISO 8601 texts, from included; `path` ACCESS_POINT[/PREFIX]; `label`
+        exactly or with * for any text. All rows (asked a page at a time) unless `limit`."""
+        import pandas as pd
+        params = {"q": text, "unit": unit, "rate": None if rate is None else repr(float(rate)), "path": path,
+                  "label": label}
+        if recorded is not None:
+            params["recorded_from"], params["recorded_to"] = (None if r is None else str(r) for r in recorded)
+        rows, page = [], 10000 if limit is None else min(int(limit), 10000)
+        while True:
+            answer = self._connection._json("/api/catalogue", dict(params, limit=page, offset=len(rows)))
+            rows.extend(answer["rows"])
+            if len(answer["rows"]) < page or (limit is not None and len(rows) >= limit):
+                break
+        frame = pd.DataFrame(rows[:limit] if limit is not None else rows)
+        if "recorded" in frame:
+            frame["recorded"] = pd.to_datetime(frame["recorded"])
+        return frame
+
+    def summary(self, **filters):
+        """The fleet's range per label and unit over the channels that pass the filters (as
+        find's): a DataFrame of label, unit, files, channels, values, min, max, mean, rms."""
+        import pandas as pd
+        params = {"q": filters.get("text"), "unit": filters.get("unit"), "path": filters.get("path"),
+                  "label": filters.get("label")}
+        return pd.DataFrame(self._connection._json("/api/catalogue/summary", params)["summary"])
+
+    def rainflow(self, rows, classes=64, range=None, client=None, **options):
+        """rainflow() of the rows find() gave."""
+        return rainflow(rows, classes=classes, range=range, client=client, timeout=self.timeout, **options)
+
+    def stats(self, rows, client=None):
+        """stats() of the rows find() gave."""
+        return stats(rows, client=client, timeout=self.timeout)
+
+
 def _rows(rows):
     """(viewer URL, path, channel number, repeats) of each row: a DataFrame with columns
     viewer, path and number (and repeats), or tuples (viewer, path, number[, repeats])."""
