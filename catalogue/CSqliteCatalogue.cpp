@@ -28,7 +28,7 @@ const char* const kSchema[] = {
     "CREATE INDEX channels_label ON channels(label)",
     // Contentless: the words are kept in the index alone; 'ascii' splits them as
     // mfWordsOf does (ASCII letters and digits, and every non-ASCII byte, make words).
-    "CREATE VIRTUAL TABLE channel_text USING fts5(words, content='', tokenize='ascii')",
+    "CREATE VIRTUAL TABLE channel_text USING fts5(words, content='', tokenize='ascii', detail=none)",
 };
 
 const char* const kChannelColumns =
