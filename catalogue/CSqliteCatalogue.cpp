@@ -134,16 +134,23 @@ CSqliteCatalogue::CSqliteCatalogue(const std::string& path, const std::string& u
     mpExec("PRAGMA cache_size=-32768");
     mpOpenSchema();
   } catch (...) {
-    sqlite3_close(mDb);
+    mpClose();
     throw;
   }
 }
 
 CSqliteCatalogue::~CSqliteCatalogue() {
-  for (auto& [sql, statement] : mStatements) sqlite3_finalize(statement);
   // Keeps the planner's statistics of the tables current (cheap when nothing changed).
   sqlite3_exec(mDb, "PRAGMA optimize", nullptr, nullptr, nullptr);
+  mpClose();
+}
+
+void CSqliteCatalogue::mpClose() {
+  // A connection with statements left open would not close (and keep its file open).
+  for (auto& [sql, statement] : mStatements) sqlite3_finalize(statement);
+  mStatements.clear();
   sqlite3_close(mDb);
+  mDb = nullptr;
 }
 
 void CSqliteCatalogue::mpFail(const std::string& what) const {
