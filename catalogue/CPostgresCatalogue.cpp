@@ -283,8 +283,8 @@ Parameters parametersOf(const SqlFilter& filter, const Query& query) {
       case SqlValue::Kind::kInteger: p.push_back(std::to_string(v.mInteger)); break;
     }
   }
-  p.push_back(std::to_string(query.mLimit));
-  p.push_back(std::to_string(query.mOffset));
+  p.push_back(std::to_string(mfSqlCount(query.mLimit)));
+  p.push_back(std::to_string(mfSqlCount(query.mOffset)));
   return p;
 }
 

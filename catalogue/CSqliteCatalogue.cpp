@@ -407,8 +407,8 @@ std::vector<ChannelRow> CSqliteCatalogue::mfFind(const Query& query) {
                            " ORDER BY f.access_point, f.path, c.number"));
   bindFilter(s, filter);
   int next = static_cast<int>(filter.mValues.size()) + 1;
-  bind(s, next, static_cast<std::int64_t>(query.mLimit));
-  bind(s, next + 1, static_cast<std::int64_t>(query.mOffset));
+  bind(s, next, mfSqlCount(query.mLimit));
+  bind(s, next + 1, mfSqlCount(query.mOffset));
   int rc;
   while ((rc = sqlite3_step(s)) == SQLITE_ROW)
     rows.push_back({textAt(s, 0), textAt(s, 1), textAt(s, 2), optionalTextAt(s, 3), channelAt(s, 4)});
@@ -426,8 +426,8 @@ std::vector<SummaryRow> CSqliteCatalogue::mfSummary(const Query& query) {
       filter.mWhere + " GROUP BY c.label, c.unit ORDER BY c.label, c.unit LIMIT ? OFFSET ?"));
   bindFilter(s, filter);
   int next = static_cast<int>(filter.mValues.size()) + 1;
-  bind(s, next, static_cast<std::int64_t>(query.mLimit));
-  bind(s, next + 1, static_cast<std::int64_t>(query.mOffset));
+  bind(s, next, mfSqlCount(query.mLimit));
+  bind(s, next + 1, mfSqlCount(query.mOffset));
   int rc;
   while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
     SummaryRow r;

@@ -279,6 +279,11 @@ TEST_P(CatalogueTest, QueriesFindTheRowsOfAPlainFilter) {
          q.mOffset = 4;
        })},
       {"past the end", with([](Query& q) { q.mOffset = 1000; }), true},
+      {"no limit", with([](Query& q) {
+         q.mLimit = std::numeric_limits<std::size_t>::max();
+         q.mOffset = 2;
+       })},
+      {"the largest offset", with([](Query& q) { q.mOffset = std::numeric_limits<std::size_t>::max(); }), true},
   };
   for (const Case& c : cases) {
     std::vector<Key> want = expectedRows(files, c.mQuery);
