@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -65,10 +64,11 @@ struct Filled {
   std::unique_ptr<CCatalogue> mCatalogue;
 
   Filled() {
-    // A catalogue kept for looking into, filled once: NODRA_BENCH_CATALOGUE=PATH.
+    // A catalogue kept for looking into, filled once: NODRA_BENCH_CATALOGUE=PATH, or a
+    // PostgreSQL URL to time that back-end.
     if (const char* keep = std::getenv("NODRA_BENCH_CATALOGUE")) {
-      mUrl = std::string("sqlite:") + keep;
-      if (std::filesystem::exists(keep)) {
+      mUrl = std::string(keep).find("://") == std::string::npos ? std::string("sqlite:") + keep : keep;
+      if (mfOpenCatalogue(mUrl)->mfCountFiles() == kFiles) {
         mCatalogue = mfOpenCatalogue(mUrl);
         return;
       }
