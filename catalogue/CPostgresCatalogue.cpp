@@ -206,16 +206,36 @@ void CPostgresCatalogue::mpPut(const FileEntry& file) {
   for (const Annotation& a : file.mAnnotations)
     mfExec("INSERT INTO annotations(file_id, position, name, type, value) VALUES($1, $2, $3, $4, $5)",
            {fileId, std::to_string(position++), a.mName, a.mType, a.mValue});
-  for (const ChannelEntry& c : file.mChannels)
+  // All channels in one statement, a column an array: one round trip whatever their number.
+  const int kColumns = 19;
+  std::vector<std::string> columns(kColumns, "{");
+  for (const ChannelEntry& c : file.mChannels) {
+    const std::optional<std::string> values[kColumns] = {
+        std::to_string(c.mNumber), c.mLabel, c.mUnit, c.mUnitTerms, real(c.mRate), std::to_string(c.mValues),
+        real(c.mFirstTime), real(c.mSpacing), c.mPoint, c.mDirection, std::to_string(c.mStats.mCount),
+        std::to_string(c.mStats.mNaN), real(c.mStats.mMin), real(c.mStats.mMax), real(c.mStats.mMean),
+        real(c.mStats.mRms), real(c.mStats.mSum), real(c.mStats.mSumOfSquares),
+        mfSearchText(c.mLabel, c.mPoint, file.mAccessPoint, file.mPath)};
+    for (int i = 0; i < kColumns; ++i) {
+      if (columns[i].size() > 1) columns[i] += ',';
+      columns[i] += values[i] ? escapeArrayElement(*values[i]) : "NULL";
+    }
+  }
+  if (!file.mChannels.empty()) {
+    Parameters parameters{fileId};
+    for (std::string& column : columns) parameters.push_back(column + "}");
     mfExec("INSERT INTO channels(file_id, number, label, unit, unit_terms, rate, value_count, first_time, spacing,"
            " point, direction, n, nan_count, min, max, mean, rms, value_sum, square_sum, search)"
-           " VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19,"
-           " to_tsvector('simple', $20))",
-           {fileId, std::to_string(c.mNumber), c.mLabel, c.mUnit, c.mUnitTerms, real(c.mRate),
-            std::to_string(c.mValues), real(c.mFirstTime), real(c.mSpacing), c.mPoint, c.mDirection,
-            std::to_string(c.mStats.mCount), std::to_string(c.mStats.mNaN), real(c.mStats.mMin),
-            real(c.mStats.mMax), real(c.mStats.mMean), real(c.mStats.mRms), real(c.mStats.mSum),
-            real(c.mStats.mSumOfSquares), mfSearchText(c.mLabel, c.mPoint, file.mAccessPoint, file.mPath)});
+           " SELECT $1, t.number, t.label, t.unit, t.unit_terms, t.rate, t.value_count, t.first_time, t.spacing,"
+           " t.point, t.direction, t.n, t.nan_count, t.min, t.max, t.mean, t.rms, t.value_sum, t.square_sum,"
+           " to_tsvector('simple', t.words)"
+           " FROM unnest($2::bigint[], $3::text[], $4::text[], $5::text[], $6::float8[], $7::bigint[], $8::float8[],"
+           " $9::float8[], $10::text[], $11::text[], $12::bigint[], $13::bigint[], $14::float8[], $15::float8[],"
+           " $16::float8[], $17::float8[], $18::float8[], $19::float8[], $20::text[])"
+           " AS t(number, label, unit, unit_terms, rate, value_count, first_time, spacing, point, direction, n,"
+           " nan_count, min, max, mean, rms, value_sum, square_sum, words)",
+           parameters);
+  }
   transaction.mpCommit();
 }
 
@@ -263,8 +283,8 @@ Parameters parametersOf(const SqlFilter& filter, const Query& query) {
       case SqlValue::Kind::kInteger: p.push_back(std::to_string(v.mInteger)); break;
     }
   }
-  p.push_back(std::to_string(query.mLimit));
-  p.push_back(std::to_string(query.mOffset));
+  p.push_back(std::to_string(mfSqlCount(query.mLimit)));
+  p.push_back(std::to_string(mfSqlCount(query.mOffset)));
   return p;
 }
 

@@ -28,7 +28,7 @@ const char* const kSchema[] = {
     "CREATE INDEX channels_label ON channels(label)",
     // Contentless: the words are kept in the index alone; 'ascii' splits them as
     // mfWordsOf does (ASCII letters and digits, and every non-ASCII byte, make words).
-    "CREATE VIRTUAL TABLE channel_text USING fts5(words, content='', tokenize='ascii')",
+    "CREATE VIRTUAL TABLE channel_text USING fts5(words, content='', tokenize='ascii', detail=none)",
 };
 
 const char* const kChannelColumns =
@@ -129,18 +129,28 @@ CSqliteCatalogue::CSqliteCatalogue(const std::string& path, const std::string& u
     sqlite3_busy_timeout(mDb, 10000);
     mpExec("PRAGMA journal_mode=WAL");
     mpExec("PRAGMA synchronous=NORMAL");
+    // Reads through the page cache's memory rather than a call per page; a bounded cache.
+    mpExec("PRAGMA mmap_size=1073741824");
+    mpExec("PRAGMA cache_size=-32768");
     mpOpenSchema();
   } catch (...) {
-    sqlite3_close(mDb);
+    mpClose();
     throw;
   }
 }
 
 CSqliteCatalogue::~CSqliteCatalogue() {
-  for (auto& [sql, statement] : mStatements) sqlite3_finalize(statement);
   // Keeps the planner's statistics of the tables current (cheap when nothing changed).
   sqlite3_exec(mDb, "PRAGMA optimize", nullptr, nullptr, nullptr);
+  mpClose();
+}
+
+void CSqliteCatalogue::mpClose() {
+  // A connection with statements left open would not close (and keep its file open).
+  for (auto& [sql, statement] : mStatements) sqlite3_finalize(statement);
+  mStatements.clear();
   sqlite3_close(mDb);
+  mDb = nullptr;
 }
 
 void CSqliteCatalogue::mpFail(const std::string& what) const {
@@ -389,13 +399,16 @@ std::vector<ChannelRow> CSqliteCatalogue::mfFind(const Query& query) {
   SqlFilter filter = mfBuildFilter(query, Dialect::kSqlite);
   std::vector<ChannelRow> rows;
   if (filter.mNothing || query.mLimit == 0) return rows;
+  // The page is chosen by row id first, so that the sort carries keys alone, not rows.
   CStatement s(mfStatement(std::string("SELECT f.access_point, f.path, f.version, f.recorded, ") + kChannelColumns +
-                           " FROM channels c JOIN files f ON f.id = c.file_id" + filter.mWhere +
-                           " ORDER BY f.access_point, f.path, c.number LIMIT ? OFFSET ?"));
+                           " FROM (SELECT c.id FROM channels c JOIN files f ON f.id = c.file_id" + filter.mWhere +
+                           " ORDER BY f.access_point, f.path, c.number LIMIT ? OFFSET ?) page"
+                           " JOIN channels c ON c.id = page.id JOIN files f ON f.id = c.file_id"
+                           " ORDER BY f.access_point, f.path, c.number"));
   bindFilter(s, filter);
   int next = static_cast<int>(filter.mValues.size()) + 1;
-  bind(s, next, static_cast<std::int64_t>(query.mLimit));
-  bind(s, next + 1, static_cast<std::int64_t>(query.mOffset));
+  bind(s, next, mfSqlCount(query.mLimit));
+  bind(s, next + 1, mfSqlCount(query.mOffset));
   int rc;
   while ((rc = sqlite3_step(s)) == SQLITE_ROW)
     rows.push_back({textAt(s, 0), textAt(s, 1), textAt(s, 2), optionalTextAt(s, 3), channelAt(s, 4)});
@@ -413,8 +426,8 @@ std::vector<SummaryRow> CSqliteCatalogue::mfSummary(const Query& query) {
       filter.mWhere + " GROUP BY c.label, c.unit ORDER BY c.label, c.unit LIMIT ? OFFSET ?"));
   bindFilter(s, filter);
   int next = static_cast<int>(filter.mValues.size()) + 1;
-  bind(s, next, static_cast<std::int64_t>(query.mLimit));
-  bind(s, next + 1, static_cast<std::int64_t>(query.mOffset));
+  bind(s, next, mfSqlCount(query.mLimit));
+  bind(s, next + 1, mfSqlCount(query.mOffset));
   int rc;
   while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
     SummaryRow r;

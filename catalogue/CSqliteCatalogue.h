@@ -33,6 +33,7 @@ private:
   void mpExec(const std::string& sql);
   [[noreturn]] void mpFail(const std::string& what) const;
   void mpOpenSchema();
+  void mpClose();
   // Removes a file's channels (and their words) and annotations; the files row stays.
   void mpRemoveContents(std::int64_t fileId, const std::string& accessPoint, const std::string& path);
 

@@ -12,12 +12,12 @@ namespace TamblixHq::NODRA::Catalogue {
 CCatalogue::~CCatalogue() = default;
 
 double SummaryRow::mfMean() const {
-  std::uint64_t n = mValues - mNaN;
+  std::uint64_t n = mValues > mNaN ? mValues - mNaN : 0;
   return n == 0 ? std::numeric_limits<double>::quiet_NaN() : mSum / static_cast<double>(n);
 }
 
 double SummaryRow::mfRms() const {
-  std::uint64_t n = mValues - mNaN;
+  std::uint64_t n = mValues > mNaN ? mValues - mNaN : 0;
   return n == 0 ? std::numeric_limits<double>::quiet_NaN() : std::sqrt(mSumOfSquares / static_cast<double>(n));
 }
 

@@ -1,5 +1,6 @@
 #include "SqlFilter.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <limits>
@@ -86,6 +87,10 @@ std::string mfRedactedUrl(const std::string& url) {
 std::string mfSchemaMismatch(const std::string& url, long long found) {
   return "catalogue " + mfRedactedUrl(url) + " has schema version " + std::to_string(found) +
          "; this nodra reads version " + std::to_string(kSchemaVersion);
+}
+
+std::int64_t mfSqlCount(std::size_t count) {
+  return static_cast<std::int64_t>(std::min<std::size_t>(count, std::numeric_limits<std::int64_t>::max()));
 }
 
 SqlFilter mfBuildFilter(const Query& query, Dialect dialect) {

@@ -30,6 +30,9 @@ struct SqlFilter {
 
 SqlFilter mfBuildFilter(const Query& query, Dialect dialect);
 
+// A page's limit or offset as SQL takes it (a signed 64-bit number; larger ones are "all").
+std::int64_t mfSqlCount(std::size_t count);
+
 // The words of a text, lowercase: maximal runs of ASCII letters and digits and of bytes of
 // non-ASCII characters. Punctuation and spaces separate them.
 std::vector<std::string> mfWordsOf(const std::string& text);

@@ -67,7 +67,7 @@ FileEntry file(std::string accessPoint, std::string path, std::optional<std::str
                  channel(2, "Front right:wheel force:+Z", "N", 409.6, "FR hub", b + 1),
                  channel(3, "Rear axle:accel", "m/s^2", 1000, "rear_axle", b + 2),
                  channel(4, "Speed", "km/h", 10, "cab", b + 3)};
-  if (seed % 2 == 0) f.mChannels.push_back(channel(5, "Mode[1]?", "", 1000, "", b + 4));
+  if (seed % 2 == 0) f.mChannels.push_back(channel(5, "Mode[1]?", "", 1000, "\"set\", b\\c {d}", b + 4));
   if (seed % 3 == 0) f.mChannels.push_back(channel(7, "Strain_1", "ue", 2000, "Front left arm", b + 5));
   return f;
 }
@@ -279,6 +279,11 @@ TEST_P(CatalogueTest, QueriesFindTheRowsOfAPlainFilter) {
          q.mOffset = 4;
        })},
       {"past the end", with([](Query& q) { q.mOffset = 1000; }), true},
+      {"no limit", with([](Query& q) {
+         q.mLimit = std::numeric_limits<std::size_t>::max();
+         q.mOffset = 2;
+       })},
+      {"the largest offset", with([](Query& q) { q.mOffset = std::numeric_limits<std::size_t>::max(); }), true},
   };
   for (const Case& c : cases) {
     std::vector<Key> want = expectedRows(files, c.mQuery);
@@ -293,7 +298,7 @@ TEST_P(CatalogueTest, AFileReadsBackAsPut) {
   files[0].mChannels[0].mStats.mMax = kNaN;
   auto catalogue = mfFilled(files);
   EXPECT_EQ(catalogue->mfCountFiles(), files.size());
-  for (const FileEntry& want : {files[0], files[2]}) {
+  for (const FileEntry& want : {files[0], files[1], files[2]}) {
     EXPECT_EQ(catalogue->mfVersionOf(want.mAccessPoint, want.mPath), want.mVersion);
     std::optional<FileEntry> got = catalogue->mfFile(want.mAccessPoint, want.mPath);
     ASSERT_TRUE(got);
