@@ -253,9 +253,9 @@ int find(const CatalogueOptions& options, bool json) {
   const std::unique_ptr<Catalogue::CCatalogue> catalogue = Catalogue::mfOpenCatalogue(options.catalogue);
   const std::vector<Catalogue::ChannelRow> rows = catalogue->mfFind(query);
   if (json) {
-    std::cout << Client::mfCatalogueRowsJson(rows, query, "").dump(2) << "\n";
+    std::cout << Client::mfCatalogueRowsJson(rows, query).dump(2) << "\n";
   } else if (options.csv) {
-    Client::mpWriteCatalogueRowsCsv(std::cout, rows, "");
+    Client::mpWriteCatalogueRowsCsv(std::cout, rows);
   } else {
     Client::CTextTable table({"path", "#", "label", "unit", "rate [Hz]", "values", "min", "max", "recorded"},
                              {false, true, false, false, true, true, true, true, false});

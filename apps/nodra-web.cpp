@@ -114,11 +114,13 @@ std::string findWebRoot(const std::string& given) {
 // threads of a low priority, until `stopping`; a failed indexing is reported and tried again
 // at the next.
 void indexPeriodically(IDL::DataServer_ptr root, const TamblixHq::NODRA::Apps::WebOptions& options,
-                       const std::atomic<bool>& stopping, std::mutex& mutex, std::condition_variable& wake) {
+                       const std::string& publicUrl, const std::atomic<bool>& stopping, std::mutex& mutex,
+                       std::condition_variable& wake) {
   ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 10);
   Client::IndexSettings settings;
   settings.mThreads = options.indexThreads;
   settings.mStop = &stopping;
+  settings.mServedBy = publicUrl;
   while (!stopping) {
     try {
       const Client::IndexReport r = Client::mfIndexAccessPoints(root, options.catalogue, {}, settings);
@@ -232,7 +234,7 @@ int main(int argc, char** argv) {
     }
     const bool v6 = listen.host.find(':') != std::string::npos;
     const std::string url = "http://" + (v6 ? "[" + listen.host + "]" : listen.host) + ":" + std::to_string(port) + "/";
-    api.mpSetPublicUrl(options.publicUrl.empty() ? url : options.publicUrl);
+    const std::string publicUrl = options.publicUrl.empty() ? url : options.publicUrl;
     std::cout << url << std::endl;
     std::cerr << "nodra-web: serving " << names->length() << " access point(s) "
               << (server.empty() ? "from this process" : "of " + server) << "; Ctrl-C stops" << std::endl;
@@ -241,7 +243,8 @@ int main(int argc, char** argv) {
     std::condition_variable indexWake;
     std::thread indexing;
     if (!options.catalogue.empty()) {
-      indexing = std::thread([&] { indexPeriodically(root.in(), options, stopping, indexMutex, indexWake); });
+      indexing =
+          std::thread([&] { indexPeriodically(root.in(), options, publicUrl, stopping, indexMutex, indexWake); });
     }
     std::thread([&http, &stopping, &indexWake, signals] {
       TamblixHq::NODRA::Utility::waitForShutdownSignal(signals);

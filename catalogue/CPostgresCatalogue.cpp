@@ -21,7 +21,7 @@ constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(7305102115)";
 const char* const kSchema[] = {
     "CREATE TABLE catalogue_schema(version integer NOT NULL)",
     "CREATE TABLE files(id bigserial PRIMARY KEY, access_point text COLLATE \"C\" NOT NULL,"
-    " path text COLLATE \"C\" NOT NULL, version text NOT NULL, recorded text COLLATE \"C\", error text,"
+    " path text COLLATE \"C\" NOT NULL, version text NOT NULL, recorded text COLLATE \"C\", error text, served_by text,"
     " UNIQUE(access_point, path))",
     "CREATE INDEX files_recorded ON files(recorded)",
     "CREATE TABLE annotations(file_id bigint NOT NULL REFERENCES files(id) ON DELETE CASCADE,"
@@ -195,10 +195,10 @@ void CPostgresCatalogue::mpPut(const FileEntry& file) {
   CTransaction transaction(*this);
   // A row locked by its upsert: two servers putting one file take turns.
   std::string fileId =
-      mfExec("INSERT INTO files(access_point, path, version, recorded, error) VALUES($1, $2, $3, $4, $5)"
+      mfExec("INSERT INTO files(access_point, path, version, recorded, error, served_by) VALUES($1, $2, $3, $4, $5, $6)"
              " ON CONFLICT (access_point, path) DO UPDATE SET version = EXCLUDED.version,"
-             " recorded = EXCLUDED.recorded, error = EXCLUDED.error RETURNING id",
-             {file.mAccessPoint, file.mPath, file.mVersion, file.mRecorded, file.mError})
+             " recorded = EXCLUDED.recorded, error = EXCLUDED.error, served_by = EXCLUDED.served_by RETURNING id",
+             {file.mAccessPoint, file.mPath, file.mVersion, file.mRecorded, file.mError, file.mServedBy})
           .mfText(0, 0);
   mfExec("DELETE FROM channels WHERE file_id = $1", {fileId});
   mfExec("DELETE FROM annotations WHERE file_id = $1", {fileId});
@@ -253,7 +253,7 @@ std::size_t CPostgresCatalogue::mpRemoveOthers(const std::string& accessPoint,
 std::optional<FileEntry> CPostgresCatalogue::mfFile(const std::string& accessPoint, const std::string& path) {
   CTransaction transaction(*this);
   mfExec("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ");  // one snapshot of the file
-  CResult f = mfExec("SELECT id, version, recorded, error FROM files WHERE access_point = $1 AND path = $2",
+  CResult f = mfExec("SELECT id, version, recorded, error, served_by FROM files WHERE access_point = $1 AND path = $2",
                      {accessPoint, path});
   if (f.mfRows() == 0) return std::nullopt;
   FileEntry file;
@@ -263,6 +263,7 @@ std::optional<FileEntry> CPostgresCatalogue::mfFile(const std::string& accessPoi
   file.mVersion = f.mfText(0, 1);
   file.mRecorded = f.mfOptionalText(0, 2);
   file.mError = f.mfOptionalText(0, 3);
+  file.mServedBy = f.mfOptionalText(0, 4);
   CResult a = mfExec("SELECT name, type, value FROM annotations WHERE file_id = $1 ORDER BY position", {fileId});
   for (int i = 0; i < a.mfRows(); ++i) file.mAnnotations.push_back({a.mfText(i, 0), a.mfText(i, 1), a.mfText(i, 2)});
   CResult c = mfExec(std::string("SELECT ") + kChannelColumns + " FROM channels c WHERE c.file_id = $1 ORDER BY c.number",
@@ -299,12 +300,13 @@ std::vector<ChannelRow> CPostgresCatalogue::mfFind(const Query& query) {
   SqlFilter filter = mfBuildFilter(query, Dialect::kPostgres);
   std::vector<ChannelRow> rows;
   if (filter.mNothing || query.mLimit == 0) return rows;
-  CResult r = mfExec(std::string("SELECT f.access_point, f.path, f.version, f.recorded, ") + kChannelColumns +
+  CResult r = mfExec(std::string("SELECT f.access_point, f.path, f.version, f.recorded, f.served_by, ") + kChannelColumns +
                          " FROM channels c JOIN files f ON f.id = c.file_id" + filter.mWhere +
                          " ORDER BY f.access_point, f.path, c.number" + paging(filter),
                      parametersOf(filter, query));
   for (int i = 0; i < r.mfRows(); ++i)
-    rows.push_back({r.mfText(i, 0), r.mfText(i, 1), r.mfText(i, 2), r.mfOptionalText(i, 3), r.mfChannel(i, 4)});
+    rows.push_back({r.mfText(i, 0), r.mfText(i, 1), r.mfText(i, 2), r.mfOptionalText(i, 3), r.mfChannel(i, 5),
+                    r.mfOptionalText(i, 4)});
   return rows;
 }
 

@@ -14,7 +14,7 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 const char* const kSchema[] = {
     "CREATE TABLE catalogue_schema(version INTEGER NOT NULL)",
     "CREATE TABLE files(id INTEGER PRIMARY KEY, access_point TEXT NOT NULL, path TEXT NOT NULL,"
-    " version TEXT NOT NULL, recorded TEXT, error TEXT, UNIQUE(access_point, path))",
+    " version TEXT NOT NULL, recorded TEXT, error TEXT, served_by TEXT, UNIQUE(access_point, path))",
     "CREATE INDEX files_recorded ON files(recorded)",
     "CREATE TABLE annotations(file_id INTEGER NOT NULL, position INTEGER NOT NULL, name TEXT NOT NULL,"
     " type TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY(file_id, position)) WITHOUT ROWID",
@@ -269,20 +269,23 @@ void CSqliteCatalogue::mpPut(const FileEntry& file) {
   }
   if (fileId >= 0) {
     mpRemoveContents(fileId, file.mAccessPoint, file.mPath);
-    CStatement s(mfStatement("UPDATE files SET version = ?, recorded = ?, error = ? WHERE id = ?"));
+    CStatement s(mfStatement("UPDATE files SET version = ?, recorded = ?, error = ?, served_by = ? WHERE id = ?"));
     bind(s, 1, file.mVersion);
     bind(s, 2, file.mRecorded);
     bind(s, 3, file.mError);
-    bind(s, 4, fileId);
+    bind(s, 4, file.mServedBy);
+    bind(s, 5, fileId);
     if (sqlite3_step(s) != SQLITE_DONE) mpFail("cannot record a file");
   } else {
     CStatement s(
-        mfStatement("INSERT INTO files(access_point, path, version, recorded, error) VALUES(?, ?, ?, ?, ?)"));
+        mfStatement("INSERT INTO files(access_point, path, version, recorded, error, served_by)"
+                    " VALUES(?, ?, ?, ?, ?, ?)"));
     bind(s, 1, file.mAccessPoint);
     bind(s, 2, file.mPath);
     bind(s, 3, file.mVersion);
     bind(s, 4, file.mRecorded);
     bind(s, 5, file.mError);
+    bind(s, 6, file.mServedBy);
     if (sqlite3_step(s) != SQLITE_DONE) mpFail("cannot record a file");
     fileId = sqlite3_last_insert_rowid(mDb);
   }
@@ -366,7 +369,8 @@ std::optional<FileEntry> CSqliteCatalogue::mfFile(const std::string& accessPoint
   FileEntry file;
   std::int64_t fileId;
   {
-    CStatement s(mfStatement("SELECT id, version, recorded, error FROM files WHERE access_point = ? AND path = ?"));
+    CStatement s(mfStatement(
+        "SELECT id, version, recorded, error, served_by FROM files WHERE access_point = ? AND path = ?"));
     bind(s, 1, accessPoint);
     bind(s, 2, path);
     int rc = sqlite3_step(s);
@@ -378,6 +382,7 @@ std::optional<FileEntry> CSqliteCatalogue::mfFile(const std::string& accessPoint
     file.mVersion = textAt(s, 1);
     file.mRecorded = optionalTextAt(s, 2);
     file.mError = optionalTextAt(s, 3);
+    file.mServedBy = optionalTextAt(s, 4);
   }
   {
     CStatement s(mfStatement("SELECT name, type, value FROM annotations WHERE file_id = ? ORDER BY position"));
@@ -400,7 +405,8 @@ std::vector<ChannelRow> CSqliteCatalogue::mfFind(const Query& query) {
   std::vector<ChannelRow> rows;
   if (filter.mNothing || query.mLimit == 0) return rows;
   // The page is chosen by row id first, so that the sort carries keys alone, not rows.
-  CStatement s(mfStatement(std::string("SELECT f.access_point, f.path, f.version, f.recorded, ") + kChannelColumns +
+  CStatement s(mfStatement(std::string("SELECT f.access_point, f.path, f.version, f.recorded, f.served_by, ") +
+                           kChannelColumns +
                            " FROM (SELECT c.id FROM channels c JOIN files f ON f.id = c.file_id" + filter.mWhere +
                            " ORDER BY f.access_point, f.path, c.number LIMIT ? OFFSET ?) page"
                            " JOIN channels c ON c.id = page.id JOIN files f ON f.id = c.file_id"
@@ -411,7 +417,8 @@ std::vector<ChannelRow> CSqliteCatalogue::mfFind(const Query& query) {
   bind(s, next + 1, mfSqlCount(query.mOffset));
   int rc;
   while ((rc = sqlite3_step(s)) == SQLITE_ROW)
-    rows.push_back({textAt(s, 0), textAt(s, 1), textAt(s, 2), optionalTextAt(s, 3), channelAt(s, 4)});
+    rows.push_back({textAt(s, 0), textAt(s, 1), textAt(s, 2), optionalTextAt(s, 3), channelAt(s, 5),
+                    optionalTextAt(s, 4)});
   if (rc != SQLITE_DONE) mpFail("cannot find channels");
   return rows;
 }

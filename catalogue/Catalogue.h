@@ -63,6 +63,7 @@ struct FileEntry {
   std::optional<std::string> mRecorded;  // ISO 8601, where the file's date reads
   std::optional<std::string> mError;     // the file could not be read; then no channels
   std::vector<ChannelEntry> mChannels;
+  std::optional<std::string> mServedBy;  // the URL of the viewer that serves the file, if one does
 };
 
 // The filters of a query; a row must pass all that are set. Texts compare byte for byte.
@@ -90,6 +91,7 @@ struct ChannelRow {
   std::string mVersion;
   std::optional<std::string> mRecorded;
   ChannelEntry mChannel;
+  std::optional<std::string> mServedBy;
 };
 
 // The fleet's range of one label in one unit over the channels a query passes.

@@ -240,10 +240,10 @@ void CWebApi::mpAnswerCatalogue(const httplib::Request& request, httplib::Respon
     const std::vector<Catalogue::ChannelRow> rows = catalogue->mfFind(filters);
     if (format == "csv") {
       std::ostringstream csv;
-      Client::mpWriteCatalogueRowsCsv(csv, rows, mPublicUrl);
+      Client::mpWriteCatalogueRowsCsv(csv, rows);
       response.set_content(csv.str(), "text/csv; charset=utf-8");
     } else {
-      response.set_content(Client::mfCatalogueRowsJson(rows, filters, mPublicUrl)
+      response.set_content(Client::mfCatalogueRowsJson(rows, filters)
                                .dump(-1, ' ', false, Json::error_handler_t::replace),
                            "application/json");
     }

@@ -41,9 +41,7 @@ public:
   // Adds the routes under /api/, each with what one of its requests may use, and serves
   // the files of `webRoot` at /.
   void mpRoute(CWebServer& server, const std::string& webRoot);
-  // The URL this viewer is reached at, named in the catalogue's rows. REQUIRES: set before
-  // requests are served.
-  void mpSetPublicUrl(const std::string& url) { mPublicUrl = url; }
+
 
 private:
   void mpAnswerValues(const httplib::Request& request, httplib::Response& response,
@@ -54,7 +52,6 @@ private:
 
   IDL::DataServer_var mRoot;
   Settings mSettings;
-  std::string mPublicUrl;
 };
 
 }  // namespace TamblixHq::NODRA::Web

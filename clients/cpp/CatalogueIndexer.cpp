@@ -179,7 +179,9 @@ IndexReport mfIndexAccessPoints(IDL::DataServer_ptr root, const std::string& cat
         }
         const FileListing listing = mfReadListing(file.in());
         const std::vector<ChannelStats> stats = mfReadStats(mfPointersTo(listing.mChannels));
-        catalogue->mpPut(mfCatalogueEntry(task->mAccessPoint, path, version, listing, stats));
+        Catalogue::FileEntry entry = mfCatalogueEntry(task->mAccessPoint, path, version, listing, stats);
+        entry.mServedBy = settings.mServedBy;
+        catalogue->mpPut(entry);
         count(&IndexReport::mIndexed);
       } catch (const Catalogue::CatalogueError&) {
         std::lock_guard<std::mutex> lock(reportMutex);
@@ -190,6 +192,7 @@ IndexReport mfIndexAccessPoints(IDL::DataServer_ptr root, const std::string& cat
         failed.mPath = path;
         failed.mVersion = version;
         failed.mError = failureText(std::current_exception());
+        failed.mServedBy = settings.mServedBy;
         try {
           catalogue->mpPut(failed);
           count(&IndexReport::mFailed);

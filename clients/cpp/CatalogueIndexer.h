@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ struct IndexSettings {
   std::function<void(const IndexReport&)> mProgress;
   // Set to stop: the files being read are finished, no more are begun, nothing is removed.
   const std::atomic<bool>* mStop = nullptr;
+  // The URL of the viewer that serves these files, recorded with each.
+  std::optional<std::string> mServedBy;
 };
 
 // Indexes the files of `accessPoints` (all of `root`'s when empty) into the catalogue at

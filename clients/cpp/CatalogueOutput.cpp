@@ -56,13 +56,12 @@ Catalogue::Query mfCatalogueQuery(const std::function<std::optional<std::string>
   return query;
 }
 
-Json mfCatalogueRowsJson(const std::vector<Catalogue::ChannelRow>& rows, const Catalogue::Query& query,
-                         const std::string& viewer) {
+Json mfCatalogueRowsJson(const std::vector<Catalogue::ChannelRow>& rows, const Catalogue::Query& query) {
   Json list = Json::array();
   for (const Catalogue::ChannelRow& row : rows) {
     const Catalogue::ChannelEntry& c = row.mChannel;
     Json entry;
-    if (!viewer.empty()) entry["viewer"] = viewer;
+    entry["viewer"] = row.mServedBy ? Json(*row.mServedBy) : Json(nullptr);
     entry["path"] = fullPath(row);
     entry["number"] = c.mNumber;
     entry["label"] = c.mLabel;
@@ -89,13 +88,11 @@ Json mfCatalogueRowsJson(const std::vector<Catalogue::ChannelRow>& rows, const C
   return Json{{"rows", std::move(list)}, {"limit", query.mLimit}, {"offset", query.mOffset}};
 }
 
-void mpWriteCatalogueRowsCsv(std::ostream& out, const std::vector<Catalogue::ChannelRow>& rows,
-                             const std::string& viewer) {
-  out << (viewer.empty() ? "" : "viewer,")
-      << "path,number,label,unit,rate,values,point,direction,recorded,count,nan,min,max,mean,rms\n";
+void mpWriteCatalogueRowsCsv(std::ostream& out, const std::vector<Catalogue::ChannelRow>& rows) {
+  out << "viewer,path,number,label,unit,rate,values,point,direction,recorded,count,nan,min,max,mean,rms\n";
   for (const Catalogue::ChannelRow& row : rows) {
     const Catalogue::ChannelEntry& c = row.mChannel;
-    if (!viewer.empty()) out << mfCsvCell(viewer) << ",";
+    out << mfCsvCell(row.mServedBy.value_or("")) << ",";
     out << mfCsvCell(fullPath(row)) << "," << c.mNumber << "," << mfCsvCell(c.mLabel) << "," << mfCsvCell(c.mUnit) << ","
         << mfNumberText(c.mRate) << "," << c.mValues << "," << mfCsvCell(c.mPoint) << "," << mfCsvCell(c.mDirection)
         << "," << (row.mRecorded ? *row.mRecorded : "") << "," << c.mStats.mCount << "," << c.mStats.mNaN << ","

@@ -22,16 +22,15 @@ namespace TamblixHq::NODRA::Client {
 // number.
 Catalogue::Query mfCatalogueQuery(const std::function<std::optional<std::string>(const char*)>& text);
 
-// {"rows": [{"viewer"?, "path", "number", "label", "unit", "unit_terms", "rate", "values",
+// {"rows": [{"viewer", "path", "number", "label", "unit", "unit_terms", "rate", "values",
 // "first", "spacing", "point", "direction", "recorded", "version", "count", "nan", "min",
-// "max", "mean", "rms", "sum", "sum_squares"}], "limit", "offset"}; the viewer when
-// `viewer` is not empty.
+// "max", "mean", "rms", "sum", "sum_squares"}], "limit", "offset"}; the viewer that serves
+// the row's file (null when none was recorded).
 nlohmann::ordered_json mfCatalogueRowsJson(const std::vector<Catalogue::ChannelRow>& rows,
-                                           const Catalogue::Query& query, const std::string& viewer);
+                                           const Catalogue::Query& query);
 // The same rows as CSV, a header line first; texts quoted as CSV needs and never run as
 // formulas by a spreadsheet.
-void mpWriteCatalogueRowsCsv(std::ostream& out, const std::vector<Catalogue::ChannelRow>& rows,
-                             const std::string& viewer);
+void mpWriteCatalogueRowsCsv(std::ostream& out, const std::vector<Catalogue::ChannelRow>& rows);
 // {"summary": [{"label", "unit", "files", "channels", "values", "nan", "min", "max", "mean",
 // "rms", "sum", "sum_squares"}]}.
 nlohmann::ordered_json mfCatalogueSummaryJson(const std::vector<Catalogue::SummaryRow>& rows);

@@ -190,9 +190,8 @@ def _run(rows, task, add, client, timeout, *arguments):
     futures = []
     for i, row in enumerate(rows):
         worker = placement.get(row[0])
-        futures.append(client.submit(task, i, *row, *arguments, timeout, pure=False,
-                                     workers=[worker] if worker else None, allow_other_workers=True,
-                                     retries=2))
+        beside = {"workers": [worker], "allow_other_workers": True} if worker else {}
+        futures.append(client.submit(task, i, *row, *arguments, timeout, pure=False, retries=2, **beside))
     return _tree(client, futures, add).result()
 
 

@@ -70,8 +70,8 @@ def machines(written, tmp_path_factory):
         viewer.stop()
 
 
-def duty_cycle(paths):
-    return browse_json("rainflow", *paths, "--channel", "1", "--classes", "32", "--range=-16384,16384",
+def duty_cycle(paths, channel=1):
+    return browse_json("rainflow", *paths, "--channel", str(channel), "--classes", "32", "--range=-16384,16384",
                        "--slope", "3,5")["total"]
 
 
@@ -155,7 +155,8 @@ def test_a_query_is_a_filter_of_the_listings_and_names_each_rows_viewer(machines
     if len(found):  # the rows found are what the fleet counts: one channel of each file
         first = found[found["number"] == found["number"].iloc[0]]
         local = dict(zip([p for _, p, _ in rows], paths))
-        assert_equal_to(fleet.rainflow(first, client=client, **OPTIONS), duty_cycle([local[p] for p in first["path"]]))
+        assert_equal_to(fleet.rainflow(first, client=client, **OPTIONS),
+                        duty_cycle([local[p] for p in first["path"]], int(first["number"].iloc[0])))
 
 
 def test_indexing_again_records_what_changed_and_a_broken_file_is_kept_with_its_error(written, tmp_path):
