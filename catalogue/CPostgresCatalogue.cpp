@@ -40,9 +40,6 @@ const char* const kSchema[] = {
     "CREATE INDEX channels_search ON channels USING gin(search)",
 };
 
-const char* const kChannelColumns =
-    "c.number, c.label, c.unit, c.unit_terms, c.rate, c.value_count, c.first_time, c.spacing, c.point, c.direction,"
-    " c.n, c.nan_count, c.min, c.max, c.mean, c.rms, c.value_sum, c.square_sum";
 
 // Doubles as PostgreSQL reads them back exactly; NaN as NULL, as in SQLite.
 std::optional<std::string> real(double v) {
@@ -90,26 +87,15 @@ public:
   std::uint64_t mfCount(int row, int column) const { return static_cast<std::uint64_t>(mfInteger(row, column)); }
 
   ChannelEntry mfChannel(int row, int i) const {
-    ChannelEntry c;
-    c.mNumber = mfInteger(row, i);
-    c.mLabel = mfText(row, i + 1);
-    c.mUnit = mfText(row, i + 2);
-    c.mUnitTerms = mfText(row, i + 3);
-    c.mRate = mfReal(row, i + 4);
-    c.mValues = mfCount(row, i + 5);
-    c.mFirstTime = mfReal(row, i + 6);
-    c.mSpacing = mfReal(row, i + 7);
-    c.mPoint = mfText(row, i + 8);
-    c.mDirection = mfText(row, i + 9);
-    c.mStats.mCount = mfCount(row, i + 10);
-    c.mStats.mNaN = mfCount(row, i + 11);
-    c.mStats.mMin = mfReal(row, i + 12);
-    c.mStats.mMax = mfReal(row, i + 13);
-    c.mStats.mMean = mfReal(row, i + 14);
-    c.mStats.mRms = mfReal(row, i + 15);
-    c.mStats.mSum = mfReal(row, i + 16);
-    c.mStats.mSumOfSquares = mfReal(row, i + 17);
-    return c;
+    struct Columns {
+      const CResult& r;
+      int row;
+      std::string text(int j) const { return r.mfText(row, j); }
+      double real(int j) const { return r.mfReal(row, j); }
+      std::uint64_t count(int j) const { return r.mfCount(row, j); }
+      std::int64_t integer(int j) const { return r.mfInteger(row, j); }
+    };
+    return mfChannelFromColumns(Columns{*this, row}, i);
   }
 
 private:

@@ -31,9 +31,6 @@ const char* const kSchema[] = {
     "CREATE VIRTUAL TABLE channel_text USING fts5(words, content='', tokenize='ascii', detail=none)",
 };
 
-const char* const kChannelColumns =
-    "c.number, c.label, c.unit, c.unit_terms, c.rate, c.value_count, c.first_time, c.spacing, c.point, c.direction,"
-    " c.n, c.nan_count, c.min, c.max, c.mean, c.rms, c.value_sum, c.square_sum";
 
 // Binds by position from 1; NaN is bound as NULL.
 void bind(sqlite3_stmt* s, int i, const std::string& v) {
@@ -65,26 +62,14 @@ std::uint64_t countAt(sqlite3_stmt* s, int i) { return static_cast<std::uint64_t
 
 // Reads kChannelColumns from column `i` on.
 ChannelEntry channelAt(sqlite3_stmt* s, int i) {
-  ChannelEntry c;
-  c.mNumber = sqlite3_column_int64(s, i);
-  c.mLabel = textAt(s, i + 1);
-  c.mUnit = textAt(s, i + 2);
-  c.mUnitTerms = textAt(s, i + 3);
-  c.mRate = realAt(s, i + 4);
-  c.mValues = countAt(s, i + 5);
-  c.mFirstTime = realAt(s, i + 6);
-  c.mSpacing = realAt(s, i + 7);
-  c.mPoint = textAt(s, i + 8);
-  c.mDirection = textAt(s, i + 9);
-  c.mStats.mCount = countAt(s, i + 10);
-  c.mStats.mNaN = countAt(s, i + 11);
-  c.mStats.mMin = realAt(s, i + 12);
-  c.mStats.mMax = realAt(s, i + 13);
-  c.mStats.mMean = realAt(s, i + 14);
-  c.mStats.mRms = realAt(s, i + 15);
-  c.mStats.mSum = realAt(s, i + 16);
-  c.mStats.mSumOfSquares = realAt(s, i + 17);
-  return c;
+  struct Columns {
+    sqlite3_stmt* s;
+    std::string text(int j) const { return textAt(s, j); }
+    double real(int j) const { return realAt(s, j); }
+    std::uint64_t count(int j) const { return countAt(s, j); }
+    std::int64_t integer(int j) const { return sqlite3_column_int64(s, j); }
+  };
+  return mfChannelFromColumns(Columns{s}, i);
 }
 
 void bindFilter(sqlite3_stmt* s, const SqlFilter& filter) {

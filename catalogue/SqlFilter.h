@@ -46,4 +46,29 @@ std::string mfRedactedUrl(const std::string& url);
 
 std::string mfSchemaMismatch(const std::string& url, long long found);
 
+// The columns a channel is read back from, in this order, of channels `c`.
+constexpr const char* kChannelColumns =
+    "c.number, c.label, c.unit, c.unit_terms, c.rate, c.value_count, c.first_time, c.spacing, c.point, c.direction,"
+    " c.n, c.nan_count, c.min, c.max, c.mean, c.rms, c.value_sum, c.square_sum";
+
+// A channel from kChannelColumns at columns `i` on of a result row, read through `row`'s
+// text(i), real(i), count(i) and integer(i) (NULL reals as NaN).
+template <class Row>
+ChannelEntry mfChannelFromColumns(const Row& row, int i) {
+  ChannelEntry c;
+  c.mNumber = row.integer(i);
+  c.mLabel = row.text(i + 1);
+  c.mUnit = row.text(i + 2);
+  c.mUnitTerms = row.text(i + 3);
+  c.mRate = row.real(i + 4);
+  c.mValues = row.count(i + 5);
+  c.mFirstTime = row.real(i + 6);
+  c.mSpacing = row.real(i + 7);
+  c.mPoint = row.text(i + 8);
+  c.mDirection = row.text(i + 9);
+  c.mStats = {row.count(i + 10), row.count(i + 11), row.real(i + 12), row.real(i + 13), row.real(i + 14),
+              row.real(i + 15), row.real(i + 16), row.real(i + 17)};
+  return c;
+}
+
 }  // namespace TamblixHq::NODRA::Catalogue
