@@ -50,11 +50,12 @@ bool mfPeerClosed(int fd, std::chrono::milliseconds timeout) {
   return ::poll(&entry, 1, 0) > 0 && ::recv(fd, &byte, 1, MSG_DONTWAIT) <= 0;
 }
 
-std::string mfRoundTrip(int port, const std::string& request, const std::string& source) {
+std::string mfRoundTrip(int port, const std::string& request, const std::string& source,
+                        std::chrono::milliseconds timeout) {
   const int fd = mfConnectFrom(source, port);
   if (fd < 0) return "";
   ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-  const std::string response = mfReadAll(fd, std::chrono::seconds(5));
+  const std::string response = mfReadAll(fd, timeout);
   ::close(fd);
   return response;
 }

@@ -17,8 +17,10 @@ std::string mfReadAll(int fd, std::chrono::milliseconds timeout);
 // Whether the peer has closed the connection (reading what is left first, up to `timeout`).
 bool mfPeerClosed(int fd, std::chrono::milliseconds timeout);
 
-// Sends `request` from `source` and answers the whole response (the server closes).
-std::string mfRoundTrip(int port, const std::string& request, const std::string& source = "127.0.0.1");
+// Sends `request` from `source` and answers the whole response (the server closes), or what
+// came within `timeout`.
+std::string mfRoundTrip(int port, const std::string& request, const std::string& source = "127.0.0.1",
+                        std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 // The status of the first response in `response`; 0 when there is none.
 int mfStatusOf(const std::string& response);
