@@ -12,8 +12,10 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "apps/web/CWebServer.h"
@@ -67,9 +69,33 @@ int sent(int port, const std::string& request, const std::string& source = "127.
   return fd;
 }
 
+// What ended a held request, written by the server's thread and read by the test's.
+class Ended {
+public:
+  void mpSet(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mText = text;
+  }
+  // The text once one was set, waiting up to `timeout`.
+  std::string mfWait(std::chrono::milliseconds timeout = 3s) {
+    for (auto end = std::chrono::steady_clock::now() + timeout; std::chrono::steady_clock::now() < end;) {
+      {
+        std::lock_guard<std::mutex> lock(mMutex);
+        if (!mText.empty()) return std::exchange(mText, std::string());
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return "";
+  }
+
+private:
+  std::mutex mMutex;
+  std::string mText;
+};
+
 // A route that holds its request until `release`, checking its budget meanwhile; what
 // ended it is left in `ended`.
-CWebServer::Handler holding(const std::atomic<bool>& release, std::shared_ptr<std::string> ended = nullptr) {
+CWebServer::Handler holding(const std::atomic<bool>& release, std::shared_ptr<Ended> ended = nullptr) {
   return [&release, ended](const httplib::Request&, httplib::Response& response, const RequestBudget& budget) {
     try {
       while (!release) {
@@ -78,9 +104,9 @@ CWebServer::Handler holding(const std::atomic<bool>& release, std::shared_ptr<st
       }
       response.set_content("done", "text/plain");
     } catch (const ClientGone&) {
-      if (ended) *ended = "client gone";
+      if (ended) ended->mpSet("client gone");
     } catch (const HttpError& e) {
-      if (ended) *ended = e.mMessage;
+      if (ended) ended->mpSet(e.mMessage);
       response.status = e.mStatus;
     }
   };
@@ -219,7 +245,7 @@ TEST(WebServer, HeavyAndStreamedRequestsAreBoundedInNumber) {
 
 TEST(WebServer, WorkEndsWhenItsClientLeavesItsTimeRunsOutOrTheServerStops) {
   std::atomic<bool> never{false};
-  auto ended = std::make_shared<std::string>();
+  auto ended = std::make_shared<Ended>();
   CWebServer::Settings settings;
   settings.requestDeadline = 1s;
   {
@@ -227,19 +253,19 @@ TEST(WebServer, WorkEndsWhenItsClientLeavesItsTimeRunsOutOrTheServerStops) {
     const int fd = sent(web.mPort, web.mfGet("/work"));
     std::this_thread::sleep_for(200ms);
     ::close(fd);
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(*ended, "client gone");
+    EXPECT_EQ(ended->mfWait(), "client gone");
 
     const std::string late = mfRoundTrip(web.mPort, web.mfGet("/work", "Connection: close\r\n"));
     EXPECT_EQ(mfStatusOf(late), 503);
-    EXPECT_NE(ended->find("longer than the 1 s"), std::string::npos) << *ended;
+    const std::string why = ended->mfWait();
+    EXPECT_NE(why.find("longer than the 1 s"), std::string::npos) << why;
   }
   settings.requestDeadline = 600s;
   Running web(settings, [&](CWebServer& server) { server.mpRoute("/work", RouteBudget{}, holding(never, ended)); });
   const int fd = sent(web.mPort, web.mfGet("/work"));
   std::this_thread::sleep_for(200ms);
   EXPECT_LT(web.mfStop(), 2.0);
-  EXPECT_EQ(*ended, "the viewer is stopping");
+  EXPECT_EQ(ended->mfWait(), "the viewer is stopping");
   ::close(fd);
 }
 
