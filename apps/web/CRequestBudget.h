@@ -44,9 +44,6 @@ public:
   // when the client has left. Cheap enough for every chunk.
   void mpCheck() const;
 
-  std::uint64_t mfValuesLeft() const { return mLimits.mValues - mValues; }
-  const RouteBudget& mfLimits() const { return mLimits; }
-
 private:
   RouteBudget mLimits;
   std::chrono::milliseconds mTime;
