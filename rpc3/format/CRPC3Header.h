@@ -19,36 +19,13 @@
 #include "host/framework/CConfinedFileId.h"
 #include "host/utility/CFileVersionU.h"
 #include "host/utility/CStringU.h"
+#include "rpc3/format/RPC3Encoding.h"
 
 namespace TamblixHq::NODRA::Utility {
 class CFileU;
 }
 
 namespace TamblixHq::NODRA::Drivers::RPC3 {
-
-// Width of one stored sample, from "DATA_TYPE".
-enum eFrameDataType {
-  eShortInteger = 0,  // 2-byte two's complement integers
-  eFloatingPoint = 1  // 4-byte IEEE-754 single precision
-};
-
-// Storage format, from "FORMAT". Only eBinaryIeeeBigEnd changes how samples are read
-// (big-endian); every other format reads as little-endian binary.
-enum eStorageFormat {
-  eAscii = 0,
-  eBinary = 1,
-  eBinaryIeeeLittleEnd = 2,
-  eBinaryIeeeBigEnd = 3
-};
-
-// The keyword texts of the enumerations, as headers write them.
-inline const char* dataTypeName(eFrameDataType type) {
-  return type == eShortInteger ? "SHORT_INTEGER" : "FLOATING_POINT";
-}
-inline const char* storageFormatName(eStorageFormat format) {
-  static const char* const names[] = {"ASCII", "BINARY", "BINARY_IEEE_LITTLE_END", "BINARY_IEEE_BIG_END"};
-  return names[format];
-}
 
 class CRPC3Header {
 public:

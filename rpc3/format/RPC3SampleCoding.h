@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "rpc3/format/CRPC3Header.h"
+#include "rpc3/format/RPC3Encoding.h"
 
 namespace TamblixHq::NODRA::Drivers::RPC3 {
 
