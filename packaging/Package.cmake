@@ -4,7 +4,7 @@
 # and the data and tools the programs and maintainer scripts use; never a -dev package.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME nodra)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VERSION ${NODRA_VERSION_TEXT})
 set(CPACK_PACKAGE_VENDOR "nodra")
 set(CPACK_PACKAGE_CONTACT "nodra maintainers <maintainers@users.noreply.c-seed-14d17537.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "read-only data server for RPC III files, over CORBA")

@@ -31,7 +31,10 @@ __all__ = [
     "connect",
     "open",
 ]
-__version__ = "0.1.0"
+try:
+    from ._version import version as __version__  # written by the build, from the repository
+except ImportError:  # the sources, not built
+    __version__ = "0.1.0"
 
 _local_files = None
 
