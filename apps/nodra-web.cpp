@@ -37,7 +37,7 @@
 #include "apps/web/CWebApi.h"
 #include "apps/web/CWebServer.h"
 #include "host/framework/CCallSlots.h"
-#include "host/framework/CConfinedFileId.h"
+#include "host/files/CConfinedFileId.h"
 #include "host/framework/CHostOrb.h"
 #include "host/utility/CLoggerU.h"
 #include "host/utility/ShutdownSignals.h"

@@ -19,7 +19,7 @@
 #include <system_error>
 #include <vector>
 
-#include "host/framework/CConfinedFileId.h"
+#include "host/files/CConfinedFileId.h"
 #include "host/framework/CObjectIdCodec.h"
 #include "host/utility/CAccessPointMapU.h"
 #include "host/utility/CLoggerU.h"

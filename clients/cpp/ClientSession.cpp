@@ -4,7 +4,7 @@
 
 #include "clients/cpp/FileListing.h"
 #include "clients/cpp/ListingOutput.h"
-#include "host/framework/CAccessPointDirectories.h"
+#include "host/files/CAccessPointDirectories.h"
 #include "host/utility/CAccessPointMapU.h"
 #include "host/utility/CLoggerU.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/framework/CConfinedFileId.h"
+#include "host/files/CConfinedFileId.h"
 #include "nodra/Framework.hh"
 
 namespace TamblixHq::NODRA::Framework {

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "host/framework/CBinaryFilePtrConnID.h"
-#include "host/framework/CFilePtrConnGuard.h"
+#include "host/files/CBinaryFilePtrConnID.h"
+#include "host/files/CFilePtrConnGuard.h"
 #include "host/utility/RaiseLogged.h"
 
 namespace TamblixHq::NODRA::Framework {

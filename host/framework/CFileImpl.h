@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "host/framework/CBrowsableImpl.h"
-#include "host/framework/CConfinedFileId.h"
+#include "host/files/CConfinedFileId.h"
 #include "host/utility/CStringU.h"
 
 namespace TamblixHq::NODRA::Framework {

@@ -9,8 +9,8 @@
 
 #include <ace/Guard_T.h>
 
-#include "host/framework/CBinaryFilePtrConnID.h"
-#include "host/framework/CFilePtrConnGuard.h"
+#include "host/files/CBinaryFilePtrConnID.h"
+#include "host/files/CFilePtrConnGuard.h"
 #include "host/utility/CFileU.h"
 #include "host/utility/CLoggerU.h"
 #include "nodra/Framework.hh"

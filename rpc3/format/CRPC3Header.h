@@ -16,7 +16,7 @@
 #include <ace/RW_Thread_Mutex.h>
 #include <ace/SString.h>
 
-#include "host/framework/CConfinedFileId.h"
+#include "host/files/CConfinedFileId.h"
 #include "host/utility/CFileVersionU.h"
 #include "host/utility/CStringU.h"
 #include "rpc3/format/RPC3Encoding.h"

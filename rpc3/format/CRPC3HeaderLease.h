@@ -6,7 +6,7 @@
 #include <optional>
 #include <utility>
 
-#include "host/framework/CConfinedFileId.h"
+#include "host/files/CConfinedFileId.h"
 #include "host/utility/CFileVersionU.h"
 #include "nodra/Framework.hh"
 #include "rpc3/format/CRPC3Header.h"

@@ -17,7 +17,7 @@
 #include <optional>
 #include <vector>
 
-#include "host/framework/CConfinedFileId.h"
+#include "host/files/CConfinedFileId.h"
 #include "host/utility/CFileVersionU.h"
 #include "host/utility/CStringU.h"
 #include "rpc3/format/CRPC3Header.h"

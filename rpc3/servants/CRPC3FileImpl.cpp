@@ -6,9 +6,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "host/framework/CBinaryFilePtrConnID.h"
+#include "host/files/CBinaryFilePtrConnID.h"
 #include "host/framework/CCallSlots.h"
-#include "host/framework/CFilePtrConnGuard.h"
+#include "host/files/CFilePtrConnGuard.h"
 #include "host/framework/CObjectIdCodec.h"
 #include "host/framework/CReplyLimit.h"
 #include "host/framework/CResolverImpl.h"

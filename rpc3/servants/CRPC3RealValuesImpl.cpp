@@ -5,9 +5,9 @@
 #include <memory>
 #include <optional>
 
-#include "host/framework/CBinaryFilePtrConnID.h"
+#include "host/files/CBinaryFilePtrConnID.h"
 #include "host/framework/CCallSlots.h"
-#include "host/framework/CFilePtrConnGuard.h"
+#include "host/files/CFilePtrConnGuard.h"
 #include "host/framework/CReplyLimit.h"
 #include "host/utility/RaiseLogged.h"
 #include "rpc3/format/RPC3Layout.h"

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "host/framework/CBinaryFilePtrConnID.h"
+#include "host/files/CBinaryFilePtrConnID.h"
 #include "host/framework/CRealValuesImpl.h"
 #include "host/utility/CFileU.h"
 #include "rpc3/format/RPC3Layout.h"

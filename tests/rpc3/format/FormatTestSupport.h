@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "host/framework/CConfinedFileId.h"
-#include "host/framework/CFilePool.h"
+#include "host/files/CConfinedFileId.h"
+#include "host/files/CFilePool.h"
 #include "host/utility/CAccessPointMapU.h"
 #include "host/utility/CLoggerU.h"
 #include "host/utility/CStringU.h"

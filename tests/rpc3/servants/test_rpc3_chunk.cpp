@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/framework/CConfinedFileId.h"
+#include "host/files/CConfinedFileId.h"
 #include "rpc3/servants/CRPC3ChannelImpl.h"
 #include "rpc3/servants/RPC3ObjectIdentity.h"
 #include "tests/rpc3/servants/ServantTestSupport.h"

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "host/framework/CConfinedFileId.h"
+#include "host/files/CConfinedFileId.h"
 #include "host/framework/CResolverImpl.h"
 #include "host/utility/CAccessPointMapU.h"
 #include "rpc3/format/CRPC3HeaderRegistry.h"

@@ -11,7 +11,7 @@
 #include <random>
 #include <tuple>
 
-#include "host/framework/CFilePool.h"
+#include "host/files/CFilePool.h"
 #include "host/framework/CRealValuesImpl.h"
 #include "host/framework/CReplyLimit.h"
 #include "rpc3/servants/RPC3ObjectIdentity.h"

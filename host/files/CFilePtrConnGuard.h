@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "host/framework/CBinaryFilePtrConnID.h"
+#include "host/files/CBinaryFilePtrConnID.h"
 #include "host/utility/CFileU.h"
 
 namespace TamblixHq::NODRA::Framework {

@@ -9,7 +9,7 @@
 
 #include <sys/stat.h>
 
-#include "host/framework/CConfinedFileId.h"
+#include "host/files/CConfinedFileId.h"
 #include "host/utility/CAccessPointMapU.h"
 #include "nodra/Framework.hh"
 #include "tests/support/ScratchDir.h"

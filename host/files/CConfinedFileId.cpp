@@ -1,4 +1,4 @@
-#include "host/framework/CConfinedFileId.h"
+#include "host/files/CConfinedFileId.h"
 
 #include <algorithm>
 #include <atomic>
@@ -16,7 +16,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "host/framework/CAccessPointDirectories.h"
+#include "host/files/CAccessPointDirectories.h"
 #include "host/utility/CAccessPointMapU.h"
 
 namespace TamblixHq::NODRA::Framework {

@@ -1,4 +1,4 @@
-#include "host/framework/CFilePool.h"
+#include "host/files/CFilePool.h"
 
 #include <utility>
 #include <vector>

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "host/framework/CConfinedFileId.h"
+#include "host/files/CConfinedFileId.h"
 #include "host/utility/CObjectIdU.h"
 #include "host/utility/CStringU.h"
 

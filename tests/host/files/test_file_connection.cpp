@@ -13,9 +13,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include "host/framework/CBinaryFilePtrConnID.h"
-#include "host/framework/CFilePool.h"
-#include "host/framework/CFilePtrConnGuard.h"
+#include "host/files/CBinaryFilePtrConnID.h"
+#include "host/files/CFilePool.h"
+#include "host/files/CFilePtrConnGuard.h"
 #include "host/utility/CAccessPointMapU.h"
 #include "host/utility/CObjectIdU.h"
 #include "tests/support/ScratchDir.h"

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "host/framework/CConfinedFileId.h"
+#include "host/files/CConfinedFileId.h"
 #include "host/utility/CFileU.h"
 #include "host/utility/CFileVersionU.h"
 

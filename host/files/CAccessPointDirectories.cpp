@@ -1,4 +1,4 @@
-#include "host/framework/CAccessPointDirectories.h"
+#include "host/files/CAccessPointDirectories.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "host/framework/CBinaryFilePtrConnID.h"
+#include "host/files/CBinaryFilePtrConnID.h"
 
 #include <utility>
 

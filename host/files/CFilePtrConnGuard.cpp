@@ -1,6 +1,6 @@
-#include "host/framework/CFilePtrConnGuard.h"
+#include "host/files/CFilePtrConnGuard.h"
 
-#include "host/framework/CFilePool.h"
+#include "host/files/CFilePool.h"
 
 namespace TamblixHq::NODRA::Framework {
 
