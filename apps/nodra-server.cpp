@@ -25,9 +25,9 @@
 
 #include "apps/options/AccessPoints.h"
 #include "apps/options/ServerOptions.h"
-#include "host/framework/CAccessPointDirectories.h"
+#include "host/files/CAccessPointDirectories.h"
 #include "host/framework/CCallSlots.h"
-#include "host/framework/CConfinedFileId.h"
+#include "host/files/CConfinedFileId.h"
 #include "host/framework/CHostOrb.h"
 #include "host/framework/CNamingServiceBinding.h"
 #include "host/utility/CAccessPointMapU.h"
@@ -190,8 +190,7 @@ int main(int argc, char** argv) {
     FW::CCallSlots::sfCounts().mpConfigure(
         options.maxCounts != 0 ? options.maxCounts : std::max(1u, std::thread::hardware_concurrency()), kSlotWait);
     const FW::CMemoryTrimmer trimmer;
-    FW::CDataServerImpl& server = orb->mpServeDataObjects(settings, kRootKey);
-    RPC3::registerRPC3Types(*FW::CResolverImpl::sfGetResolverImpl(), &server);
+    RPC3::serveRPC3Files(*orb, settings, kRootKey);
     orb->mpActivate();
     // From here on requests are served: the reference may be handed out.
     CORBA::Object_var root = orb->mfGetRoot();

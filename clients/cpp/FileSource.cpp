@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "host/framework/CAccessPointDirectories.h"
+#include "host/files/CAccessPointDirectories.h"
 #include "host/utility/CAccessPointMapU.h"
 #include "rpc3/servants/RPC3Registration.h"
 
@@ -117,8 +117,7 @@ IDL::DataServer_ptr mfServeEmbedded(Framework::CHostOrb& orb,
   }
   // The directories are pinned now: a link put in place of one later does not move it.
   Framework::CAccessPointDirectories::sfGet().mpPinConfigured();
-  Framework::CDataServerImpl& root = orb.mpServeDataObjects({});
-  Drivers::RPC3::registerRPC3Types(*Framework::CResolverImpl::sfGetResolverImpl(), &root);
+  Drivers::RPC3::serveRPC3Files(orb);
   orb.mpActivate();
   return orb.mfGetRoot();
 }

@@ -1,7 +1,7 @@
 #include "rpc3/servants/RPC3Registration.h"
 
-#include "host/framework/CBinaryFilePtrConnID.h"
-#include "host/framework/CFilePtrConnGuard.h"
+#include "host/files/CBinaryFilePtrConnID.h"
+#include "host/files/CFilePtrConnGuard.h"
 #include "rpc3/format/RPC3HeaderRecords.h"
 #include "rpc3/servants/CRPC3ChannelImpl.h"
 #include "rpc3/servants/CRPC3EquidistantValuesImpl.h"
@@ -19,7 +19,10 @@ bool isRPC3File(const Framework::CConfinedFileId& file) {
   return guard.mfFilePtr() != nullptr && looksLikeRPC3File(*guard.mfFilePtr());
 }
 
-void registerRPC3Types(Framework::CResolverImpl& resolver, Framework::CDataServerImpl* server) {
+Framework::CDataServerImpl& serveRPC3Files(Framework::CHostOrb& orb, const Framework::CResolverImpl::Settings& settings,
+                                           const std::string& corbalocKey) {
+  Framework::CDataServerImpl& server = orb.mpServeDataObjects(settings, corbalocKey);
+  Framework::CResolverImpl& resolver = *Framework::CResolverImpl::sfGetResolverImpl();
   resolver.mpRegisterType<CRPC3FileImpl>(kFileType, IDL::File::_PD_repoId);
   resolver.mpRegisterType<CRPC3ChannelImpl>(kChannelType, IDL::Function2D::_PD_repoId);
   resolver.mpRegisterType<CRPC3EquidistantValuesImpl>(kEquidistantValuesType,
@@ -28,7 +31,8 @@ void registerRPC3Types(Framework::CResolverImpl& resolver, Framework::CDataServe
   resolver.mpRegisterType<CRPC3FunctionRecordImpl>(kFunctionRecordType,
                                                    IDL::MeasurementFunctionRecord::_PD_repoId);
   resolver.mpRegisterType<CRPC3QuantityImpl>(kQuantityType, IDL::Quantity::_PD_repoId);
-  if (server) server->mpRegisterFileType("RPC3", kFileType, isRPC3File);
+  server.mpRegisterFileType("RPC3", kFileType, isRPC3File);
+  return server;
 }
 
 }  // namespace TamblixHq::NODRA::Drivers::RPC3

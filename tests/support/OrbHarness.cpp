@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "host/framework/CHostOrb.h"
-#include "host/framework/CResolverImpl.h"
 #include "rpc3/servants/RPC3Registration.h"
 
 namespace nodra::test {
@@ -21,9 +20,7 @@ OrbHarness& OrbHarness::sfGet() {
     auto* h = new OrbHarness;
     h->mHost = orb;
     h->mOrb = CORBA::ORB::_duplicate(orb->mfOrb());
-    h->mServer = &orb->mpServeDataObjects({});
-    TamblixHq::NODRA::Drivers::RPC3::registerRPC3Types(*FW::CResolverImpl::sfGetResolverImpl(),
-                                                       h->mServer);
+    h->mServer = &TamblixHq::NODRA::Drivers::RPC3::serveRPC3Files(*orb);
     orb->mpActivate();
     h->mServerRef = orb->mfGetRoot();
     return h;
