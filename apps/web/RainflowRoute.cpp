@@ -11,7 +11,6 @@
 
 #include "analysis/Rainflow.h"
 #include "clients/cpp/ChannelRainflow.h"
-#include "clients/cpp/FileListing.h"
 #include "clients/cpp/FileSource.h"
 #include "apps/web/RouteSupport.h"
 
@@ -63,11 +62,6 @@ Json count(IDL::DataServer_ptr root, const httplib::Request& request, CRequestBu
     budget.mpCheck();
     const Client::RainflowSource source = Client::mfParseRainflowSource(request.get_param_value("path", i));
     IDL::File_var file = openFile(root, source.mFile);
-    if (!Client::mfReadChannel(file.in(), channel)) {
-      throw HttpError{404, "channel " + std::to_string(channel) + " does not exist in " + source.mFile +
-                               " (the file has " + std::to_string(file->get_number_of_children()) + " channels)",
-                      ""};
-    }
     sources.push_back(source);
     files.push_back(file);
   }

@@ -149,7 +149,7 @@ RainflowRun mfCountRainflow(const std::vector<IDL::File_var>& files, const std::
   for (std::size_t i = 0; i < files.size(); ++i) {
     std::optional<ChannelListing> listing = mfReadChannel(files[i].in(), channel);
     if (!listing) {
-      throw UsageError("channel " + std::to_string(channel) + " does not exist in " + sources[i].mFile +
+      throw NoSuchChannel("channel " + std::to_string(channel) + " does not exist in " + sources[i].mFile +
                        " (the file has " + std::to_string(files[i]->get_number_of_children()) + " channels)");
     }
     IDL::Function2D_var function = IDL::Function2D::_narrow(listing->mReference.in());

@@ -64,8 +64,8 @@ std::vector<IDL::File_var> mfOpenRainflowFiles(Framework::CHostOrb& orb, const s
 // Counts channel `channel` of each file. With several files and no class range in
 // `settings`, each channel's minimum and maximum are asked first (get_reduced_y_data, one
 // block), so that every file is counted in the same classes. A progress bar is drawn when
-// standard error is a terminal. Throws UsageError for a channel a file does not have or
-// settings the library refuses, what the objects throw and what `check` throws.
+// standard error is a terminal. Throws NoSuchChannel for a channel a file does not have,
+// UsageError for settings the library refuses, what the objects throw and what `check` throws.
 RainflowRun mfCountRainflow(const std::vector<IDL::File_var>& files, const std::vector<RainflowSource>& sources,
                             CORBA::ULong channel, const Analysis::RainflowSettings& settings,
                             const RainflowWorkCheck& check = {});
