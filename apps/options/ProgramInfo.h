@@ -8,7 +8,7 @@
 
 namespace TamblixHq::NODRA::Apps {
 
-// The project's version, as CMake's project() gives it: "0.1.0".
+// The version of this build, from the repository: "0.1.0" at a tag v0.1.0, "0.1.0+12.g1a2b3c4d" past it.
 const char* mfProjectVersion();
 
 // "PROGRAM VERSION", the line --version prints.
