@@ -81,31 +81,44 @@ PortableServer::POA_ptr CResolverImpl::mfGetPoa() const {
   return PortableServer::POA::_duplicate(mPoa);
 }
 
+std::optional<CTypeTable::Entry> CResolverImpl::mfServableType(const IDL::ObjectId& id) const {
+  // A reference the locator would refuse is never handed out.
+  if (CObjectIdCodec::sfCheckFields(id) != nullptr) return std::nullopt;
+  return mTypes.mfFind(static_cast<const char*>(id.type_id));
+}
+
+IDL::Base_ptr CResolverImpl::sfReferenceOf(const std::string& key, const char* repositoryId,
+                                           PortableServer::POA_ptr poa) {
+  PortableServer::ObjectId oid(static_cast<CORBA::ULong>(key.size()),
+                               static_cast<CORBA::ULong>(key.size()),
+                               reinterpret_cast<CORBA::Octet*>(const_cast<char*>(key.data())), false);
+  CORBA::Object_var object = poa->create_reference_with_id(oid, repositoryId);
+  return IDL::Base::_unchecked_narrow(object);
+}
+
 PortableServer::ServantBase* CResolverImpl::mfAcquireServant(const std::string& key,
                                                              const IDL::ObjectId& id,
-                                                             PortableServer::POA_ptr poa,
-                                                             const char*& repositoryId) {
-  std::optional<CTypeTable::Entry> type = mTypes.mfFind(static_cast<const char*>(id.type_id));
-  if (!type || CORBA::is_nil(poa)) return nullptr;
-  repositoryId = type->repositoryId;
-  return mServants.mfAcquire(key, [&] { return type->constructor(&id, poa); });
+                                                             const CTypeTable::Entry& type,
+                                                             PortableServer::POA_ptr poa) {
+  return mServants.mfAcquire(key, [&] { return type.constructor(&id, poa); });
 }
 
 IDL::Base_ptr CResolverImpl::mfResolve(const IDL::ObjectId& id) {
-  // A reference the locator would refuse is never handed out.
-  if (CObjectIdCodec::sfCheckFields(id) != nullptr) return IDL::Base::_nil();
-  std::string key = CObjectIdCodec::sfEncode(id);
+  std::optional<CTypeTable::Entry> type = mfServableType(id);
   PortableServer::POA_var poa = mfGetPoa();
-  const char* repositoryId = nullptr;
-  PortableServer::ServantBase* servant = mfAcquireServant(key, id, poa, repositoryId);
+  if (!type || CORBA::is_nil(poa)) return IDL::Base::_nil();
+  const std::string key = CObjectIdCodec::sfEncode(id);
+  PortableServer::ServantBase* servant = mfAcquireServant(key, id, *type, poa);
   if (!servant) return IDL::Base::_nil();
   servant->_remove_ref();  // the cache keeps its own reference
+  return sfReferenceOf(key, type->repositoryId, poa);
+}
 
-  PortableServer::ObjectId oid(static_cast<CORBA::ULong>(key.size()),
-                               static_cast<CORBA::ULong>(key.size()),
-                               reinterpret_cast<CORBA::Octet*>(key.data()), false);
-  CORBA::Object_var object = poa->create_reference_with_id(oid, repositoryId);
-  return IDL::Base::_unchecked_narrow(object);
+IDL::Base_ptr CResolverImpl::mfReference(const IDL::ObjectId& id) {
+  std::optional<CTypeTable::Entry> type = mfServableType(id);
+  PortableServer::POA_var poa = mfGetPoa();
+  if (!type || CORBA::is_nil(poa)) return IDL::Base::_nil();
+  return sfReferenceOf(CObjectIdCodec::sfEncode(id), type->repositoryId, poa);
 }
 
 PortableServer::ServantBase* CResolverImpl::mfLocate(const PortableServer::ObjectId& oid) {
@@ -118,7 +131,7 @@ PortableServer::ServantBase* CResolverImpl::mfLocate(const PortableServer::Objec
     IDL::ObjectId id;
     if (!CObjectIdCodec::sfDecode(oid, id)) return nullptr;
     PortableServer::POA_var poa = mfGetPoa();
-    std::optional<CTypeTable::Entry> type = mTypes.mfFind(static_cast<const char*>(id.type_id));
+    std::optional<CTypeTable::Entry> type = mfServableType(id);
     if (!type || CORBA::is_nil(poa)) return nullptr;
     return type->constructor(&id, poa);
   };

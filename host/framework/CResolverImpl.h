@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "host/framework/CServantCache.h"
@@ -51,6 +52,11 @@ public:
   // the server writes (CObjectIdCodec::sfCheckFields). Exceptions of the servant's
   // construction pass to the caller.
   IDL::Base_ptr mfResolve(const IDL::ObjectId& id);
+  // A new reference to the object of an identifier without building its servant: the
+  // locator builds it at the first call on the reference, and errors of its construction
+  // reach that call (OBJECT_NOT_EXIST, TRANSIENT). Nil exactly when mfResolve gives nil
+  // for a reason other than the constructor's own (see mfServableType).
+  IDL::Base_ptr mfReference(const IDL::ObjectId& id);
 
   // Repository id of a child type, "" when it is not registered; the text stays valid for
   // the life of the process, even if the type is registered again. The driver text
@@ -78,12 +84,19 @@ private:
 
   // A new reference to the POA of the data objects; nil outside mpInit ... mpShutdown.
   PortableServer::POA_ptr mfGetPoa() const;
+  // The registration of an identifier's type when the resolver would build a servant for
+  // it: an identifier the server writes (CObjectIdCodec::sfCheckFields) of a registered
+  // type. The one rule of mfResolve, mfReference and the locator.
+  std::optional<CTypeTable::Entry> mfServableType(const IDL::ObjectId& id) const;
+  // A reference with object id `key` and the type's repository id in `poa`.
+  static IDL::Base_ptr sfReferenceOf(const std::string& key, const char* repositoryId,
+                                     PortableServer::POA_ptr poa);
   // The servant of an identifier with one reference for the caller, cached or built in
   // `poa`; null when its type id has no servant type. `repositoryId` receives the type's.
   // REQUIRES: mMutex not held (servants evicted meanwhile are released in here).
   PortableServer::ServantBase* mfAcquireServant(const std::string& key, const IDL::ObjectId& id,
-                                                PortableServer::POA_ptr poa,
-                                                const char*& repositoryId);
+                                                const CTypeTable::Entry& type,
+                                                PortableServer::POA_ptr poa);
 
   mutable std::mutex mMutex;  // guards mOrb, mPoa and mChunkSize
   CORBA::ORB_var mOrb;

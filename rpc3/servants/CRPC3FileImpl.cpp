@@ -70,7 +70,7 @@ void CRPC3FileImpl::mpListChannels(CORBA::ULong first, CORBA::ULong end,
     keyword.mfAddLong(k);
     std::unique_ptr<IDL::ObjectId> channelId(
         getChannelObjectId(own.in(), k, mHeader->mfGetKeywordValue(keyword)));
-    IDL::Base_var base = resolver->mfResolve(*channelId);
+    IDL::Base_var base = resolver->mfReference(*channelId);
     IDL::Browsable_var channel = IDL::Browsable::_unchecked_narrow(base);
     if (CORBA::is_nil(channel)) continue;
     if (filled == children.length()) {

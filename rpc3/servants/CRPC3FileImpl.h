@@ -34,13 +34,14 @@ public:
   IDL::HeaderReading* get_header_reading() override;
 
 protected:
-  // One entry per channel the resolver binds, in channel order.
+  // One entry per channel the resolver would serve (CResolverImpl::mfReference), in
+  // channel order.
   IDL::BrowsableStructSeq* mfCreateAllChildren() override;
   // Adds the file annotations once, then runs the base's hook.
   void mpFillAnnotationContainer() override;
 
 private:
-  // The entries of channels [first, end) (from 1) that the resolver binds; with `functions`,
+  // The entries of channels [first, end) (from 1) that the resolver would serve; with `functions`,
   // also their annotations and function descriptions. REQUIRES: end - first fits one reply.
   void mpListChannels(CORBA::ULong first, CORBA::ULong end, IDL::BrowsableStructSeq& children,
                       IDL::AnnotationSeqSeq* annotations, IDL::FunctionExtendedStructSeq* functions);

@@ -21,8 +21,9 @@ const char* axisText(IDL::AxisEnum axis) {
   }
 }
 
-// Resolves the parent's identifier with field 5 replaced by `type` and, when `axis` is not
-// null, field 8 by `axis`. The built identifier is freed on every path.
+// A reference to the parent's identifier with field 5 replaced by `type` and, when `axis`
+// is not null, field 8 by `axis`; its servant is built at the first call on it. The built
+// identifier is freed on every path.
 CORBA::Object_ptr resolveDerived(const IDL::ObjectId& parent, const char* type,
                                  const char* axis) {
   CObjectIdU builder;
@@ -30,7 +31,7 @@ CORBA::Object_ptr resolveDerived(const IDL::ObjectId& parent, const char* type,
       parent.access_point, parent.sub_directory, parent.file_name, parent.driver, parent.domain,
       type, parent.item, parent.label, axis ? axis : static_cast<const char*>(parent.axis),
       parent.index, parent.extension));
-  IDL::Base_var object = CResolverImpl::sfGetResolverImpl()->mfResolve(*id);
+  IDL::Base_var object = CResolverImpl::sfGetResolverImpl()->mfReference(*id);
   return CORBA::Object::_duplicate(object.in());
 }
 

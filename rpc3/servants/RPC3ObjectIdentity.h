@@ -1,5 +1,6 @@
 // How the objects of one RPC III file name each other: a child's identifier is derived
-// from its parent's by fixed rules and resolved through the framework's resolver.
+// from its parent's by fixed rules and turned into a reference by the framework's resolver
+// without building the child's servant, which the first call on the reference builds.
 // The functions share no state and are safe to call from any thread.
 #pragma once
 
@@ -23,7 +24,8 @@ inline constexpr const char* kFileType = "RPC3File";
 IDL::ObjectId* getChannelObjectId(const IDL::ObjectId& fileId, CORBA::ULong channel,
                                   const Utility::CStringU& label);
 
-// Values object of an axis of a channel; nil when the resolver binds nothing. Axis X gives
+// Values object of an axis of a channel; nil when the resolver would build no servant for
+// it (CResolverImpl::mfReference). Axis X gives
 // the equidistant time base, Y the samples; another axis leaves type id and axis empty.
 IDL::FunctionValues_ptr getChannelValues(const IDL::ObjectId& channelId, IDL::AxisEnum axis);
 // Quantity object of an axis, from a channel or one of its values objects; nil likewise.

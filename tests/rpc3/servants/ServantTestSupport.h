@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/framework/CObjectIdCodec.h"
 #include "host/framework/CResolverImpl.h"
 #include "host/utility/CAccessPointMapU.h"
 #include "host/utility/CLoggerU.h"
@@ -56,6 +57,27 @@ protected:
         axis, "", extension));
     IDL::Base_var base = TamblixHq::NODRA::Framework::CResolverImpl::sfGetResolverImpl()->mfResolve(*id);
     return IDL::File::_narrow(base);
+  }
+
+  // `name` opened through an access point of its own whose name is so long that the
+  // identifier of a channel labelled 90 characters is longer than any the server writes,
+  // while a channel labelled one character and its objects stay within. Channel 1 is short;
+  // channel k + 2 is long when longLabels[k].
+  IDL::File_ptr mfOpenUnderLongName(const std::string& name, const std::vector<bool>& longLabels) {
+    Rpc3FileLayout layout;
+    layout.mChannelTexts = {{"s", "", "", "", ""}};
+    for (bool isLong : longLabels) layout.mChannelTexts.push_back({isLong ? std::string(90, 'L') : "s", "", "", "", ""});
+    layout.mChannels = static_cast<int>(layout.mChannelTexts.size());
+    mpWriteFile(mDir.mfFile(name), mfBuildRpc3File(layout));
+    // Channel 1's identifier under the short name measures the room left.
+    IDL::File_var probe = mServer->open_file(mAccessPoint.c_str(), "", name.c_str());
+    IDL::BrowsableStructSeq_var children = probe->get_all_children();
+    const std::size_t size = TamblixHq::NODRA::Framework::CObjectIdCodec::sfEncode(children[0].id).size();
+    const std::string longName =
+        mAccessPoint + std::string(TamblixHq::NODRA::Framework::CObjectIdCodec::kMaxEncodedSize - size - 20, 'a');
+    TamblixHq::NODRA::Utility::CAccessPointMapU::sfGetAccessPointMapU()->mpSetAccessPoint(
+        longName.c_str(), mDir.mfText().c_str());
+    return mServer->open_file(longName.c_str(), "", name.c_str());
   }
 
   // The values object of an axis of channel k (from 1) of a file, through the file's

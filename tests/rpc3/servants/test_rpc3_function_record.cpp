@@ -88,16 +88,17 @@ TEST_F(UtcTest, SamplingFrequencyOfAZeroTimeStepIsInfinite) {
   EXPECT_EQ(a->description.sampling_frequency, std::numeric_limits<double>::infinity());
 }
 
-TEST_F(ServantTest, FunctionRecordIsNilWithoutItsTypeAndFailuresBecomeTheRecordException) {
+TEST_F(ServantTest, FunctionRecordFailuresReachTheFirstCallOnTheRecord) {
   Rpc3FileLayout layout;
   layout.mChannels = 2;
   IDL::File_var file = mfOpen("no-record.rsp", layout);
+  IDL::FunctionRecord_var record = IDL::Function2D_var(channelOf(file, 2))->get_function_record();
   {
     TypeOverride<RPC3::CRPC3FunctionRecordImpl> nothing(
         RPC3::kFunctionRecordType, IDL::MeasurementFunctionRecord::_PD_repoId,
         [](const IDL::ObjectId*, PortableServer::POA_ptr) -> PortableServer::ServantBase* { return nullptr; });
-    EXPECT_TRUE(CORBA::is_nil(
-        IDL::FunctionRecord_var(IDL::Function2D_var(channelOf(file, 1))->get_function_record())));
+    EXPECT_THROW(IDL::FunctionRecord::FunctionRecordAnnotation_var(record->get_function_record_annotation()),
+                 CORBA::OBJECT_NOT_EXIST);
   }
   {
     TypeOverride<RPC3::CRPC3FunctionRecordImpl> failing(
@@ -105,18 +106,12 @@ TEST_F(ServantTest, FunctionRecordIsNilWithoutItsTypeAndFailuresBecomeTheRecordE
         [](const IDL::ObjectId*, PortableServer::POA_ptr) -> PortableServer::ServantBase* {
           throw std::runtime_error("no record");
         });
-    try {
-      IDL::FunctionRecord_var record = IDL::Function2D_var(channelOf(file, 2))->get_function_record();
-      ADD_FAILURE() << "get_function_record succeeded";
-    } catch (const IDL::DBAccessException& e) {
-      EXPECT_STREQ(e.message, "Unable to get function record for RPC3Channel");
-      EXPECT_STREQ(e.reason, "_narrow failed");
-      EXPECT_STREQ(e.place, "CRPC3ChannelImpl::get_function_record()");
-    }
+    EXPECT_THROW(IDL::FunctionRecord::FunctionRecordAnnotation_var(record->get_function_record_annotation()),
+                 CORBA::TRANSIENT);
   }
-  // The real type is back: the record of the channel that failed is built now.
-  EXPECT_FALSE(CORBA::is_nil(
-      IDL::FunctionRecord_var(IDL::Function2D_var(channelOf(file, 2))->get_function_record())));
+  // The real type is back: the same reference is served now.
+  IDL::FunctionRecord::FunctionRecordAnnotation_var kind = record->get_function_record_annotation();
+  EXPECT_EQ(kind->function_class, IDL::FunctionRecord::SAMPLED_TIME_HISTORY);
 }
 
 TEST_F(UtcTest, HeaderDatesAreTimesOnlyInTheDayMonthYearForm) {
@@ -195,14 +190,15 @@ TEST_F(ServantTest, TimeQuantityIsSecondsAndNeedsNoFile) {
   EXPECT_STREQ(CORBA::String_var(fromValues->get_unit_label()), "s");
 
   // A channel of a file that is not there: its time base is still in seconds, while its
-  // samples' quantity cannot be built.
+  // samples' quantity cannot be built: the first call on it says so.
   IDL::ObjectId_var fileId = file->get_object_id();
   fileId->file_name = "missing.rsp";
   std::unique_ptr<IDL::ObjectId> lost(RPC3::getChannelObjectId(fileId.in(), 1, "lost"));
   IDL::Quantity_var lostTime = RPC3::getAxisQuantity(*lost, IDL::X);
   ASSERT_FALSE(CORBA::is_nil(lostTime));
   EXPECT_EQ(quantityText(IDL::Quantity::QuantityAnnotation_var(lostTime->get_quantity_annotation()).in()), seconds);
-  EXPECT_THROW(IDL::Quantity_var(RPC3::getAxisQuantity(*lost, IDL::Y)), IDL::DBAccessException);
+  IDL::Quantity_var lostSamples = RPC3::getAxisQuantity(*lost, IDL::Y);
+  EXPECT_THROW(CORBA::String_var(lostSamples->get_unit_label()), CORBA::OBJECT_NOT_EXIST);
 }
 
 TEST_F(ServantTest, SampleQuantityIsTheCatalogueReadingOfTheTrimmedUnits) {
