@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <cinttypes>
-#include <cstdio>
 
 namespace TamblixHq::NODRA::Utility {
 
@@ -39,9 +38,21 @@ std::optional<CFileVersionU> CFileVersionU::sfOfPath(const std::string& path) {
 }
 
 std::string CFileVersionU::mfToText() const {
-  char text[128];
-  std::snprintf(text, sizeof text, "v2:%llu:%llu:%lld:%lld:%lld:%lld:%lld", mDevice, mInode, mSize,
-                mModifiedSeconds, mModifiedNanoseconds, mChangedSeconds, mChangedNanoseconds);
+  // Every identifier the server checks is written here again: with to_chars, not a printf.
+  std::string text = "v2";
+  text.reserve(96);
+  const auto field = [&](auto number) {
+    char digits[24];  // a 64-bit number and its sign
+    text += ':';
+    text.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
+  };
+  field(mDevice);
+  field(mInode);
+  field(mSize);
+  field(mModifiedSeconds);
+  field(mModifiedNanoseconds);
+  field(mChangedSeconds);
+  field(mChangedNanoseconds);
   return text;
 }
 
