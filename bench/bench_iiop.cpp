@@ -284,6 +284,23 @@ void BM_OpenAndListOverIiop(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenAndListOverIiop)->Arg(50)->Arg(200)->Arg(800)->UseRealTime()->Unit(benchmark::kMillisecond);
 
+// The listing's floor over IIOP: the file opened (its header read anew), its annotations
+// and its channel count asked, three round trips that no listing avoids.
+void BM_OpenAndCountOverIiop(benchmark::State& state) {
+  Setup& s = setup();
+  const auto channels = static_cast<int>(state.range(0));
+  const std::string name = "wide-" + std::to_string(channels) + ".rsp";
+  for (auto _ : state) {
+    touch(s.dir.mfFile(name));
+    IDL::File_var file = s.server->mRoot->open_file("bench", "", name.c_str());
+    IDL::AnnotationSeq_var annotations = file->get_all_annotations();
+    if (static_cast<int>(file->get_number_of_children()) != channels) state.SkipWithError("channels missing");
+  }
+  state.counters["per channel"] = benchmark::Counter(static_cast<double>(channels) * state.iterations(),
+                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_OpenAndCountOverIiop)->Arg(50)->Arg(200)->Arg(800)->UseRealTime()->Unit(benchmark::kMillisecond);
+
 // Each client thread reads its own channel in chunks of 64 Ki values.
 void BM_Clients(benchmark::State& state) {
   Setup& s = setup();
