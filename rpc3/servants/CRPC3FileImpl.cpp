@@ -118,8 +118,8 @@ void CRPC3FileImpl::mpListChannels(CORBA::ULong first, CORBA::ULong end,
 IDL::BrowsableStructSeq* CRPC3FileImpl::mfCreateAllChildren() {
   try {
     const CORBA::ULong n = get_number_of_children();
-    // The count comes from the file: refuse one no reply could carry before building a
-    // servant per channel.
+    // The count comes from the file: refuse one no reply could carry before making a
+    // reference per channel.
     const CORBA::ULong limit = Framework::CReplyLimit::sfMaxValuesPerReply(kMinimumEntrySize);
     if (n > limit) {
       Utility::CLoggerU::sfGetLoggerU(0)->mpPrintText(
@@ -156,7 +156,7 @@ IDL::BrowsableExtendedStruct* CRPC3FileImpl::get_all_children_extended_chunk(COR
     const CORBA::ULong n = get_number_of_children();
     if (start < n) {
       // The chunk size is cut to what one reply carries, estimated before any channel is
-      // built: a channel's entry holds its identifier and six references, each with an
+      // listed: a channel's entry holds its identifier and six references, each with an
       // object key as long as an identifier, and its annotations and descriptions.
       const std::size_t idBytes = Framework::CObjectIdCodec::sfEncode(mfGetId()).size() + 128;
       const std::size_t entryBytes = 7 * (idBytes + 512) + 2048;
