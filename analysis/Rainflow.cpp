@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <exception>
 #include <stdexcept>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -37,9 +39,29 @@ struct PairHash {
   }
 };
 
-// x^k for a whole k from 1 to 64 by squaring; any other k through pow.
+// x^k for a whole k from 1 to 64 by squaring; any other k through pow. The common slopes
+// are written out with the products of the loop in its order, for the same bits.
 double power(double x, double k, int whole) {
-  if (whole <= 0) return std::pow(x, k);
+  switch (whole) {
+    case 0:
+      return std::pow(x, k);
+    case 1:
+      return x;
+    case 2:
+      return x * x;
+    case 3:
+      return x * (x * x);
+    case 4: {
+      const double x2 = x * x;
+      return x2 * x2;
+    }
+    case 5: {
+      const double x2 = x * x;
+      return x * (x2 * x2);
+    }
+    default:
+      break;
+  }
   double result = 1, base = x;
   for (int n = whole; n > 0; n >>= 1) {
     if (n & 1) result *= base;
@@ -91,6 +113,31 @@ public:
     }
   }
 
+  // Without a gate and once a direction is known, each value becomes the candidate and a
+  // turn emits the previous one: the turning points of `count` finite values are written
+  // to `out` (room for `count`) without a branch on the data; returns how many.
+  template <typename T>
+  std::size_t mfScanUngated(const T* values, std::size_t count, double* out) {
+    bool up = mDirection > 0;
+    double candidate = mCandidate;
+    std::size_t k = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      const double x = static_cast<double>(values[i]);
+      const bool turn = (up & (x < candidate)) | (!up & (candidate < x));
+      out[k] = candidate;
+      k += turn;
+      up ^= turn;
+      candidate = x;
+    }
+    mDirection = up ? 1 : -1;
+    mCandidate = candidate;
+    return k;
+  }
+
+  // Of the candidate from the last kept reversal: 1 rising, -1 falling, 0 none yet.
+  int mfDirection() const { return mDirection; }
+  double mfCandidate() const { return mCandidate; }
+
   template <typename Emit>
   void mpFinish(Emit&& emit) {
     if (mDirection != 0) emit(mCandidate);
@@ -107,20 +154,22 @@ private:
 
 // The four-point rule on the top of `stack` after a push: while the inner range of the
 // last four points is within both outer ranges, it is a full cycle and its points go.
-template <typename Cycle>
-void reduceFourPoint(std::vector<double>& s, Cycle&& cycle) {
+// `strict`: only when it is smaller than the range before it; a tie may close differently
+// when what precedes the stack's bottom is not known.
+template <typename Point, typename Cycle>
+void reduceFourPoint(std::vector<Point>& s, Cycle&& cycle, bool strict = false) {
   for (std::size_t n = s.size(); n >= 4; n = s.size()) {
-    const double a = s[n - 4], b = s[n - 3], c = s[n - 2], d = s[n - 1];
-    const double inner = std::fabs(c - b);
-    if (inner > std::fabs(b - a) || inner > std::fabs(d - c)) return;
-    cycle(b, c);
-    s[n - 3] = d;
+    const double a = s[n - 4].mValue, b = s[n - 3].mValue, c = s[n - 2].mValue, d = s[n - 1].mValue;
+    const double inner = std::fabs(c - b), before = std::fabs(b - a);
+    if (inner > before || (strict && inner == before) || inner > std::fabs(d - c)) return;
+    cycle(s[n - 3], s[n - 2]);
+    s[n - 3] = s[n - 1];
     s.resize(n - 2);
   }
 }
 
-void checkStack(const std::vector<double>& stack) {
-  if (stack.size() > kMaxResidue) {
+void checkStack(std::size_t size) {
+  if (size > kMaxResidue) {
     throw std::length_error("the rainflow residue exceeds " + std::to_string(kMaxResidue) +
                             " reversals (a history whose ranges keep shrinking); set a gate");
   }
@@ -195,18 +244,36 @@ bool RainflowResult::operator==(const RainflowResult& o) const {
          mResidue == o.mResidue && mParts == o.mParts;
 }
 
-// Everything a counting keeps between chunks.
+namespace {
+
+// A reversal on the rainflow stack with its class in the matrix and its level among the
+// class boundaries, both found once when it is pushed.
+struct Reversal {
+  double mValue;
+  unsigned mClass;
+  int mLevel;
+};
+
+}  // namespace
+
+// Everything a counting keeps between chunks. The counter of a segment (mOpenStart) counts
+// values that follow others: its first value may not be a reversal of the whole signal nor
+// its starting point, so it closes only the cycles that counting the whole signal closes
+// whatever precedes, leaves the rest on its stack, and mpJoin carries them on.
 class CRainflowCounter::CState {
 public:
-  explicit CState(const RainflowSettings& settings)
+  CState(const RainflowSettings& settings, bool openStart)
       : mSettings(settings),
         mN(settings.mClasses),
         mLo(settings.mRangeMin),
         mHi(settings.mRangeMax),
         mWidth((settings.mRangeMax - settings.mRangeMin) / settings.mClasses),
         mInverseWidth(mWidth > 0 ? 1 / mWidth : 0),
+        mMargin(mWidth > 0 ? std::max(1e-9, 1e-12 * (std::fabs(mLo) + std::fabs(mHi)) / mWidth) : 0),
+        mUnitReference(settings.mReferenceRange == 1),
         mTurning(settings.mGate),
-        mFourPoint(settings.mMethod == RainflowMethod::kFourPoint) {
+        mFourPoint(settings.mMethod == RainflowMethod::kFourPoint),
+        mOpenStart(openStart) {
     mResult.mSettings = settings;
     mResult.mMatrix.assign(std::size_t{mN} * mN, 0.0);
     mResult.mRangeCounts.assign(mN, 0.0);
@@ -221,26 +288,91 @@ public:
   template <typename T>
   void mpAdd(const T* values, std::size_t count) {
     if (mFinished) throw std::logic_error("CRainflowCounter: values added after mfFinish");
-    auto reversal = [this](double v) { mpReversal(v); };
-    for (std::size_t i = 0; i < count; ++i) {
-      const double x = static_cast<double>(values[i]);
-      if (!std::isfinite(x)) {
-        ++(std::isnan(x) ? mResult.mNaN : mResult.mInfinite);
-        continue;
-      }
-      if (x < mMin) mMin = x;
-      if (x > mMax) mMax = x;
-      ++mFinite;
-      mTurning.mpAdd(x, reversal);
-    }
     mResult.mValues += count;
+    for (std::size_t at = 0; at < count; at += kBlock) {
+      const T* block = values + at;
+      const std::size_t n = std::min(kBlock, count - at);
+      double lo = mMin, hi = mMax;
+      std::size_t finite = 0;
+      for (std::size_t i = 0; i < n; ++i) {
+        const double x = static_cast<double>(block[i]);
+        finite += std::isfinite(x);
+        lo = std::min(lo, x);
+        hi = std::max(hi, x);
+      }
+      if (finite == n && mSettings.mGate == 0 && mTurning.mfDirection() != 0) {
+        mMin = lo;
+        mMax = hi;
+        mFinite += n;
+        const std::size_t found = mTurning.mfScanUngated(block, n, mBuffer);
+        for (std::size_t i = 0; i < found; ++i) mpReversal(mBuffer[i]);
+      } else {
+        mpAddOneByOne(block, n);
+      }
+    }
+  }
+  void mpJoin(CState& b) {
+    if (mFinished || b.mFinished) throw std::logic_error("CRainflowCounter: a finished counting joined");
+    if (mOpenStart || !b.mOpenStart) throw std::invalid_argument("only the counter of a segment joins another's");
+    if (!sameSettings(mSettings, b.mSettings)) throw std::invalid_argument("counters of different settings do not join");
+    mResult.mValues += b.mResult.mValues;
+    mResult.mNaN += b.mResult.mNaN;
+    mResult.mInfinite += b.mResult.mInfinite;
+    b.mFinished = true;
+    if (b.mFinite == 0) return;
+    if (mFinite == 0) throw std::logic_error("CRainflowCounter: a segment joined to a counting without a value");
+    // Where the two meet, the reversals of the whole signal are among this counting's last
+    // candidate, b's first value and b's second reversal (the first b knows to be one):
+    // their rises cross boundaries that neither side counted.
+    CTurningPoints joint = mTurning;
+    const auto emit = [this](double v) {
+      ++mResult.mReversals;
+      mpCrossing(mfClassify(v));
+    };
+    joint.mpAdd(b.mFirst, emit);
+    if (b.mResult.mReversals >= 2) {
+      joint.mpAdd(b.mSecond, emit);
+      mpCrossing(mfClassify(b.mSecond));
+      mPreviousLevel = b.mPreviousLevel;
+    } else if (b.mTurning.mfDirection() != 0) {
+      joint.mpAdd(b.mTurning.mfCandidate(), emit);
+    }
+    mResult.mReversals += b.mResult.mReversals - 1;
+    // b's cycles are cycles of the whole signal; what b left on its stack follows this
+    // counting's stack, through the turning points (b's first value may be none).
+    RainflowResult& r = mResult;
+    const auto add = [](std::vector<double>& into, const std::vector<double>& from) {
+      for (std::size_t i = 0; i < into.size(); ++i) into[i] += from[i];
+    };
+    add(r.mMatrix, b.mResult.mMatrix);
+    add(r.mRangeCounts, b.mResult.mRangeCounts);
+    add(r.mRangeMeanSums, b.mResult.mRangeMeanSums);
+    add(r.mDamage, b.mResult.mDamage);
+    add(mCrossingSteps, b.mCrossingSteps);
+    r.mFullCycles += b.mResult.mFullCycles;
+    r.mHalfCycles += b.mResult.mHalfCycles;
+    r.mOutside += b.mResult.mOutside;
+    if (r.mCyclesComplete && b.mResult.mCyclesComplete) {
+      for (const auto& [key, count] : b.mCycles) mpList(key, count);
+    } else {
+      mpDropList();
+    }
+    mFinite += b.mFinite;
+    mMin = std::min(mMin, b.mMin);
+    mMax = std::max(mMax, b.mMax);
+    const auto push = [this](double v) { mpPush(mfClassify(v)); };
+    for (const Reversal& v : b.mStack) mTurning.mpAdd(v.mValue, push);
+    if (b.mTurning.mfDirection() != 0) mTurning.mpAdd(b.mTurning.mfCandidate(), push);
   }
 
   RainflowResult mfFinish() {
     if (mFinished) throw std::logic_error("CRainflowCounter: mfFinish called twice");
+    if (mOpenStart) throw std::logic_error("CRainflowCounter: the counter of a segment is joined, not finished");
     mFinished = true;
     mTurning.mpFinish([this](double v) { mpReversal(v); });
-    mResult.mResidue = mStack;
+    mpCompact();
+    mResult.mResidue.reserve(mStack.size());
+    for (const Reversal& v : mStack) mResult.mResidue.push_back(v.mValue);
     if (!mFourPoint) {
       for (std::size_t i = 0; i + 1 < mStack.size(); ++i) {
         mpCycle(mStack[i], mStack[i + 1], 0.5, true);
@@ -250,16 +382,16 @@ public:
       // The residue followed by itself once, through the same turning points and the
       // four-point rule: what closes are full cycles; what remains is discarded.
       CTurningPoints turning(mSettings.mGate);
-      std::vector<double> stack;
+      std::vector<Reversal> stack;
       const auto push = [&](double v) {
-        stack.push_back(v);
-        reduceFourPoint(stack, [&](double from, double to) {
+        stack.push_back(mfClassify(v));
+        reduceFourPoint(stack, [&](const Reversal& from, const Reversal& to) {
           mpCycle(from, to, 1, false);
           mResult.mResidueCycles += 1;
         });
       };
       for (int pass = 0; pass < 2; ++pass) {
-        for (double v : mStack) turning.mpAdd(v, push);
+        for (const Reversal& v : mStack) turning.mpAdd(v.mValue, push);
       }
       turning.mpFinish(push);
     }
@@ -285,54 +417,108 @@ public:
   }
 
 private:
-  unsigned mfClassOf(double v) const {
-    if (!(mWidth > 0)) return 0;
-    const double c = std::floor((v - mLo) / mWidth);
+  template <typename T>
+  void mpAddOneByOne(const T* values, std::size_t count) {
+    auto reversal = [this](double v) { mpReversal(v); };
+    for (std::size_t i = 0; i < count; ++i) {
+      const double x = static_cast<double>(values[i]);
+      if (!std::isfinite(x)) {
+        ++(std::isnan(x) ? mResult.mNaN : mResult.mInfinite);
+        continue;
+      }
+      if (x < mMin) mMin = x;
+      if (x > mMax) mMax = x;
+      ++mFinite;
+      mTurning.mpAdd(x, reversal);
+    }
+  }
+
+  // floor(d / w) clamped to the classes, for d a value's distance from the range's minimum
+  // or a range. The reciprocal decides unless its quotient lies within rounding of a whole
+  // number (within 1e-12 of one for |d / w| <= classes + 1; the margin is 1e-9), then the
+  // division does: the class is always the division's.
+  unsigned mfClamped(double d) const {
+    const double q = d * mInverseWidth;
+    if (q >= mN + 1.0) return mN - 1;
+    if (q < -1.0) return 0;
+    double c = std::floor(q);
+    const double fraction = q - c;
+    if (!(fraction > 1e-9 && fraction < 1 - 1e-9)) c = std::floor(d / mWidth);
     if (!(c >= 0)) return 0;
     return c >= mN ? mN - 1 : static_cast<unsigned>(c);
   }
-  double mfBoundary(long j) const { return j >= static_cast<long>(mN) ? mHi : mLo + static_cast<double>(j) * mWidth; }
 
-  // A rise from a to b crosses the boundaries j with a < boundary(j) <= b.
-  void mpRise(double a, double b) {
-    const long n = mN;
-    long first, last;
-    if (!(mWidth > 0)) {
-      first = a < mLo ? 0 : n + 1;
-      last = b >= mLo ? n : -1;
-    } else {
-      // A first guess by the reciprocal, corrected against the boundaries themselves.
-      const double fa = std::floor((a - mLo) * mInverseWidth) + 1, fb = std::floor((b - mLo) * mInverseWidth);
-      first = fa < 0 ? 0 : fa > n + 1 ? n + 1 : static_cast<long>(fa);
-      last = fb < -1 ? -1 : fb > n ? n : static_cast<long>(fb);
-      while (first > 0 && mfBoundary(first - 1) > a) --first;
-      while (first <= n && mfBoundary(first) <= a) ++first;
-      while (last < n && mfBoundary(last + 1) <= b) ++last;
-      while (last >= 0 && mfBoundary(last) > b) --last;
+  double mfBoundary(int j) const { return j >= static_cast<int>(mN) ? mHi : mLo + static_cast<double>(j) * mWidth; }
+
+  // The value's class, and the last class boundary at or below it (-1: none), the
+  // boundaries as mfBoundary computes them; a rise from a to b crosses the boundaries
+  // level(a) + 1 to level(b).
+  Reversal mfClassify(double v) const {
+    const int n = static_cast<int>(mN);
+    if (!(mWidth > 0)) return {v, 0, v >= mLo ? n : -1};
+    const double d = v - mLo, q = d * mInverseWidth;
+    if (q > -1 && q < n + 1.0) {
+      // Away from a whole number by more than the rounding of the quotient and of the
+      // boundaries, its floor is both the class and the level.
+      const double f = std::floor(q), fraction = q - f;
+      if (fraction > mMargin && fraction < 1 - mMargin) {
+        const int j = static_cast<int>(f);
+        return {v, j < 0 ? 0u : j >= n ? mN - 1 : static_cast<unsigned>(j), j};
+      }
     }
-    if (first > last) return;
-    mCrossingSteps[static_cast<std::size_t>(first)] += 1;
-    mCrossingSteps[static_cast<std::size_t>(last + 1)] -= 1;
+    const double f = std::floor(q);
+    int j = !(f > -1) ? -1 : f > n ? n : static_cast<int>(f);
+    while (j < n && mfBoundary(j + 1) <= v) ++j;
+    while (j >= 0 && mfBoundary(j) > v) --j;
+    return {v, mfClamped(d), j};
+  }
+
+  void mpCrossing(const Reversal& v) {
+    if (mHasPrevious && v.mLevel > mPreviousLevel) {
+      mCrossingSteps[static_cast<std::size_t>(mPreviousLevel + 1)] += 1;
+      mCrossingSteps[static_cast<std::size_t>(v.mLevel + 1)] -= 1;
+    }
+    mPreviousLevel = v.mLevel;
+    mHasPrevious = true;
   }
 
   void mpReversal(double v) {
-    ++mResult.mReversals;
-    if (mHasPrevious && v > mPrevious) mpRise(mPrevious, v);
-    mPrevious = v;
-    mHasPrevious = true;
-    std::vector<double>& s = mStack;
+    const Reversal r = mfClassify(v);
+    if (++mResult.mReversals <= 2 && mOpenStart) {
+      // A segment's first value may lie within a rise of the whole signal: the rise to its
+      // second reversal is counted by the join.
+      (mResult.mReversals == 1 ? mFirst : mSecond) = v;
+      mPreviousLevel = r.mLevel;
+      mHasPrevious = mResult.mReversals == 2;
+    } else {
+      mpCrossing(r);
+    }
+    mpPush(r);
+  }
+
+  void mpPush(const Reversal& v) {
+    std::vector<Reversal>& s = mStack;
     s.push_back(v);
     if (mFourPoint) {
-      reduceFourPoint(s, [this](double from, double to) { mpCycle(from, to, 1, false); });
+      reduceFourPoint(
+          s, [this](const Reversal& from, const Reversal& to) { mpCycle(from, to, 1, false); }, mOpenStart);
     } else {
       // ASTM E1049-85 5.4.4: X the newest range, Y the one before; X >= Y closes Y, a half
-      // cycle when Y holds the starting point (the bottom of the stack).
-      for (std::size_t n = s.size(); n >= 3; n = s.size()) {
-        const double x = std::fabs(s[n - 1] - s[n - 2]), y = std::fabs(s[n - 2] - s[n - 3]);
+      // cycle when Y holds the starting point (the bottom of the stack, s[mBottom]). A
+      // segment has no starting point: it closes Y only when the range before Y is larger
+      // than Y, as the whole signal's stack then closes it whatever precedes (so does the
+      // four-point rule of a segment).
+      for (std::size_t n = s.size(); n >= mBottom + 3; n = s.size()) {
+        const double x = std::fabs(s[n - 1].mValue - s[n - 2].mValue);
+        const double y = std::fabs(s[n - 2].mValue - s[n - 3].mValue);
         if (x < y) break;
-        if (n == 3) {
-          mpCycle(s[0], s[1], 0.5, true);
-          s.erase(s.begin());
+        if (n == mBottom + 3 && !mOpenStart) {
+          mpCycle(s[mBottom], s[mBottom + 1], 0.5, true);
+          // The starting point moves on; the stack is moved down once its bottom passed
+          // half of it.
+          if (++mBottom > 64 && 2 * mBottom > n) mpCompact();
+        } else if (n == 3 || (mOpenStart && !(std::fabs(s[n - 3].mValue - s[n - 4].mValue) > y))) {
+          break;
         } else {
           mpCycle(s[n - 3], s[n - 2], 1, false);
           s[n - 3] = s[n - 1];
@@ -340,48 +526,62 @@ private:
         }
       }
     }
-    checkStack(s);
+    checkStack(s.size() - mBottom);
   }
 
-  void mpCycle(double from, double to, double count, bool half) {
+  void mpCompact() {
+    mStack.erase(mStack.begin(), mStack.begin() + static_cast<std::ptrdiff_t>(mBottom));
+    mBottom = 0;
+  }
+
+  void mpCycle(const Reversal& from, const Reversal& to, double count, bool half) {
     RainflowResult& r = mResult;
     (half ? r.mHalfCycles : r.mFullCycles) += count;
-    const double range = std::fabs(to - from), mean = (from + to) / 2;
-    r.mMatrix[std::size_t{mfClassOf(from)} * mN + mfClassOf(to)] += count;
-    if (from < mLo || from > mHi || to < mLo || to > mHi) r.mOutside += count;
-    unsigned rc = 0;
-    if (mWidth > 0) {
-      const double c = std::floor(range / mWidth);
-      rc = c >= mN ? mN - 1 : static_cast<unsigned>(c);
-    }
+    const double range = std::fabs(to.mValue - from.mValue), mean = (from.mValue + to.mValue) / 2;
+    r.mMatrix[std::size_t{from.mClass} * mN + to.mClass] += count;
+    if (from.mValue < mLo || from.mValue > mHi || to.mValue < mLo || to.mValue > mHi) r.mOutside += count;
+    const unsigned rc = mWidth > 0 ? mfClamped(range) : 0;
     r.mRangeCounts[rc] += count;
     r.mRangeMeanSums[rc] += count * mean;
-    const double relative = range / mSettings.mReferenceRange;
+    const double relative = mUnitReference ? range : range / mSettings.mReferenceRange;
     for (std::size_t k = 0; k < mWhole.size(); ++k) {
       r.mDamage[k] += count * power(relative, mSettings.mSlopes[k], mWhole[k]);
     }
-    if (r.mCyclesComplete) {
-      const auto [it, inserted] = mCycles.try_emplace({normalized(from), normalized(to)}, 0.0);
-      it->second += count;
-      if (inserted && mCycles.size() > mSettings.mMaxCycles) {
-        r.mCyclesComplete = false;
-        std::unordered_map<std::pair<double, double>, double, PairHash>().swap(mCycles);
-      }
-    }
+    if (r.mCyclesComplete) mpList({normalized(from.mValue), normalized(to.mValue)}, count);
+  }
+
+  void mpList(const std::pair<double, double>& key, double count) {
+    const auto [it, inserted] = mCycles.try_emplace(key, 0.0);
+    it->second += count;
+    if (inserted && mCycles.size() > mSettings.mMaxCycles) mpDropList();
+  }
+
+  void mpDropList() {
+    mResult.mCyclesComplete = false;
+    std::unordered_map<std::pair<double, double>, double, PairHash>().swap(mCycles);
   }
 
   const RainflowSettings mSettings;
   const unsigned mN;
   const double mLo, mHi, mWidth, mInverseWidth;
+  // How far from a whole number a value's quotient (v - lo) / w is surely on the side of the
+  // computed boundaries and of the division that its floor says.
+  const double mMargin;
+  const bool mUnitReference;  // S_ref == 1: a range is its own relative range
   CTurningPoints mTurning;
   const bool mFourPoint;
+  const bool mOpenStart;
   std::vector<int> mWhole;  // per slope: the whole exponent, or 0 for pow
   RainflowResult mResult;
-  std::vector<double> mStack;
+  std::vector<Reversal> mStack;  // from mBottom up
+  std::size_t mBottom = 0;
+  static constexpr std::size_t kBlock = 1024;  // values scanned for turning points at once
+  double mBuffer[kBlock];
   std::vector<double> mCrossingSteps;  // differences of the crossing counts, classes + 2
   std::unordered_map<std::pair<double, double>, double, PairHash> mCycles;
   bool mHasPrevious = false;
-  double mPrevious = 0;
+  int mPreviousLevel = 0;
+  double mFirst = 0, mSecond = 0;  // a segment's first two reversals
   std::uint64_t mFinite = 0;
   double mMin = std::numeric_limits<double>::infinity();
   double mMax = -std::numeric_limits<double>::infinity();
@@ -392,8 +592,17 @@ CRainflowCounter::CRainflowCounter(const RainflowSettings& settings) {
   const std::string problem = mfSettingsProblem(settings);
   if (!problem.empty()) throw std::invalid_argument(problem);
   if (!settings.mHasRange) throw std::invalid_argument("a counter needs the class range");
-  mState = std::make_unique<CState>(settings);
+  mState = std::make_unique<CState>(settings, false);
 }
+
+CRainflowCounter CRainflowCounter::sfSegment(const RainflowSettings& settings) {
+  CRainflowCounter counter(settings);
+  if (settings.mGate != 0) throw std::invalid_argument("a signal counted with a gate is not cut into segments");
+  counter.mState = std::make_unique<CState>(settings, true);
+  return counter;
+}
+
+void CRainflowCounter::mpJoin(CRainflowCounter& next) { mState->mpJoin(*next.mState); }
 
 CRainflowCounter::~CRainflowCounter() = default;
 CRainflowCounter::CRainflowCounter(CRainflowCounter&&) noexcept = default;
@@ -438,6 +647,62 @@ RainflowResult mfCountValues(const std::vector<double>& values, RainflowSettings
   CRainflowCounter counter(settings);
   counter.mpAdd(values.data(), values.size());
   return counter.mfFinish();
+}
+
+namespace {
+
+template <typename T>
+RainflowResult countInParallel(const T* values, std::size_t count, const RainflowSettings& settings,
+                               unsigned threads) {
+  CRainflowCounter first(settings);
+  // The first segment holds the first finite value, the signal's starting point.
+  std::size_t start = 0;
+  while (start < count && !std::isfinite(static_cast<double>(values[start]))) ++start;
+  const std::size_t rest = count - start;
+  const std::size_t pieces =
+      settings.mGate != 0 ? 1 : std::max<std::size_t>(1, std::min<std::size_t>(threads, rest / kMinSegment));
+  if (pieces == 1) {
+    first.mpAdd(values, count);
+    return first.mfFinish();
+  }
+  std::vector<std::size_t> cuts{0};
+  for (std::size_t i = 1; i < pieces; ++i) cuts.push_back(start + 1 + (rest - 1) / pieces * i);
+  cuts.push_back(count);
+  std::vector<CRainflowCounter> segments;
+  for (std::size_t i = 1; i < pieces; ++i) segments.push_back(CRainflowCounter::sfSegment(settings));
+  std::vector<std::exception_ptr> errors(pieces);
+  std::vector<std::thread> workers;
+  const auto count_ = [&](std::size_t i) {
+    try {
+      (i == 0 ? first : segments[i - 1]).mpAdd(values + cuts[i], cuts[i + 1] - cuts[i]);
+    } catch (...) {
+      errors[i] = std::current_exception();
+    }
+  };
+  try {
+    for (std::size_t i = 1; i < pieces; ++i) workers.emplace_back(count_, i);
+  } catch (...) {
+    errors[0] = std::current_exception();
+  }
+  if (!errors[0]) count_(0);
+  for (std::thread& worker : workers) worker.join();
+  for (const std::exception_ptr& error : errors) {
+    if (error) std::rethrow_exception(error);
+  }
+  for (CRainflowCounter& segment : segments) first.mpJoin(segment);
+  return first.mfFinish();
+}
+
+}  // namespace
+
+RainflowResult mfCountInParallel(const double* values, std::size_t count, const RainflowSettings& settings,
+                                 unsigned threads) {
+  return countInParallel(values, count, settings, threads);
+}
+
+RainflowResult mfCountInParallel(const float* values, std::size_t count, const RainflowSettings& settings,
+                                 unsigned threads) {
+  return countInParallel(values, count, settings, threads);
 }
 
 void mpCombine(RainflowResult& total, const RainflowResult& part, double repetitions) {

@@ -123,11 +123,17 @@ struct RainflowResult {
   bool operator==(const RainflowResult& other) const;
 };
 
-// Counts values given in chunks. Non-finite values are left out and counted.
+// Counts values given in chunks. Non-finite values are left out and counted. A long signal
+// can be cut into segments counted at once, each by a segment's counter, and joined in
+// order to the counter of its start (mfCountInParallel does).
 class CRainflowCounter {
 public:
   // Throws std::invalid_argument when the settings have a problem or no range.
   explicit CRainflowCounter(const RainflowSettings& settings);
+  // The counter of a segment: values that follow others, given to mpJoin instead of being
+  // finished. Throws std::invalid_argument also for a gate (where a segment's turning
+  // points fall then depends on what precedes it).
+  static CRainflowCounter sfSegment(const RainflowSettings& settings);
   ~CRainflowCounter();
   CRainflowCounter(CRainflowCounter&&) noexcept;
   CRainflowCounter& operator=(CRainflowCounter&&) noexcept;
@@ -138,7 +144,14 @@ public:
   void mpAdd(const float* values, std::size_t count);
   void mpAdd(double value) { mpAdd(&value, 1); }
 
-  // The result of every value given; the counter is spent afterwards.
+  // Takes in `next`, the counter of the segment of values that follow those given here, as
+  // if they had been given here: the result is the same, bit for bit but for the damage and
+  // the range means' sums, which add in another order (equal within rounding). `next` is
+  // spent. REQUIRES: this counter is not a segment's; both have the same settings.
+  void mpJoin(CRainflowCounter& next);
+
+  // The result of every value given; the counter is spent afterwards. Throws
+  // std::logic_error for a segment's counter.
   RainflowResult mfFinish();
 
 private:
@@ -158,6 +171,15 @@ void mpWiden(std::optional<ValueRange>& range, const std::optional<ValueRange>& 
 // Counts `values` whole; without a range in the settings, the values' own (0, 0 without
 // finite values).
 RainflowResult mfCountValues(const std::vector<double>& values, RainflowSettings settings);
+
+// Counts `count` values cut into as many segments as `threads` (each at least kMinSegment
+// values), counted at once on their own threads and joined: the result of counting them
+// whole, but for the sums mpJoin names. With a gate, in one piece. Throws as the counter.
+constexpr std::size_t kMinSegment = 65536;
+RainflowResult mfCountInParallel(const double* values, std::size_t count, const RainflowSettings& settings,
+                                 unsigned threads);
+RainflowResult mfCountInParallel(const float* values, std::size_t count, const RainflowSettings& settings,
+                                 unsigned threads);
 
 // Adds `part` counted `repetitions` times into `total`: cycle figures and damage add with
 // the repetitions; values, NaN and reversals add once; minimum and maximum widen; the

@@ -424,5 +424,89 @@ TEST(Rainflow, SettingsOutsideTheirBoundsAreRefusedWithTheReason) {
   EXPECT_THROW(CRainflowCounter{RainflowSettings{}}, std::invalid_argument);  // no range
 }
 
+// Every figure of two countings of the same values; the damage and the range means' sums
+// within rounding, as joined segments add them in another order.
+void expectSameCounting(const RainflowResult& a, const RainflowResult& b) {
+  EXPECT_EQ(a.mMatrix, b.mMatrix);
+  EXPECT_EQ(a.mCrossings, b.mCrossings);
+  EXPECT_EQ(a.mRangeCounts, b.mRangeCounts);
+  EXPECT_EQ(a.mResidue, b.mResidue);
+  EXPECT_EQ(a.mCycles, b.mCycles);
+  EXPECT_EQ(a.mCyclesComplete, b.mCyclesComplete);
+  EXPECT_EQ(a.mValues, b.mValues);
+  EXPECT_EQ(a.mNaN, b.mNaN);
+  EXPECT_EQ(a.mReversals, b.mReversals);
+  EXPECT_EQ(a.mFullCycles, b.mFullCycles);
+  EXPECT_EQ(a.mHalfCycles, b.mHalfCycles);
+  EXPECT_EQ(a.mResidueCycles, b.mResidueCycles);
+  EXPECT_EQ(a.mOutside, b.mOutside);
+  EXPECT_EQ(a.mMin, b.mMin);
+  EXPECT_EQ(a.mMax, b.mMax);
+  ASSERT_EQ(a.mDamage.size(), b.mDamage.size());
+  for (std::size_t k = 0; k < a.mDamage.size(); ++k) EXPECT_NEAR(a.mDamage[k], b.mDamage[k], 1e-12 * b.mDamage[k]);
+  for (std::size_t i = 0; i < a.mRangeMeanSums.size(); ++i) {
+    EXPECT_NEAR(a.mRangeMeanSums[i], b.mRangeMeanSums[i], 1e-9 * (1 + std::fabs(b.mRangeMeanSums[i])));
+  }
+}
+
+TEST(Rainflow, SegmentsCountedAloneAndJoinedGiveTheCountingOfTheWhole) {
+  std::mt19937_64 random(29);
+  for (RainflowMethod method : {RainflowMethod::kAstm, RainflowMethod::kFourPoint}) {
+    for (unsigned seed = 0; seed < 40; ++seed) {
+      std::vector<double> values = randomSignal(seed, 3000);
+      if (seed % 8 == 7) values.insert(values.begin() + 100, 200, 5.0);  // a plateau across cuts
+      RainflowSettings s = settings(method);
+      s.mMaxCycles = kMaxListedCycles;
+      s.mClasses = 1 + seed % 40;
+      const RainflowResult whole = mfCountValues(values, s);
+      s = whole.mSettings;
+      // Cuts anywhere, a few of them close together (segments of a value or none).
+      std::vector<std::size_t> cuts{0, values.size()};
+      for (std::size_t n = 1 + seed % 6; n > 0; --n) {
+        cuts.push_back(std::uniform_int_distribution<std::size_t>(1, values.size() - 1)(random));
+        if (n % 3 == 0) cuts.push_back(std::min(cuts.back() + n / 3, values.size()));
+      }
+      std::sort(cuts.begin(), cuts.end());
+      SCOPED_TRACE("seed " + std::to_string(seed) + (method == RainflowMethod::kAstm ? " astm" : " four-point") +
+                   ", first cut " + std::to_string(cuts[1]));
+      CRainflowCounter first(s);
+      first.mpAdd(values.data(), cuts[1]);
+      for (std::size_t i = 1; i + 1 < cuts.size(); ++i) {
+        CRainflowCounter segment = CRainflowCounter::sfSegment(s);
+        segment.mpAdd(values.data() + cuts[i], cuts[i + 1] - cuts[i]);
+        first.mpJoin(segment);
+      }
+      expectSameCounting(first.mfFinish(), whole);
+    }
+  }
+}
+
+TEST(Rainflow, CountingOnSeveralThreadsGivesTheCountingOfTheWhole) {
+  for (RainflowMethod method : {RainflowMethod::kAstm, RainflowMethod::kFourPoint}) {
+    for (unsigned seed = 0; seed < 4; ++seed) {
+      SCOPED_TRACE("seed " + std::to_string(seed));
+      std::vector<double> values = randomSignal(seed, 5 * kMinSegment);
+      values.insert(values.begin(), 3 * kMinSegment, kNaN);  // the start lies in the middle
+      RainflowSettings s = settings(method);
+      const RainflowResult whole = mfCountValues(values, s);
+      for (unsigned threads : {2u, 3u, 8u}) expectSameCounting(mfCountInParallel(values.data(), values.size(), whole.mSettings, threads), whole);
+    }
+  }
+}
+
+TEST(Rainflow, SegmentsAreRefusedWhereTheirJoinWouldNotBeExact) {
+  RainflowSettings s = settings(RainflowMethod::kAstm, 0.5);
+  s.mHasRange = true, s.mRangeMax = 1;
+  EXPECT_THROW(CRainflowCounter::sfSegment(s), std::invalid_argument);  // a gate
+  s.mGate = 0;
+  CRainflowCounter first(s), segment = CRainflowCounter::sfSegment(s), other = CRainflowCounter::sfSegment(s);
+  EXPECT_THROW(segment.mpJoin(other), std::invalid_argument);  // onto a segment
+  EXPECT_THROW(segment.mfFinish(), std::logic_error);
+  RainflowSettings more = s;
+  more.mClasses = 3;
+  CRainflowCounter different = CRainflowCounter::sfSegment(more);
+  EXPECT_THROW(first.mpJoin(different), std::invalid_argument);
+}
+
 }  // namespace
 }  // namespace nodra::test
