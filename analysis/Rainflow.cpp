@@ -113,27 +113,6 @@ public:
     }
   }
 
-  // Without a gate and once a direction is known, each value becomes the candidate and a
-  // turn emits the previous one: the turning points of `count` finite values are written
-  // to `out` (room for `count`) without a branch on the data; returns how many.
-  template <typename T>
-  std::size_t mfScanUngated(const T* values, std::size_t count, double* out) {
-    bool up = mDirection > 0;
-    double candidate = mCandidate;
-    std::size_t k = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-      const double x = static_cast<double>(values[i]);
-      const bool turn = (up & (x < candidate)) | (!up & (candidate < x));
-      out[k] = candidate;
-      k += turn;
-      up ^= turn;
-      candidate = x;
-    }
-    mDirection = up ? 1 : -1;
-    mCandidate = candidate;
-    return k;
-  }
-
   // Of the candidate from the last kept reversal: 1 rising, -1 falling, 0 none yet.
   int mfDirection() const { return mDirection; }
   double mfCandidate() const { return mCandidate; }
@@ -288,29 +267,21 @@ public:
   template <typename T>
   void mpAdd(const T* values, std::size_t count) {
     if (mFinished) throw std::logic_error("CRainflowCounter: values added after mfFinish");
-    mResult.mValues += count;
-    for (std::size_t at = 0; at < count; at += kBlock) {
-      const T* block = values + at;
-      const std::size_t n = std::min(kBlock, count - at);
-      double lo = mMin, hi = mMax;
-      std::size_t finite = 0;
-      for (std::size_t i = 0; i < n; ++i) {
-        const double x = static_cast<double>(block[i]);
-        finite += std::isfinite(x);
-        lo = std::min(lo, x);
-        hi = std::max(hi, x);
+    auto reversal = [this](double v) { mpReversal(v); };
+    for (std::size_t i = 0; i < count; ++i) {
+      const double x = static_cast<double>(values[i]);
+      if (!std::isfinite(x)) {
+        ++(std::isnan(x) ? mResult.mNaN : mResult.mInfinite);
+        continue;
       }
-      if (finite == n && mSettings.mGate == 0 && mTurning.mfDirection() != 0) {
-        mMin = lo;
-        mMax = hi;
-        mFinite += n;
-        const std::size_t found = mTurning.mfScanUngated(block, n, mBuffer);
-        for (std::size_t i = 0; i < found; ++i) mpReversal(mBuffer[i]);
-      } else {
-        mpAddOneByOne(block, n);
-      }
+      if (x < mMin) mMin = x;
+      if (x > mMax) mMax = x;
+      ++mFinite;
+      mTurning.mpAdd(x, reversal);
     }
+    mResult.mValues += count;
   }
+
   void mpJoin(CState& b) {
     if (mFinished || b.mFinished) throw std::logic_error("CRainflowCounter: a finished counting joined");
     if (mOpenStart || !b.mOpenStart) throw std::invalid_argument("only the counter of a segment joins another's");
@@ -417,22 +388,6 @@ public:
   }
 
 private:
-  template <typename T>
-  void mpAddOneByOne(const T* values, std::size_t count) {
-    auto reversal = [this](double v) { mpReversal(v); };
-    for (std::size_t i = 0; i < count; ++i) {
-      const double x = static_cast<double>(values[i]);
-      if (!std::isfinite(x)) {
-        ++(std::isnan(x) ? mResult.mNaN : mResult.mInfinite);
-        continue;
-      }
-      if (x < mMin) mMin = x;
-      if (x > mMax) mMax = x;
-      ++mFinite;
-      mTurning.mpAdd(x, reversal);
-    }
-  }
-
   // floor(d / w) clamped to the classes, for d a value's distance from the range's minimum
   // or a range. The reciprocal decides unless its quotient lies within rounding of a whole
   // number (within 1e-12 of one for |d / w| <= classes + 1; the margin is 1e-9), then the
@@ -575,8 +530,6 @@ private:
   RainflowResult mResult;
   std::vector<Reversal> mStack;  // from mBottom up
   std::size_t mBottom = 0;
-  static constexpr std::size_t kBlock = 1024;  // values scanned for turning points at once
-  double mBuffer[kBlock];
   std::vector<double> mCrossingSteps;  // differences of the crossing counts, classes + 2
   std::unordered_map<std::pair<double, double>, double, PairHash> mCycles;
   bool mHasPrevious = false;
