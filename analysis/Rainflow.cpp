@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <exception>
 #include <stdexcept>
@@ -602,61 +603,100 @@ RainflowResult mfCountValues(const std::vector<double>& values, RainflowSettings
   return counter.mfFinish();
 }
 
-namespace {
+class CParallelRainflowCounter::CState {
+public:
+  CState(const RainflowSettings& settings, unsigned threads, std::size_t segment)
+      : mSettings(settings),
+        mThreads(settings.mGate == 0 ? std::max(1u, threads) : 1),
+        mSegment(std::max<std::size_t>(1, segment)),
+        mFirst(settings) {}
 
-template <typename T>
-RainflowResult countInParallel(const T* values, std::size_t count, const RainflowSettings& settings,
-                               unsigned threads) {
-  CRainflowCounter first(settings);
-  // The first segment holds the first finite value, the signal's starting point.
-  std::size_t start = 0;
-  while (start < count && !std::isfinite(static_cast<double>(values[start]))) ++start;
-  const std::size_t rest = count - start;
-  const std::size_t pieces =
-      settings.mGate != 0 ? 1 : std::max<std::size_t>(1, std::min<std::size_t>(threads, rest / kMinSegment));
-  if (pieces == 1) {
-    first.mpAdd(values, count);
-    return first.mfFinish();
+  ~CState() {
+    for (Segment& segment : mRunning) segment.mThread.join();
   }
-  std::vector<std::size_t> cuts{0};
-  for (std::size_t i = 1; i < pieces; ++i) cuts.push_back(start + 1 + (rest - 1) / pieces * i);
-  cuts.push_back(count);
-  std::vector<CRainflowCounter> segments;
-  for (std::size_t i = 1; i < pieces; ++i) segments.push_back(CRainflowCounter::sfSegment(settings));
-  std::vector<std::exception_ptr> errors(pieces);
-  std::vector<std::thread> workers;
-  const auto count_ = [&](std::size_t i) {
-    try {
-      (i == 0 ? first : segments[i - 1]).mpAdd(values + cuts[i], cuts[i + 1] - cuts[i]);
-    } catch (...) {
-      errors[i] = std::current_exception();
+
+  template <typename T>
+  void mpAdd(const T* values, std::size_t count) {
+    if (mThreads == 1) {
+      mFirst.mpAdd(values, count);
+      return;
     }
-  };
-  try {
-    for (std::size_t i = 1; i < pieces; ++i) workers.emplace_back(count_, i);
-  } catch (...) {
-    errors[0] = std::current_exception();
+    // Up to and with the first finite value, the first counter counts here: it holds the
+    // starting point, which a segment cannot.
+    std::size_t i = 0;
+    if (!mStarted) {
+      while (i < count && !std::isfinite(static_cast<double>(values[i]))) ++i;
+      mStarted = i < count;
+      if (mStarted) ++i;
+      mFirst.mpAdd(values, i);
+    }
+    while (i < count) {
+      const std::size_t n = std::min(count - i, mSegment - mGathered.size());
+      mGathered.insert(mGathered.end(), values + i, values + i + n);
+      i += n;
+      if (mGathered.size() == mSegment) mpStart();
+    }
   }
-  if (!errors[0]) count_(0);
-  for (std::thread& worker : workers) worker.join();
-  for (const std::exception_ptr& error : errors) {
+
+  RainflowResult mfFinish() {
+    if (!mGathered.empty()) mpStart();
+    while (!mRunning.empty()) mpJoinOldest();
+    return mFirst.mfFinish();
+  }
+
+private:
+  struct Segment {
+    std::vector<double> mValues;
+    CRainflowCounter mCounter;
+    std::exception_ptr mError;
+    std::thread mThread;
+  };
+
+  void mpStart() {
+    if (mRunning.size() >= mThreads) mpJoinOldest();
+    mRunning.push_back({std::move(mGathered), CRainflowCounter::sfSegment(mSettings), nullptr, std::thread()});
+    mGathered = {};
+    mGathered.reserve(mSegment);
+    Segment& segment = mRunning.back();
+    try {
+      segment.mThread = std::thread([&segment] {
+        try {
+          segment.mCounter.mpAdd(segment.mValues.data(), segment.mValues.size());
+        } catch (...) {
+          segment.mError = std::current_exception();
+        }
+      });
+    } catch (...) {
+      mRunning.pop_back();
+      throw;
+    }
+  }
+
+  void mpJoinOldest() {
+    Segment& segment = mRunning.front();
+    segment.mThread.join();
+    const std::exception_ptr error = segment.mError;
+    if (!error) mFirst.mpJoin(segment.mCounter);
+    mRunning.pop_front();
     if (error) std::rethrow_exception(error);
   }
-  for (CRainflowCounter& segment : segments) first.mpJoin(segment);
-  return first.mfFinish();
-}
 
-}  // namespace
+  const RainflowSettings mSettings;
+  const unsigned mThreads;
+  const std::size_t mSegment;
+  CRainflowCounter mFirst;
+  bool mStarted = false;
+  std::vector<double> mGathered;
+  std::deque<Segment> mRunning;  // counted on their threads, oldest first
+};
 
-RainflowResult mfCountInParallel(const double* values, std::size_t count, const RainflowSettings& settings,
-                                 unsigned threads) {
-  return countInParallel(values, count, settings, threads);
-}
-
-RainflowResult mfCountInParallel(const float* values, std::size_t count, const RainflowSettings& settings,
-                                 unsigned threads) {
-  return countInParallel(values, count, settings, threads);
-}
+CParallelRainflowCounter::CParallelRainflowCounter(const RainflowSettings& settings, unsigned threads,
+                                                   std::size_t segment)
+    : mState(std::make_unique<CState>(settings, threads, segment)) {}
+CParallelRainflowCounter::~CParallelRainflowCounter() = default;
+void CParallelRainflowCounter::mpAdd(const double* values, std::size_t count) { mState->mpAdd(values, count); }
+void CParallelRainflowCounter::mpAdd(const float* values, std::size_t count) { mState->mpAdd(values, count); }
+RainflowResult CParallelRainflowCounter::mfFinish() { return mState->mfFinish(); }
 
 void mpCombine(RainflowResult& total, const RainflowResult& part, double repetitions) {
   if (!std::isfinite(repetitions) || repetitions <= 0) {

@@ -125,7 +125,7 @@ struct RainflowResult {
 
 // Counts values given in chunks. Non-finite values are left out and counted. A long signal
 // can be cut into segments counted at once, each by a segment's counter, and joined in
-// order to the counter of its start (mfCountInParallel does).
+// order to the counter of its start (CParallelRainflowCounter does).
 class CRainflowCounter {
 public:
   // Throws std::invalid_argument when the settings have a problem or no range.
@@ -172,14 +172,30 @@ void mpWiden(std::optional<ValueRange>& range, const std::optional<ValueRange>& 
 // finite values).
 RainflowResult mfCountValues(const std::vector<double>& values, RainflowSettings settings);
 
-// Counts `count` values cut into as many segments as `threads` (each at least kMinSegment
-// values), counted at once on their own threads and joined: the result of counting them
-// whole, but for the sums mpJoin names. With a gate, in one piece. Throws as the counter.
-constexpr std::size_t kMinSegment = 65536;
-RainflowResult mfCountInParallel(const double* values, std::size_t count, const RainflowSettings& settings,
-                                 unsigned threads);
-RainflowResult mfCountInParallel(const float* values, std::size_t count, const RainflowSettings& settings,
-                                 unsigned threads);
+// Counts values given in chunks on up to `threads` threads: the values after the first
+// finite one are gathered into segments (of kParallelSegment values), each counted by a
+// segment's counter on a thread of its own while the next is gathered, and joined in order.
+// The result of counting them whole, but for the sums mpJoin names; with a gate or one
+// thread, counted as they come. Memory: up to `threads` segments. Used from one thread.
+constexpr std::size_t kParallelSegment = std::size_t{1} << 20;
+class CParallelRainflowCounter {
+public:
+  // Throws as CRainflowCounter's constructor.
+  CParallelRainflowCounter(const RainflowSettings& settings, unsigned threads,
+                           std::size_t segment = kParallelSegment);
+  ~CParallelRainflowCounter();
+  CParallelRainflowCounter(const CParallelRainflowCounter&) = delete;
+  CParallelRainflowCounter& operator=(const CParallelRainflowCounter&) = delete;
+
+  // Throw what the counters throw, from the call that joins the segment concerned.
+  void mpAdd(const double* values, std::size_t count);
+  void mpAdd(const float* values, std::size_t count);
+  RainflowResult mfFinish();
+
+private:
+  class CState;
+  std::unique_ptr<CState> mState;
+};
 
 // Adds `part` counted `repetitions` times into `total`: cycle figures and damage add with
 // the repetitions; values, NaN and reversals add once; minimum and maximum widen; the

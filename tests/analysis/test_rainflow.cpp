@@ -485,11 +485,16 @@ TEST(Rainflow, CountingOnSeveralThreadsGivesTheCountingOfTheWhole) {
   for (RainflowMethod method : {RainflowMethod::kAstm, RainflowMethod::kFourPoint}) {
     for (unsigned seed = 0; seed < 4; ++seed) {
       SCOPED_TRACE("seed " + std::to_string(seed));
-      std::vector<double> values = randomSignal(seed, 5 * kMinSegment);
-      values.insert(values.begin(), 3 * kMinSegment, kNaN);  // the start lies in the middle
-      RainflowSettings s = settings(method);
-      const RainflowResult whole = mfCountValues(values, s);
-      for (unsigned threads : {2u, 3u, 8u}) expectSameCounting(mfCountInParallel(values.data(), values.size(), whole.mSettings, threads), whole);
+      std::vector<double> values = randomSignal(seed, 50000);
+      values.insert(values.begin(), 3000, kNaN);  // the start lies in a chunk's middle
+      const RainflowResult whole = mfCountValues(values, settings(method));
+      for (unsigned threads : {2u, 3u, 8u}) {
+        CParallelRainflowCounter counter(whole.mSettings, threads, 997 * threads);
+        for (std::size_t at = 0; at < values.size(); at += 4096) {
+          counter.mpAdd(values.data() + at, std::min<std::size_t>(4096, values.size() - at));
+        }
+        expectSameCounting(counter.mfFinish(), whole);
+      }
     }
   }
 }
