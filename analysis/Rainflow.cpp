@@ -8,6 +8,7 @@
 #include <limits>
 #include <exception>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -612,7 +613,9 @@ public:
         mFirst(settings) {}
 
   ~CState() {
-    for (Segment& segment : mRunning) segment.mThread.join();
+    for (Segment& segment : mRunning) {
+      if (segment.mThread.joinable()) segment.mThread.join();
+    }
   }
 
   template <typename T>
@@ -658,23 +661,23 @@ private:
     mGathered = {};
     mGathered.reserve(mSegment);
     Segment& segment = mRunning.back();
+    const auto count = [&segment] {
+      try {
+        segment.mCounter.mpAdd(segment.mValues.data(), segment.mValues.size());
+      } catch (...) {
+        segment.mError = std::current_exception();
+      }
+    };
     try {
-      segment.mThread = std::thread([&segment] {
-        try {
-          segment.mCounter.mpAdd(segment.mValues.data(), segment.mValues.size());
-        } catch (...) {
-          segment.mError = std::current_exception();
-        }
-      });
-    } catch (...) {
-      mRunning.pop_back();
-      throw;
+      segment.mThread = std::thread(count);
+    } catch (const std::system_error&) {
+      count();  // no thread to be had: counted here
     }
   }
 
   void mpJoinOldest() {
     Segment& segment = mRunning.front();
-    segment.mThread.join();
+    if (segment.mThread.joinable()) segment.mThread.join();
     const std::exception_ptr error = segment.mError;
     if (!error) mFirst.mpJoin(segment.mCounter);
     mRunning.pop_front();

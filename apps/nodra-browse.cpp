@@ -41,6 +41,7 @@
 #include "apps/options/AccessPoints.h"
 #include "apps/options/ProgramInfo.h"
 #include "host/framework/CHostOrb.h"
+#include "host/framework/RainflowReply.h"
 #include "host/utility/CLoggerU.h"
 
 namespace {
@@ -141,6 +142,7 @@ struct RainflowOptions {
   std::string method = "astm";
   std::vector<double> slopes;
   std::string matrixCsv;
+  unsigned threads = 0;  // of a count in this process; 0: one per core
   TamblixHq::NODRA::Analysis::RainflowSettings settings;
 };
 
@@ -153,6 +155,7 @@ constexpr const char* kRainflowExamples =
 
 int rainflow(FW::CHostOrb& orb, const Options& options, RainflowOptions& rainflowOptions) {
   namespace Analysis = TamblixHq::NODRA::Analysis;
+  FW::mpSetRainflowThreads(rainflowOptions.threads);
   Analysis::RainflowSettings& settings = rainflowOptions.settings;
   settings.mMethod = rainflowOptions.method == "four-point" ? Analysis::RainflowMethod::kFourPoint
                                                            : Analysis::RainflowMethod::kAstm;
@@ -388,6 +391,11 @@ int main(int argc, char** argv) {
   rainflowCommand->add_option("--max-cycles", rainflowOptions.settings.mMaxCycles,
                               "most distinct cycles listed in --json")
       ->check(CLI::Range(std::size_t{0}, TamblixHq::NODRA::Analysis::kMaxListedCycles))
+      ->capture_default_str();
+  rainflowCommand->add_option("--threads", rainflowOptions.threads,
+                              "threads counting a long channel without --server (0: one per core; with "
+                              "--server, the server's --count-threads)")
+      ->check(CLI::Range(0u, 1024u))
       ->capture_default_str();
   rainflowCommand->add_flag("--json", options.json, "print one JSON document instead of the table");
   rainflowCommand->add_option("--matrix-csv", rainflowOptions.matrixCsv, "write the from-to matrix as CSV to PATH");

@@ -30,6 +30,7 @@
 #include "host/files/CConfinedFileId.h"
 #include "host/framework/CHostOrb.h"
 #include "host/framework/CNamingServiceBinding.h"
+#include "host/framework/RainflowReply.h"
 #include "host/utility/CAccessPointMapU.h"
 #include "host/utility/CLoggerU.h"
 #include "host/utility/ShutdownSignals.h"
@@ -189,6 +190,7 @@ int main(int argc, char** argv) {
     FW::CCallSlots::sfLargeReplies().mpConfigure(options.maxLargeReplies, kSlotWait);
     FW::CCallSlots::sfCounts().mpConfigure(
         options.maxCounts != 0 ? options.maxCounts : std::max(1u, std::thread::hardware_concurrency()), kSlotWait);
+    FW::mpSetRainflowThreads(options.countThreads);
     const FW::CMemoryTrimmer trimmer;
     RPC3::serveRPC3Files(*orb, settings, kRootKey);
     orb->mpActivate();

@@ -1,7 +1,8 @@
 // In process: rainflow counting of a channel of 10 M values where it is read
-// (count_rainflow, with the class range given: one pass; without: two), against reading the
-// same channel alone through its values object, and against counting the same values held
-// in memory (the counting library alone).
+// (count_rainflow, with the class range given: one pass; without: two; on one thread and on
+// two), against reading the same channel alone through its values object, and against
+// counting the same values held in memory (the counting library alone, on one thread and on
+// two, and cut into segments of 1 Mi values joined on one thread: what the joins cost).
 //
 //   build/bench/bench_rainflow [--benchmark_filter=...]
 
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "analysis/Rainflow.h"
+#include "host/framework/RainflowReply.h"
 #include "host/utility/CAccessPointMapU.h"
 #include "tests/support/OrbHarness.h"
 #include "tests/support/Rpc3Writer.h"
@@ -95,15 +97,17 @@ void BM_ReadChannel(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadChannel)->Unit(benchmark::kMillisecond);
 
-// The counting library alone on the same values in memory, 65536 at a time.
+// The counting library alone on the same values in memory, 65536 at a time, on
+// `threads` threads (segments of 1 Mi values counted at once and joined).
 void BM_CountInMemory(benchmark::State& state) {
   const std::vector<float>& values = benchFile().values;
   const auto method = state.range(0) ? Analysis::RainflowMethod::kFourPoint : Analysis::RainflowMethod::kAstm;
+  const auto threads = static_cast<unsigned>(state.range(1));
   Analysis::RainflowSettings s = rangeGiven();
   s.mMethod = method;
   double cycles = 0;
   for (auto _ : state) {
-    Analysis::CRainflowCounter counter(s);
+    Analysis::CParallelRainflowCounter counter(s, threads);
     for (std::size_t at = 0; at < values.size(); at += kChunk) {
       counter.mpAdd(values.data() + at, std::min<std::size_t>(kChunk, values.size() - at));
     }
@@ -113,10 +117,38 @@ void BM_CountInMemory(benchmark::State& state) {
   state.counters["cycles"] = cycles;
   setRate(state);
 }
-BENCHMARK(BM_CountInMemory)->Arg(0)->Arg(1)->ArgName("four_point")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CountInMemory)
+    ->ArgsProduct({{0, 1}, {1, 2}})
+    ->ArgNames({"four_point", "threads"})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
-// count_rainflow: with the class range given (one pass), and without (two passes).
+// The same values cut into segments of 1 Mi values, each counted alone and joined in order,
+// on one thread: against counting them whole, what cutting and joining cost.
+void BM_CountJoined(benchmark::State& state) {
+  const std::vector<float>& values = benchFile().values;
+  const Analysis::RainflowSettings s = rangeGiven();
+  double cycles = 0;
+  for (auto _ : state) {
+    Analysis::CRainflowCounter counter(s);
+    counter.mpAdd(values.data(), Analysis::kParallelSegment);
+    for (std::size_t at = Analysis::kParallelSegment; at < values.size(); at += Analysis::kParallelSegment) {
+      Analysis::CRainflowCounter segment = Analysis::CRainflowCounter::sfSegment(s);
+      segment.mpAdd(values.data() + at, std::min(Analysis::kParallelSegment, values.size() - at));
+      counter.mpJoin(segment);
+    }
+    cycles = counter.mfFinish().mfTotalCycles();
+    benchmark::DoNotOptimize(cycles);
+  }
+  state.counters["cycles"] = cycles;
+  setRate(state);
+}
+BENCHMARK(BM_CountJoined)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// count_rainflow: with the class range given (one pass), and without (two passes); on one
+// thread and on two.
 void BM_CountChannel(benchmark::State& state) {
+  TamblixHq::NODRA::Framework::mpSetRainflowThreads(static_cast<unsigned>(state.range(1)));
   IDL::Function2D_var function = channel();
   IDL::RainflowRequest request{};
   request.method = IDL::RAINFLOW_ASTM;
@@ -134,7 +166,11 @@ void BM_CountChannel(benchmark::State& state) {
   state.counters["cycles"] = cycles;
   setRate(state);
 }
-BENCHMARK(BM_CountChannel)->Arg(1)->Arg(0)->ArgName("range_given")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CountChannel)
+    ->ArgsProduct({{1, 0}, {1, 2}})
+    ->ArgNames({"range_given", "threads"})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -47,6 +47,10 @@ void mpDefineServerOptions(CLI::App& app, ServerOptions& options) {
                  "rainflow counts at once (0: one per core); more wait up to 5 s, then are refused")
       ->check(CLI::Range(0u, 1024u))
       ->capture_default_str();
+  app.add_option("--count-threads", options.countThreads,
+                 "threads one rainflow count uses on a long channel (0: one per core)")
+      ->check(CLI::Range(0u, 1024u))
+      ->capture_default_str();
   // CLI11 takes a flag's "false" or "0" from a file as -1: that is no -v at all.
   app.callback([&options] {
     if (options.verbosity < 0) options.verbosity = 0;

@@ -24,6 +24,7 @@ struct ServerOptions {
   unsigned chunkSize = 64;
   unsigned maxLargeReplies = 4;  // replies of more than 1 MiB built at once
   unsigned maxCounts = 0;        // rainflow counts at once; 0: as many as the machine has cores
+  unsigned countThreads = 0;     // threads one rainflow count uses; 0: as many as the machine has cores
 };
 
 // Defines the server's options on `app`, each writing into `options` (which keeps its

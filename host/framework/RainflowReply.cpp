@@ -1,8 +1,21 @@
 #include "host/framework/RainflowReply.h"
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 namespace TamblixHq::NODRA::Framework {
+
+namespace {
+std::atomic<unsigned> gRainflowThreads{0};
+}  // namespace
+
+void mpSetRainflowThreads(unsigned threads) { gRainflowThreads = threads; }
+
+unsigned mfRainflowThreads() {
+  const unsigned threads = gRainflowThreads;
+  return threads != 0 ? threads : std::max(1u, std::thread::hardware_concurrency());
+}
 
 namespace {
 

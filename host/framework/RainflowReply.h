@@ -19,6 +19,11 @@ IDL::RainflowRequest mfRainflowRequest(const Analysis::RainflowSettings& setting
 IDL::RainflowResult* mfRainflowReply(const Analysis::RainflowResult& result);
 Analysis::RainflowResult mfRainflowResult(const IDL::RainflowResult& reply);
 
+// Threads one count_rainflow of this process counts on (Analysis::CParallelRainflowCounter):
+// the machine's cores until set; 0 sets that again. Safe to call from any thread.
+void mpSetRainflowThreads(unsigned threads);
+unsigned mfRainflowThreads();
+
 // Doubles a reply of `result` carries, for the reply limit.
 std::uint64_t mfRainflowReplyDoubles(const Analysis::RainflowResult& result);
 
