@@ -608,7 +608,7 @@ class CParallelRainflowCounter::CState {
 public:
   CState(const RainflowSettings& settings, unsigned threads, std::size_t segment)
       : mSettings(settings),
-        mThreads(settings.mGate == 0 ? std::max(1u, threads) : 1),
+        mThreads(std::max(1u, threads)),
         mSegment(std::max<std::size_t>(1, segment)),
         mFirst(settings) {}
 
@@ -620,7 +620,7 @@ public:
 
   template <typename T>
   void mpAdd(const T* values, std::size_t count) {
-    if (mThreads == 1) {
+    if (mSettings.mGate != 0) {
       mFirst.mpAdd(values, count);
       return;
     }
@@ -668,6 +668,10 @@ private:
         segment.mError = std::current_exception();
       }
     };
+    if (mThreads == 1) {
+      count();
+      return;
+    }
     try {
       segment.mThread = std::thread(count);
     } catch (const std::system_error&) {

@@ -175,8 +175,10 @@ RainflowResult mfCountValues(const std::vector<double>& values, RainflowSettings
 // Counts values given in chunks on up to `threads` threads: the values after the first
 // finite one are gathered into segments (of kParallelSegment values), each counted by a
 // segment's counter on a thread of its own while the next is gathered, and joined in order.
-// The result of counting them whole, but for the sums mpJoin names; with a gate or one
-// thread, counted as they come. Memory: up to `threads` segments. Used from one thread.
+// The result of counting them whole, but for the sums mpJoin names; it depends on the
+// values and the segment's length only, not on the threads (one thread counts the same
+// segments in turn). With a gate, counted as they come. Memory: up to `threads` segments.
+// Used from one thread.
 constexpr std::size_t kParallelSegment = std::size_t{1} << 20;
 class CParallelRainflowCounter {
 public:
