@@ -95,6 +95,7 @@ void expectSame(const ServerOptions& got, const ServerOptions& expected) {
   EXPECT_EQ(got.chunkSize, expected.chunkSize);
   EXPECT_EQ(got.maxLargeReplies, expected.maxLargeReplies);
   EXPECT_EQ(got.maxCounts, expected.maxCounts);
+  EXPECT_EQ(got.countThreads, expected.countThreads);
 }
 
 const char* const kFullServerConfig =
@@ -112,7 +113,8 @@ const char* const kFullServerConfig =
     "max-header-mib = 8\n"
     "chunk-size = 32\n"
     "max-large-replies = 2\n"
-    "max-counts = 3\n";
+    "max-counts = 3\n"
+    "count-threads = 5\n";
 
 void fullServerConfig(ServerOptions& o) {
   o.accessPoints = {"rig=/data/rig", "track=/data/test track"};
@@ -128,6 +130,7 @@ void fullServerConfig(ServerOptions& o) {
   o.chunkSize = 32;
   o.maxLargeReplies = 2;
   o.maxCounts = 3;
+  o.countThreads = 5;
 }
 
 const ServerRow kServerRows[] = {
