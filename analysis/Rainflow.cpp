@@ -624,13 +624,20 @@ public:
       mFirst.mpAdd(values, count);
       return;
     }
-    // Up to and with the first finite value, the first counter counts here: it holds the
-    // starting point, which a segment cannot.
+    // The first counter counts here up to the first finite value, which a segment cannot
+    // hold as the starting point, and a segment's length from it on: a channel no longer is
+    // counted as a plain counter counts it, bit for bit.
     std::size_t i = 0;
-    if (!mStarted) {
-      while (i < count && !std::isfinite(static_cast<double>(values[i]))) ++i;
-      mStarted = i < count;
-      if (mStarted) ++i;
+    if (mFirstLeft > 0) {
+      if (!mStarted) {
+        while (i < count && !std::isfinite(static_cast<double>(values[i]))) ++i;
+        mStarted = i < count;
+      }
+      if (mStarted) {
+        const std::size_t n = std::min(count - i, mFirstLeft);
+        i += n;
+        mFirstLeft -= n;
+      }
       mFirst.mpAdd(values, i);
     }
     while (i < count) {
@@ -693,6 +700,7 @@ private:
   const std::size_t mSegment;
   CRainflowCounter mFirst;
   bool mStarted = false;
+  std::size_t mFirstLeft = mSegment;  // values the first counter takes from the first finite one
   std::vector<double> mGathered;
   std::deque<Segment> mRunning;  // counted on their threads, oldest first
 };

@@ -172,10 +172,11 @@ void mpWiden(std::optional<ValueRange>& range, const std::optional<ValueRange>& 
 // finite values).
 RainflowResult mfCountValues(const std::vector<double>& values, RainflowSettings settings);
 
-// Counts values given in chunks on up to `threads` threads: the values after the first
-// finite one are gathered into segments (of kParallelSegment values), each counted by a
-// segment's counter on a thread of its own while the next is gathered, and joined in order.
-// The result of counting them whole, but for the sums mpJoin names; it depends on the
+// Counts values given in chunks on up to `threads` threads: from the first finite value
+// on, a segment's length (kParallelSegment values) is counted as it comes; the values after
+// it are gathered into segments, each counted by a segment's counter on a thread of its own
+// while the next is gathered, and joined in order. The result of counting the values whole:
+// bit for bit up to one segment, beyond it but for the sums mpJoin names. It depends on the
 // values and the segment's length only, not on the threads (one thread counts the same
 // segments in turn). With a gate, counted as they come. Memory: up to `threads` segments.
 // Used from one thread.
