@@ -75,17 +75,26 @@ Json channelRoute(IDL::DataServer_ptr root, const Query& query, CRequestBudget& 
 Json statsRoute(IDL::DataServer_ptr root, const Query& query, CRequestBudget& budget) {
   const std::string path = query.mfRequired("path");
   const std::vector<CORBA::ULong> numbers = channelNumbers(query);
+  // A window (from, to) selects each channel's values by its own times; none, every value.
+  Client::ValueRequest window;
+  window.mFrom = query.mfSeconds("from");
+  window.mTo = query.mfSeconds("to");
+  if (window.mFrom && window.mTo && *window.mFrom > *window.mTo) {
+    throw badRequest("from (" + query.mfText("from").value() + ") lies after to (" + query.mfText("to").value() + ")");
+  }
   budget.mpChargeFiles(1);
   IDL::File_var file = openFile(root, path);
   const std::vector<Client::ChannelListing> channels = Client::mfReadChannels(file, numbers);
   const std::vector<const Client::ChannelListing*> chosen = Client::mfPointersTo(channels);
   std::uint64_t values = 0;
-  for (const Client::ChannelListing* channel : chosen) values += channel->mCount;
+  for (const Client::ChannelListing* channel : chosen) values += Client::mfSelectValues(*channel, window).mCount;
   budget.mpChargeValues(values, "the statistics of " + std::to_string(chosen.size()) + " channels",
-                        "ask for fewer channels with channel=");
+                        "ask for fewer channels with channel=, or a shorter window with from and to");
   budget.mpCheck();
   Json reply{{"path", path}};
-  reply["channels"] = Client::mfStatsJson(chosen, Client::mfReadStats(chosen))["channels"];
+  if (window.mFrom) reply["from"] = *window.mFrom;
+  if (window.mTo) reply["to"] = *window.mTo;
+  reply["channels"] = Client::mfStatsJson(chosen, Client::mfReadStats(chosen, window))["channels"];
   return reply;
 }
 
@@ -267,7 +276,8 @@ void CWebApi::mpRoute(CWebServer& server, const std::string& webRoot) {
   add("/api/file", RouteBudget{0, 1, false, false}, fileRoute, {"path"});
   add("/api/channel", RouteBudget{mSettings.maxReadValues, 1, false, false}, channelRoute,
       {"path", "channel", "from", "to", "width"});
-  add("/api/stats", RouteBudget{mSettings.maxReadValues, 1, true, false}, statsRoute, {"path", "channel"});
+  add("/api/stats", RouteBudget{mSettings.maxReadValues, 1, true, false}, statsRoute,
+      {"path", "channel", "from", "to"});
   server.mpRoute("/api/values", RouteBudget{mSettings.maxValues, 1, false, true},
                  [this](const httplib::Request& request, httplib::Response& response, const RequestBudget& budget) {
                    mpAnswerValues(request, response, budget);

@@ -6,6 +6,7 @@
 #include <limits>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,10 +24,12 @@ namespace Analysis = ::TamblixHq::NODRA::Analysis;
 
 // Parameters the route knows; each once, but "path", which names one file each time.
 const std::set<std::string> kKnown{"path", "channel", "classes", "range", "gate", "method", "slope",
-                                   "reference_range", "reference_cycles", "max_cycles", "per_file"};
+                                   "reference_range", "reference_cycles", "max_cycles", "per_file",
+                                   "format"};
 
-Json count(IDL::DataServer_ptr root, const httplib::Request& request, CRequestBudget& budget) {
-  const Query query(request, kKnown, {"path"});
+// The count a request asks for; `query` has checked its parameters.
+Client::RainflowRun count(IDL::DataServer_ptr root, const httplib::Request& request, const Query& query,
+                          CRequestBudget& budget) {
   const std::size_t paths = request.get_param_value_count("path");
   if (paths == 0) throw badRequest("parameter \"path\" is required");
   budget.mpChargeFiles(paths);
@@ -70,8 +73,28 @@ Json count(IDL::DataServer_ptr root, const httplib::Request& request, CRequestBu
     budget.mpChargeValues(values, "the count of " + std::to_string(paths) + (paths == 1 ? " file" : " files"),
                           "count fewer files a request, or nodra-web --max-read-values");
   };
+  return Client::mfCountRainflow(files, sources, channel, settings, check);
+}
+
+// The answer: the JSON document, or with format=matrix-csv the from-to matrix of the total
+// as the command's --matrix-csv writes it.
+void countAndAnswer(IDL::DataServer_ptr root, const httplib::Request& request, httplib::Response& response,
+                    CRequestBudget& budget) {
+  const Query query(request, kKnown, {"path"});
+  const std::string format = query.mfText("format").value_or("json");
+  if (format != "json" && format != "matrix-csv") {
+    throw badRequest("parameter \"format\" must be json or matrix-csv, got \"" + format + "\"");
+  }
   const bool perFile = query.mfWhole("per_file", 0, 1).value_or(0) == 1;
-  return Client::mfRainflowJson(Client::mfCountRainflow(files, sources, channel, settings, check), perFile);
+  const Client::RainflowRun run = count(root, request, query, budget);
+  if (format == "matrix-csv") {
+    std::ostringstream csv;
+    Client::mpWriteMatrixCsv(csv, run.mTotal);
+    response.set_content(csv.str(), "text/csv; charset=utf-8");
+    return;
+  }
+  response.set_content(Client::mfRainflowJson(run, perFile).dump(-1, ' ', false, Json::error_handler_t::replace),
+                       "application/json");
 }
 
 }  // namespace
@@ -82,7 +105,7 @@ void mpAddRainflowRoute(CWebServer& server, IDL::DataServer_ptr root, unsigned t
   server.mpRoute("/api/rainflow", budget,
                  [kept, timeoutSeconds](const httplib::Request& request, httplib::Response& response,
                                         const RequestBudget& spent) {
-                   answer(response, timeoutSeconds, [&] { return count(kept.in(), request, *spent); });
+                   respond(response, timeoutSeconds, [&] { countAndAnswer(kept.in(), request, response, *spent); });
                  });
 }
 

@@ -75,19 +75,29 @@ ChannelStats CStatsAccumulator::mfResult() const {
 
 std::vector<ChannelStats> mfReadStats(const std::vector<const ChannelListing*>& channels,
                                       CORBA::ULong chunk) {
+  return mfReadStats(channels, ValueRequest{}, chunk);
+}
+
+std::vector<ChannelStats> mfReadStats(const std::vector<const ChannelListing*>& channels,
+                                      const ValueRequest& window, CORBA::ULong chunk) {
   chunk = std::max<CORBA::ULong>(1, chunk);
+  std::vector<ValueSelection> selections;
   std::uint64_t total = 0;
-  for (const ChannelListing* channel : channels) total += channel->mCount;
+  for (const ChannelListing* channel : channels) {
+    selections.push_back(channel->mCount > 0 ? mfSelectValues(*channel, window) : ValueSelection{1, 0});
+    total += selections.back().mCount;
+  }
   ProgressBar progress(total);
   std::vector<ChannelStats> all;
-  for (const ChannelListing* channel : channels) {
+  for (std::size_t c = 0; c < channels.size(); ++c) {
+    const ChannelListing* channel = channels[c];
     CStatsAccumulator stats;
     IDL::RealValues_var values = IDL::RealValues::_narrow(channel->mFunction.y_values);
     if (CORBA::is_nil(values) && channel->mCount > 0) {
       throw std::runtime_error("channel " + std::to_string(channel->mNumber) + " has no values to read");
     }
-    if (channel->mCount > 0) {
-      ChunkReader reader({values.in()}, 1, channel->mCount, chunk);
+    if (selections[c].mCount > 0) {
+      ChunkReader reader({values.in()}, selections[c].mStart, selections[c].mCount, chunk);
       while (const std::optional<ChunkRow> row = reader.mfNext()) {
         for (CORBA::ULong i = 0; i < row->mCount; ++i) stats.mpAdd(row->mfValue(0, i));
         progress.mpAdvance(row->mCount);

@@ -7,6 +7,7 @@
 #include <ostream>
 #include <vector>
 
+#include "clients/cpp/ChannelDump.h"
 #include "clients/cpp/FileListing.h"
 
 namespace TamblixHq::NODRA::Client {
@@ -55,6 +56,11 @@ private:
 // standard error is a terminal. Throws what the values objects throw.
 std::vector<ChannelStats> mfReadStats(const std::vector<const ChannelListing*>& channels,
                                       CORBA::ULong chunk = 65536);
+
+// As above, over the values of each channel that `window` selects (by time, each channel
+// on its own time base); throws UsageError as mfSelectValues does.
+std::vector<ChannelStats> mfReadStats(const std::vector<const ChannelListing*>& channels,
+                                      const ValueRequest& window, CORBA::ULong chunk = 65536);
 
 // One row per channel: number, description, unit, values, NaN values, min, max, mean, RMS.
 void mpPrintStats(std::ostream& out, const std::vector<const ChannelListing*>& channels,

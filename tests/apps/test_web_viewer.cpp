@@ -292,6 +292,8 @@ TEST_F(WebViewer, BadParametersAreRefusedWithAMessageBeforeAnyFileIsOpened) {
       {"/api/file", "\"path\" is required"},
       {"/api/stats?path=t/wheel.rsp&channel=1,,2", "whole number from 1"},
       {"/api/stats?path=t/wheel.rsp&channel=1,2,1", "channel 1 is named more than once"},
+      {"/api/stats?path=t/wheel.rsp&from=2&to=1", "lies after to"},
+      {"/api/rainflow?path=t/wheel.rsp&channel=1&format=xml", "must be json or matrix-csv"},
       {"/api/values?path=t/wheel.rsp", "\"channel\" is required"},
       {"/api/values?path=t/wheel.rsp&channel=1,3,1", "channel 1 is named more than once"},
       {"/api/values?path=t/wheel.rsp&channel=1&format=xml", "must be raw, npy or csv"},
@@ -491,6 +493,16 @@ TEST_F(WebViewer, StatsAreThoseOfTheWrittenValues) {
   EXPECT_DOUBLE_EQ(speed.at("rms").get<double>(), std::sqrt(328350.0 / 100));
   EXPECT_EQ(stats.at("channels")[1].at("max"), 15000.0);
   EXPECT_EQ(mfGetOk("/api/stats?path=t/gaps.rsp").at("channels")[0].at("nan"), 11);
+  // A window: values 1..10, each channel by its own times (both ends included).
+  const Json window = mfGetOk("/api/stats?path=t/wheel.rsp&channel=3,2&from=0&to=0.0087890625");
+  EXPECT_EQ(window.at("from"), 0.0);
+  const Json& first = window.at("channels")[0];
+  EXPECT_EQ(first.at("count"), 10);
+  EXPECT_EQ(first.at("min"), 1.0);
+  EXPECT_EQ(first.at("max"), 10.0);
+  EXPECT_DOUBLE_EQ(first.at("mean").get<double>(), 5.5);
+  EXPECT_EQ(window.at("channels")[1].at("count"), 10);
+  EXPECT_EQ(mfGetOk("/api/stats?path=t/wheel.rsp&channel=3&from=9").at("channels")[0].at("count"), 0);
 }
 
 TEST_F(WebViewer, ThePageAndItsPlotLibraryAreServedAndUnknownRoutesAreJson) {
