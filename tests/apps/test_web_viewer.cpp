@@ -1,7 +1,10 @@
 // nodra-web end to end: a viewer process on a free loopback port answers each API route on
 // files from the test writer (envelopes checked block by block against the written
 // samples), refuses bad parameters and paths that lead out of its access point, and its
-// page, opened in headless Chromium, lists the channels and draws them.
+// page, opened in headless Chromium, lists the channels and draws them; driven over the
+// DevTools protocol, it walks a folder tree, reads values off the plot, follows edits of
+// its address, and exports what nodra-browse writes (screenshots under
+// tests/apps/screenshots of the build tree).
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -24,6 +27,7 @@
 #include <vector>
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/HeadlessChromium.h"
 #include "tests/support/Rpc3Writer.h"
 #include "tests/support/ScratchDir.h"
 
@@ -567,22 +571,8 @@ TEST_F(WebViewer, AViewerOfARemoteServerAnswersAsTheEmbeddedOne) {
   EXPECT_EQ(server.mfStopAndGetStatus(), 0);
 }
 
-// Chromium of the system, or "" when there is none.
-std::string chromium() {
-  for (const char* name : {"chromium", "chromium-browser"}) {
-    const char* path = std::getenv("PATH");
-    std::stringstream dirs(path ? path : "/usr/bin");
-    std::string dir;
-    while (std::getline(dirs, dir, ':')) {
-      const std::string candidate = dir + "/" + name;
-      if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-    }
-  }
-  return "";
-}
-
 TEST_F(WebViewer, InHeadlessChromiumThePageListsTheChannelsAndDrawsThePlot) {
-  const std::string browser = chromium();
+  const std::string browser = mfChromiumPath();
   if (browser.empty()) GTEST_SKIP() << "chromium is not installed (scripts/install-deps installs it)";
   const std::string page = sUrl + "#file=t%2Fwheel.rsp&channels=1,3";
   // As root (in CI) Chromium runs only without its sandbox. Virtual time lets the page's
@@ -617,6 +607,222 @@ TEST_F(WebViewer, InHeadlessChromiumThePageListsTheChannelsAndDrawsThePlot) {
   char signature[8] = {};
   png.read(signature, sizeof signature);
   EXPECT_EQ(std::string(signature, sizeof signature), std::string("\x89PNG\r\n\x1a\n", 8)) << shot;
+}
+
+// The page in one headless Chromium for the suite, over access point "n" whose files all
+// lie in folders: 2025/run-04.rsp (the wheel file), 2025/march/run-01.rsp (10 channels) and
+// big/long.rsp (one channel of 4 Mi values).
+class WebPage : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    sDir = new ScratchDir;
+    sDir->mfWriteFile("ap/2025/run-04.rsp", mfBuildRpc3File(wheelLayout()));
+    Rpc3FileLayout many;
+    many.mChannels = 10;
+    many.mFrames = 8;
+    many.mSample = [](int channel, std::int64_t index) { return channel * 100.0 + static_cast<double>(index % 16); };
+    sDir->mfWriteFile("ap/2025/march/run-01.rsp", mfBuildRpc3File(many));
+    Rpc3FileLayout big;
+    big.mPtsPerFrame = 1024;
+    big.mFrames = 4096;
+    big.mSample = [](int, std::int64_t index) { return static_cast<double>((index * 7919) % 20001) - 10000; };
+    sDir->mfWriteFile("ap/big/long.rsp", mfBuildRpc3File(big));
+    sViewer = new ChildProcess({NODRA_WEB_PATH, "--access-point", "n=" + sDir->mfFile("ap"), "--listen",
+                                "127.0.0.1:0"},
+                               sDir->mfFile("web.log"));
+    const std::regex url("http://127\\.0\\.0\\.1:([0-9]+)/");
+    for (int attempt = 0; attempt < 200 && sUrl.empty(); ++attempt) {
+      std::smatch match;
+      const std::string log = mfReadFile(sDir->mfFile("web.log"));
+      if (std::regex_search(log, match, url)) {
+        sUrl = match[0];
+        sPort = std::stoi(match[1]);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    std::filesystem::create_directories(NODRA_SCREENSHOT_DIR);
+    if (!mfChromiumPath().empty()) sPage = new CHeadlessChromium(mfChromiumPath(), sDir->mfFile("profile"), 1280, 800);
+  }
+  static void TearDownTestSuite() {
+    delete sPage;
+    delete sViewer;
+    delete sDir;
+  }
+  void SetUp() override {
+    if (!sPage) GTEST_SKIP() << "chromium is not installed (scripts/install-deps installs it)";
+    ASSERT_FALSE(sUrl.empty()) << "nodra-web printed no URL";
+    ASSERT_TRUE(sPage->mfStarted()) << sPage->mfLastError();
+  }
+
+  // Opens the page at `hash` and waits until it has drawn.
+  static void mpOpenDrawn(const std::string& hash) {
+    sPage->mpOpen("about:blank");
+    sPage->mpOpen(sUrl + hash);
+    ASSERT_TRUE(sPage->mfWaitUntil("document.body.dataset.state === 'drawn'")) << hash << ": " << text("#status");
+  }
+  static Json run(const std::string& script) { return sPage->mfEvaluate(script); }
+  static std::string text(const std::string& selector) {
+    const Json value = run("document.querySelector('" + selector + "')?.textContent");
+    return value.is_string() ? value.get<std::string>() : "";
+  }
+  static void mpScreenshot(const std::string& name) {
+    EXPECT_TRUE(sPage->mfScreenshot(std::string(NODRA_SCREENSHOT_DIR) + "/" + name)) << sPage->mfLastError();
+  }
+  // The body of GET `target` (a page link, relative to the page) and its status.
+  static httplib::Result get(const std::string& target) {
+    httplib::Client client("127.0.0.1", sPort);
+    return client.Get(("/" + target).c_str());
+  }
+
+  static ScratchDir* sDir;
+  static ChildProcess* sViewer;
+  static CHeadlessChromium* sPage;
+  static std::string sUrl;
+  static int sPort;
+};
+
+ScratchDir* WebPage::sDir = nullptr;
+ChildProcess* WebPage::sViewer = nullptr;
+CHeadlessChromium* WebPage::sPage = nullptr;
+std::string WebPage::sUrl;
+int WebPage::sPort = 0;
+
+TEST_F(WebPage, TheFolderTreeOpensFoldersWhenAskedAndFindsFilesByName) {
+  sPage->mpOpen(sUrl);
+  ASSERT_TRUE(sPage->mfWaitUntil("document.body.dataset.state === 'listed'"));
+  const std::string links = "[...document.querySelectorAll('#tree a')].map((a) => a.dataset.path).join(' ')";
+  const std::string folders = "[...document.querySelectorAll('#tree button')].map((b) => b.dataset.dir).join(' ')";
+  // Only the top: two closed folders, no files, and no "no files".
+  EXPECT_EQ(run(folders), "n/2025 n/big");
+  EXPECT_EQ(run(links), "");
+  EXPECT_EQ(text("#tree").find("no files"), std::string::npos);
+  run("document.querySelector('[data-dir=\"n/2025\"]').click()");
+  ASSERT_TRUE(sPage->mfWaitUntil("!!document.querySelector('[data-dir=\"n/2025/march\"]')"));
+  EXPECT_EQ(run(links), "n/2025/run-04.rsp");
+  run("document.querySelector('[data-dir=\"n/2025/march\"]').click()");
+  ASSERT_TRUE(sPage->mfWaitUntil("document.querySelectorAll('#tree a').length === 2"));
+  run("document.querySelector('[data-path=\"n/2025/march/run-01.rsp\"]').click()");
+  ASSERT_TRUE(sPage->mfWaitUntil("document.body.dataset.state === 'drawn'"));
+  EXPECT_EQ(run("location.hash"), "#file=n%2F2025%2Fmarch%2Frun-01.rsp&channels=1");
+  // Ten channels fold their table away.
+  EXPECT_EQ(run("document.getElementById('channel-list').open"), false);
+  mpScreenshot("file-tree.png");
+
+  run("const find = document.getElementById('find'); find.value = 'RUN-0'; find.dispatchEvent(new Event('input'))");
+  ASSERT_TRUE(sPage->mfWaitUntil("document.querySelectorAll('#found a').length > 0"));
+  EXPECT_EQ(run("[...document.querySelectorAll('#found a')].map((a) => a.dataset.path).join(' ')"),
+            "n/2025/run-04.rsp n/2025/march/run-01.rsp");
+  // A file named in the address opens the folders on its way.
+  mpOpenDrawn("#file=n%2F2025%2Fmarch%2Frun-01.rsp");
+  EXPECT_TRUE(sPage->mfWaitUntil("!!document.querySelector('#tree a.open[data-path=\"n/2025/march/run-01.rsp\"]')"));
+}
+
+TEST_F(WebPage, TheLegendNamesEachChannelAndTheReadOutGivesTheValuesAtTheCursor) {
+  mpOpenDrawn("#file=n%2F2025%2Frun-04.rsp&channels=1,3&from=2.92&to=2.94");
+  EXPECT_EQ(run("[...document.querySelectorAll('#legend .entry')].map((e) => e.textContent).join(' | ')"),
+            "1 Hub:force:+Z [N] | 3 Speed:S [km/h]");
+  // Value 3001 of channel 1 is its spike (15 000 N); channel 3 holds 1 there.
+  run("const u = nodraViewer.plot(); u.setCursor({ left: u.valToPos(2.9296875, 'x'), top: 50 })");
+  EXPECT_EQ(text("#legend .time"), "t = 2.929688 s");
+  EXPECT_EQ(run("[...document.querySelectorAll('#legend output')].map((o) => o.textContent).join(' | ')"),
+            "= 15000 | = 1");
+  mpScreenshot("legend-read-out.png");
+
+  // Far out a point is a block: its minimum and maximum.
+  mpOpenDrawn("#file=n%2F2025%2Frun-04.rsp&channels=3");
+  run("const u = nodraViewer.plot(); u.setCursor({ left: u.valToPos(2, 'x'), top: 50 })");
+  EXPECT_NE(text("#legend output").find(" … "), std::string::npos) << text("#legend output");
+
+  // Channel 9 has channel 1's colour and a dash of its own.
+  mpOpenDrawn("#file=n%2F2025%2Fmarch%2Frun-01.rsp&channels=1,9");
+  const std::string style = "[...document.querySelectorAll('#legend line')].map((l) => l.getAttribute('stroke') + "
+                            "'/' + l.getAttribute('stroke-dasharray'))";
+  EXPECT_EQ(run(style), (Json{"#1f6fb4/", "#1f6fb4/9 4"}));
+}
+
+TEST_F(WebPage, AnEditedAddressIsDrawnAndBackReturnsToTheViewBefore) {
+  mpOpenDrawn("#file=n%2F2025%2Frun-04.rsp&channels=1,3");
+  const std::string shown = "[document.body.dataset.state, [...document.querySelectorAll('#legend .entry')]"
+                            ".map((e) => e.dataset.channel).join(','), nodraViewer.plot().scales.x.min, "
+                            "nodraViewer.plot().scales.x.max].join(' ')";
+  EXPECT_EQ(run(shown), "drawn 1,3 0 4.8818359375");
+  run("location.hash = 'file=n%2F2025%2Frun-04.rsp&channels=2,3&from=3.9&to=4.1'");
+  EXPECT_TRUE(sPage->mfWaitUntil("document.body.dataset.state === 'drawn' && nodraViewer.plot().scales.x.min === 3.9"));
+  EXPECT_EQ(run(shown), "drawn 2,3 3.9 4.1");
+  EXPECT_NE(text("#window").find("3.9 s to 4.1 s"), std::string::npos) << text("#window");
+  run("history.back()");
+  EXPECT_TRUE(sPage->mfWaitUntil("nodraViewer.plot().scales.x.min === 0"));
+  EXPECT_EQ(run(shown), "drawn 1,3 0 4.8818359375");
+}
+
+TEST_F(WebPage, StatisticsAndExportsAreThoseOfTheWindowOnScreen) {
+  mpOpenDrawn("#file=n%2F2025%2Frun-04.rsp&channels=1,3&from=1.25&to=3.5");
+  run("document.getElementById('stats-button').click()");
+  ASSERT_TRUE(sPage->mfWaitUntil("document.getElementById('stats-panel').dataset.window === '1.25,3.5'"));
+  // #, description, unit, window: values, min, max, mean, RMS; whole: min, max, mean, RMS.
+  const Json rows = run("[...document.querySelectorAll('#stats tbody tr')].map((r) => "
+                        "[...r.children].map((c) => c.textContent))");
+  ASSERT_EQ(rows.size(), 2u) << rows.dump();
+  EXPECT_EQ(rows[0][3], "2305");
+  EXPECT_EQ(rows[0][5], "15000");  // the spike lies in the window
+  EXPECT_EQ(rows[1][4], "0");
+  EXPECT_EQ(rows[1][10], "49.5");  // 50 whole runs of 0..99
+  EXPECT_LE(run("document.documentElement.scrollWidth").get<int>(), 1280);
+  mpScreenshot("window-statistics.png");
+
+  const httplib::Result csv = get(run("document.getElementById('export-csv').getAttribute('href')"));
+  ASSERT_TRUE(csv);
+  const ProgramResult dump = mfRunProgram({NODRA_BROWSE_PATH, "dump", sDir->mfFile("ap/2025/run-04.rsp"), "--channel",
+                                           "1,3", "--from", "1.25", "--to", "3.5"});
+  ASSERT_EQ(dump.mStatus, 0) << dump.mErr;
+  EXPECT_EQ(csv->body, dump.mOut);
+  const httplib::Result npy = get(run("document.getElementById('export-npy').getAttribute('href')"));
+  ASSERT_TRUE(npy);
+  EXPECT_EQ(npy->get_header_value("Content-Type"), "application/x-npy");
+  EXPECT_EQ(npy->get_header_value("X-Nodra-Count"), "2305");
+}
+
+TEST_F(WebPage, TheRainflowPanelCountsWithItsRangeAndReferenceAndExportsTheRoutesAnswers) {
+  mpOpenDrawn("#file=n%2F2025%2Frun-04.rsp&channels=2");
+  run("for (const [id, v] of [['rf-channel', 2], ['rf-classes', 16], ['rf-range-min', -100], ['rf-range-max', 150], "
+      "['rf-reference-range', 50], ['rf-reference-cycles', 1e6]]) document.getElementById(id).value = v; "
+      "document.getElementById('rf-count').click()");
+  ASSERT_TRUE(sPage->mfWaitUntil("document.getElementById('rainflow').dataset.rainflow === 'drawn'"))
+      << text("#rf-status");
+  const std::string figures = text("#rf-figures");
+  EXPECT_NE(figures.find("over [-100, 150]"), std::string::npos) << figures;
+  EXPECT_NE(figures.find("damage k=3, fraction of life"), std::string::npos) << figures;
+  EXPECT_NE(figures.find("N_ref = 1.0000e+6 cycles at S_ref = 50 mm"), std::string::npos) << figures;
+  run("document.getElementById('rainflow').scrollIntoView()");
+  mpScreenshot("rainflow.png");
+
+  const httplib::Result json = get(run("document.getElementById('rf-json').getAttribute('href')"));
+  const httplib::Result csv = get(run("document.getElementById('rf-csv').getAttribute('href')"));
+  ASSERT_TRUE(json && csv);
+  const std::string matrix = sDir->mfFile("matrix.csv");
+  const ProgramResult browse =
+      mfRunProgram({NODRA_BROWSE_PATH, "rainflow", sDir->mfFile("ap/2025/run-04.rsp"), "-c", "2", "--classes", "16",
+                    "--range", "-100,150", "--reference-range", "50", "--reference-cycles", "1e6", "--json",
+                    "--matrix-csv", matrix});
+  ASSERT_EQ(browse.mStatus, 0) << browse.mErr;
+  EXPECT_EQ(Json::parse(json->body).at("total"), Json::parse(browse.mOut).at("total"));
+  EXPECT_EQ(csv->body, mfReadFile(matrix));
+
+  // Without N_ref the damage is said to be a plain sum.
+  run("document.getElementById('rf-reference-cycles').value = ''; document.getElementById('rf-count').click()");
+  ASSERT_TRUE(sPage->mfWaitUntil("document.getElementById('rainflow').dataset.rainflow === 'drawn' && "
+                                 "!document.getElementById('rf-export').hidden"));
+  EXPECT_NE(text("#rf-figures").find("no N_ref: a plain sum"), std::string::npos) << text("#rf-figures");
+}
+
+// Not a timed test: the time a 4 Mi-value channel takes from its request to its drawing is
+// reported, the drawing itself checked.
+TEST_F(WebPage, AChannelOf4MiValuesIsDrawn) {
+  mpOpenDrawn("#file=n%2Fbig%2Flong.rsp&channels=1");
+  EXPECT_GT(std::stoi(run("document.body.dataset.ink").get<std::string>()), 1000);
+  const std::string ms = run("document.body.dataset.drawMs").get<std::string>();
+  RecordProperty("draw_ms_4Mi_values", ms);
+  std::printf("a channel of 4 Mi values: drawn %s ms after it was asked for\n", ms.c_str());
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
-// The rainflow panel: for the open file's channel, asks /api/rainflow and draws the
-// cumulative exceedance (cycles against range, log count axis), the from-to matrix as a
-// heat map and the damage per slope. It reads the open file from the page's hash, so it
+// The rainflow panel: for the open file's channel, asks /api/rainflow (class range,
+// reference range S_ref and cycles N_ref as set) and draws the cumulative exceedance
+// (cycles against range, log count axis), the from-to matrix as a heat map with its class
+// values and colour scale, and the damage per slope; links export the route's document
+// (JSON) and the matrix (CSV). It reads the open file from the page's hash, so it
 // stands beside the viewer without reaching into it; "rainflow=N" in the hash counts
 // channel N as soon as the page opens. data-rainflow on the panel: idle, counting, drawn
 // or error.
@@ -39,40 +41,82 @@
     }, [xs, ys], target);
   }
 
+  // Heat colour of t in [0, 1]: blue (few cycles) to red (most).
+  const heat = (t) => `hsl(${240 - 240 * t}, 85%, ${60 - 15 * t}%)`;
+
   function drawMatrix(doc) {
     const canvas = $("rf-matrix");
     const matrix = doc.total.matrix;
     const n = matrix.length;
-    const size = 300, cell = size / Math.max(1, n);
+    const left = 64, size = 280, top = 8, bar = left + size + 40;
+    const cell = size / Math.max(1, n);
     const ctx = canvas.getContext("2d");
     ctx.fillStyle = "#fff";
     ctx.fillRect(0, 0, canvas.width, canvas.height);
     let most = 0;
     for (const row of matrix) for (const c of row) most = Math.max(most, c);
     const scale = Math.log10(1 + most) || 1;
-    // Row: the class a cycle starts in (from, downwards); column: where it ends (to, rightwards).
+    // Row: the class a cycle starts in (from, upwards); column: where it ends (to, rightwards).
     for (let i = 0; i < n; i++) {
       for (let j = 0; j < n; j++) {
         const c = matrix[i][j];
         if (!(c > 0)) continue;
-        const t = Math.log10(1 + c) / scale;  // 0..1
-        const hue = 240 - 240 * t;
-        ctx.fillStyle = `hsl(${hue}, 85%, ${60 - 15 * t}%)`;
-        ctx.fillRect(30 + j * cell, (n - 1 - i) * cell, Math.ceil(cell), Math.ceil(cell));
+        ctx.fillStyle = heat(Math.log10(1 + c) / scale);
+        ctx.fillRect(left + j * cell, top + (n - 1 - i) * cell, Math.ceil(cell), Math.ceil(cell));
       }
     }
     ctx.strokeStyle = "#99a3ad";
-    ctx.strokeRect(30.5, 0.5, size, size);
+    ctx.strokeRect(left + 0.5, top + 0.5, size, size);
+    // Class boundaries as ticks: five along each side.
+    const { range_min: low, range_max: high } = doc.settings;
     ctx.fillStyle = "#506070";
     ctx.font = "11px sans-serif";
-    ctx.fillText(fmt(doc.settings.range_min), 30, size + 14);
-    ctx.fillText(fmt(doc.settings.range_max), 30 + size - 40, size + 14);
-    ctx.fillText("to →", 30 + size / 2 - 12, size + 14);
+    for (let k = 0; k <= 4; k++) {
+      const value = fmt(low + (high - low) * k / 4), at = size * k / 4;
+      ctx.fillRect(left + at, top + size, 1, 4);
+      ctx.fillRect(left - 4, top + size - at, 4, 1);
+      ctx.textAlign = k === 0 ? "left" : k === 4 ? "right" : "center";
+      ctx.fillText(value, left + at, top + size + 16);
+      ctx.textAlign = "right";
+      ctx.fillText(value, left - 6, top + size - at + (k === 0 ? 0 : k === 4 ? 9 : 4));
+    }
+    ctx.textAlign = "center";
+    ctx.fillText(`to [${doc.unit}]`, left + size / 2, top + size + 32);
     ctx.save();
-    ctx.translate(12, size / 2 + 20);
+    ctx.translate(12, top + size / 2);
     ctx.rotate(-Math.PI / 2);
-    ctx.fillText("from →", 0, 0);
+    ctx.fillText(`from [${doc.unit}]`, 0, 0);
     ctx.restore();
+    // The colour scale: cycles per cell, logarithmic.
+    for (let y = 0; y < size; y++) {
+      ctx.fillStyle = heat(1 - y / size);
+      ctx.fillRect(bar, top + y, 14, 1);
+    }
+    ctx.strokeRect(bar + 0.5, top + 0.5, 14, size);
+    ctx.fillStyle = "#506070";
+    ctx.textAlign = "left";
+    for (const t of [0, 0.5, 1]) {
+      ctx.fillText(fmt(Math.round(10 ** (t * scale) - 1)), bar + 18, top + size - t * size + (t === 1 ? 9 : t === 0 ? 0 : 4));
+    }
+    ctx.save();
+    ctx.translate(bar + 62, top + size / 2);
+    ctx.rotate(Math.PI / 2);
+    ctx.textAlign = "center";
+    ctx.fillText("cycles per cell (log)", 0, 0);
+    ctx.restore();
+  }
+
+  // The damage per slope, said as what it is: a fraction of life with N_ref, else the sum.
+  function damageRows(doc) {
+    const s = doc.settings, rows = [];
+    const life = s.reference_cycles > 0;
+    for (const d of doc.total.damage) {
+      rows.push(life ? [`damage k=${fmt(d.slope)}, fraction of life`, fmt(d.damage)]
+                     : [`damage sum k=${fmt(d.slope)}, Σ n (S/${fmt(s.reference_range)})^k`, fmt(d.damage)]);
+    }
+    rows.push(["S-N reference", life ? `N_ref = ${fmt(s.reference_cycles)} cycles at S_ref = ${fmt(s.reference_range)} ${doc.unit}`
+                                     : `S_ref = ${fmt(s.reference_range)} ${doc.unit}, no N_ref: a plain sum, not a life`]);
+    return rows;
   }
 
   function showFigures(doc) {
@@ -83,7 +127,7 @@
       ["reversals", t.reversals],
       ["cycles", `${fmt(t.cycle_count)} (${fmt(t.full_cycles)} full, ${fmt(2 * t.half_cycles)} halves)`],
     ];
-    for (const d of t.damage) rows.push([`damage k=${fmt(d.slope)}`, fmt(d.damage)]);
+    rows.push(...damageRows(doc));
     const body = $("rf-figures").querySelector("tbody");
     body.textContent = "";
     for (const [name, value] of rows) {
@@ -101,8 +145,13 @@
     const { file } = hashFile();
     if (!file) return;
     const params = new URLSearchParams({ path: file, channel: $("rf-channel").value, classes: $("rf-classes").value,
-                                         gate: $("rf-gate").value, method: $("rf-method").value, slope: $("rf-slopes").value });
+                                         gate: $("rf-gate").value, method: $("rf-method").value, slope: $("rf-slopes").value,
+                                         reference_range: $("rf-reference-range").value });
+    const [low, high] = [$("rf-range-min").value, $("rf-range-max").value];
+    if (low !== "" || high !== "") params.set("range", `${low},${high}`);
+    if ($("rf-reference-cycles").value !== "") params.set("reference_cycles", $("rf-reference-cycles").value);
     panel.dataset.rainflow = "counting";
+    $("rf-export").hidden = true;
     $("rf-status").textContent = "counting…";
     try {
       const response = await fetch("api/rainflow?" + params.toString());
@@ -111,6 +160,13 @@
       showFigures(doc);
       drawExceedance(doc);
       drawMatrix(doc);
+      const base = `${file.split("/").pop().replace(/\.[^.]*$/, "")}-rainflow-${doc.channel}`;
+      $("rf-json").href = "api/rainflow?" + params.toString();
+      $("rf-json").download = `${base}.json`;
+      params.set("format", "matrix-csv");
+      $("rf-csv").href = "api/rainflow?" + params.toString();
+      $("rf-csv").download = `${base}-matrix.csv`;
+      $("rf-export").hidden = false;
       $("rf-status").textContent = "";
       panel.dataset.rainflow = "drawn";
     } catch (error) {

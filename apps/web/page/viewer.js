@@ -1,14 +1,19 @@
-// The viewer page: lists the files of the access points, shows a file's annotations and
-// channels, and draws channels against time with uPlot. Each view asks the server for at
-// most as many points as the plot has pixel columns: min/max bands far out, the values
-// themselves zoomed in. The hash (#file=AP/PATH&channels=1,4&from=T0&to=T1) names what is
-// shown, so that a view can be bookmarked.
+// The viewer page: a folder tree of the access points' files, a file's annotations and
+// channels, and channels drawn against time with uPlot, with a legend and a read-out of
+// the values at the cursor. Each view asks the server for at most as many points as the
+// plot has pixel columns: min/max bands far out, the values themselves zoomed in. The hash
+// (#file=AP/PATH&channels=1,4&from=T0&to=T1) is the view: editing it redraws, and each
+// settled view is a history entry, so that back and forward move between views
+// (doc/viewer.md).
 "use strict";
 
 (function () {
   const MAX_WIDTH = 4096;  // the server's bound on points per window
   const PLOT_HEIGHT = 420;
   const COLORS = ["#1f6fb4", "#d1342b", "#2a9d3a", "#8e57c4", "#e07b10", "#13a3b5", "#8c564b", "#d0489b"];
+  // Each run of 8 channels has the colours again with its own dash: 32 distinct styles.
+  const DASHES = [[], [9, 4], [2, 3], [10, 3, 2, 3]];
+  const MAX_FOLDERS = 500;  // folders a search by name walks at most
   const DIRECTIONS = ["", "S", "+X", "+Y", "+Z", "+RX", "+RY", "+RZ", "-X", "-Y", "-Z", "-RX", "-RY", "-RZ"];
 
   const state = {
@@ -24,14 +29,20 @@
     fetchTimer: 0,
     block: 1,        // values per point of the drawn windows
     inkDue: false,   // new data is drawn next: count its ink
+    drawStart: 0,    // performance.now() when the newest draw was asked for
+    windows: [],     // the drawn windows, as /api/channel answered them
+    folders: new Map(),  // "AP/DIR" (or "AP") -> its listing, once asked
   };
 
   const $ = (id) => document.getElementById(id);
   const setState = (name) => { document.body.dataset.state = name; };
   const showStatus = (text) => { $("status").textContent = text || ""; };
   const colorOf = (number) => COLORS[(number - 1) % COLORS.length];
+  const dashOf = (number) => DASHES[Math.floor((number - 1) / COLORS.length) % DASHES.length];
+  const figure = (v) => (typeof v === "number" ? String(Number(v.toPrecision(7))) : v === null || v === undefined ? "–" : String(v));
   const query = (params) => new URLSearchParams(params).toString();
   const isNumber = (v) => typeof v === "number" && Number.isFinite(v);
+  const seconds = (t) => String(Number(t.toPrecision(6)));
 
   function fail(error) {
     showStatus(error.message || String(error));
@@ -65,39 +76,146 @@
     return { file: params.get("file"), channels, view };
   }
 
-  function writeHash() {
+  // The address of the view shown.
+  function viewHash() {
     const shown = { file: state.path, channels: state.plotted.join(",") };
     if (state.view) Object.assign(shown, { from: state.view.from, to: state.view.to });
-    history.replaceState(null, "", "#" + query(shown));
+    return "#" + query(shown);
+  }
+
+  // The view shown as its address; `push` makes it a history entry of its own.
+  function writeHash(push) {
+    const hash = viewHash();
+    if (hash === location.hash) return;
+    if (push) history.pushState(null, "", hash);
+    else history.replaceState(null, "", hash);
+  }
+
+  // The address was edited, or back or forward was pressed: show the view it names.
+  function applyHash() {
+    const hash = readHash();
+    if (!hash.file || (state.path && location.hash === viewHash())) return;  // shown already
+    if (hash.file !== state.path) {
+      openFile(hash.file, hash.channels, hash.view, false).catch(fail);
+      return;
+    }
+    const known = hash.channels.filter((n) => n <= state.listing.channels.length).sort((a, b) => a - b);
+    if (known.length > 0) state.plotted = known;
+    checkPlotted();
+    spanOfChannels();
+    state.view = hash.view && state.full ? clampView(hash.view.from, hash.view.to) : null;
+    writeHash(false);  // as clamped
+    draw().catch(fail);
   }
 
   // ---- files and channels -----------------------------------------------------------
 
+  // Asks for a folder's listing once: "AP" for an access point's top, "AP/DIR" below it.
+  async function folder(dir) {
+    if (!state.folders.has(dir)) {
+      const doc = await getJson("api/files?" + query({ dir }));
+      state.folders.set(dir, doc.access_points[0]);
+    }
+    return state.folders.get(dir);
+  }
+
+  function listItem(node) {
+    const item = element("li");
+    item.append(node);
+    return item;
+  }
+
+  function fileLink(path, text) {
+    const link = element("a", text);
+    link.href = "#" + query({ file: path });
+    link.dataset.path = path;
+    link.classList.toggle("open", path === state.path);
+    link.addEventListener("click", (event) => {
+      event.preventDefault();
+      openFile(path, [], null, true).catch(fail);
+    });
+    return link;
+  }
+
+  // A folder's entries into `list`: its folders, closed (opened on a click, when their
+  // contents are asked for), then its files.
+  function fillFolder(list, listing) {
+    for (const dir of listing.directories || []) {
+      const item = element("li", undefined, "folder");
+      const toggle = element("button", dir.name);
+      toggle.type = "button";
+      toggle.dataset.dir = dir.path;
+      toggle.setAttribute("aria-expanded", "false");
+      const inside = element("ul");
+      inside.hidden = true;
+      toggle.addEventListener("click", () => openFolder(toggle, inside).catch(fail));
+      item.append(toggle, inside);
+      list.append(item);
+    }
+    for (const file of listing.files) list.append(listItem(fileLink(file.path, file.name)));
+    if (listing.files.length === 0 && (listing.directories || []).length === 0 && !listing.error) {
+      list.append(element("li", "no files", "error"));
+    }
+  }
+
+  async function openFolder(toggle, inside, open = inside.hidden) {
+    if (open && !inside.dataset.filled) {
+      inside.dataset.filled = "1";
+      fillFolder(inside, await folder(toggle.dataset.dir));
+    }
+    inside.hidden = !open;
+    toggle.setAttribute("aria-expanded", String(open));
+  }
+
+  // Opens the folders on the way to `path` (AP/DIR/.../NAME).
+  async function revealFile(path) {
+    const parts = path.split("/");
+    for (let i = 2; i < parts.length; ++i) {
+      const toggle = document.querySelector(`#tree button[data-dir="${CSS.escape(parts.slice(0, i).join("/"))}"]`);
+      if (!toggle) return;
+      await openFolder(toggle, toggle.nextElementSibling, true);
+    }
+  }
+
   async function listFiles() {
     const doc = await getJson("api/files");
-    const nav = $("files");
-    nav.textContent = "";
+    const tree = $("tree");
+    tree.textContent = "";
     for (const point of doc.access_points) {
-      nav.append(element("h3", point.name));
-      if (point.error) nav.append(element("p", point.error, "error"));
+      state.folders.set(point.name, point);
+      tree.append(element("h3", point.name));
+      if (point.error) tree.append(element("p", point.error, "error"));
       const list = element("ul");
-      for (const file of point.files) {
-        const link = element("a", file.name);
-        link.href = "#" + query({ file: file.path });
-        link.dataset.path = file.path;
-        link.addEventListener("click", (event) => {
-          event.preventDefault();
-          openFile(file.path, [], null).catch(fail);
-        });
-        const item = element("li");
-        item.append(link);
-        list.append(item);
-      }
-      if (point.files.length === 0 && !point.error) list.append(element("li", "no files", "error"));
-      nav.append(list);
+      fillFolder(list, point);
+      tree.append(list);
     }
     setState("listed");
     return doc;
+  }
+
+  // Every file under the access points, walking at most MAX_FOLDERS folders.
+  async function allFiles() {
+    const files = [], pending = [...document.querySelectorAll("#tree > h3")].map((h) => h.textContent);
+    for (let walked = 0; pending.length > 0 && walked < MAX_FOLDERS; ++walked) {
+      const listing = await folder(pending.shift());
+      files.push(...listing.files);
+      pending.push(...(listing.directories || []).map((d) => d.path));
+    }
+    return files;
+  }
+
+  // The files whose path holds what was typed, in place of the tree while there is text.
+  async function findFiles() {
+    const text = $("find").value.trim().toLowerCase();
+    const found = $("found");
+    $("tree").hidden = text !== "";
+    found.hidden = text === "";
+    if (!text) return;
+    const matches = (await allFiles()).filter((f) => f.path.toLowerCase().includes(text));
+    if ($("find").value.trim().toLowerCase() !== text) return;  // typed on meanwhile
+    found.textContent = "";
+    for (const file of matches) found.append(listItem(fileLink(file.path, file.path)));
+    if (matches.length === 0) found.append(element("li", "no file matches", "error"));
   }
 
   function annotationText(annotation) {
@@ -113,7 +231,6 @@
                  element("td", a.iso8601 ? `${a.value} (${a.iso8601})` : String(a.value)));
       annotations.append(row);
     }
-    for (const cell of $("channels").querySelectorAll("th.stat")) cell.hidden = true;
     const body = $("channels").querySelector("tbody");
     body.textContent = "";
     for (const channel of listing.channels) {
@@ -124,10 +241,8 @@
       box.type = "checkbox";
       box.dataset.channel = channel.number;
       box.addEventListener("change", () => toggleChannel(channel.number, box.checked));
-      const swatch = element("span", "", "swatch");
-      swatch.style.background = colorOf(channel.number);
       const plotCell = element("td");
-      plotCell.append(box, swatch);
+      plotCell.append(box, swatch(channel.number));
       row.append(plotCell, element("td", channel.number, "number"), element("td", channel.label),
                  element("td", channel.unit), element("td", annotationText(byName.scale), "number"),
                  element("td", annotationText(byName.lower_limit), "number"),
@@ -135,53 +250,92 @@
                  element("td", channel.values.count, "number"),
                  element("td", String(record.sampling_frequency), "number"), element("td", record.point),
                  element("td", DIRECTIONS[record.direction] || ""));
-      for (let i = 0; i < 4; ++i) {
-        const cell = element("td", "", "number stat");
-        cell.hidden = true;
-        row.append(cell);
-      }
       body.append(row);
     }
     document.body.dataset.channels = listing.channels.length;
+    $("channel-count").textContent = `${listing.channels.length} channels`;
+    // Many channels fold away, so that the plot stays on screen.
+    $("channel-list").open = listing.channels.length <= 8;
   }
 
-  async function openFile(path, channels, view) {
+  // A channel's colour and dash, as a short line.
+  function swatch(number) {
+    const svg = document.createElementNS("http://www.w3.org/2000/svg", "svg");
+    svg.setAttribute("class", "swatch");
+    svg.setAttribute("width", "28");
+    svg.setAttribute("height", "8");
+    const line = document.createElementNS(svg.namespaceURI, "line");
+    for (const [name, value] of [["x1", 0], ["y1", 4], ["x2", 28], ["y2", 4], ["stroke", colorOf(number)],
+                                 ["stroke-width", 2], ["stroke-dasharray", dashOf(number).join(" ")]]) {
+      line.setAttribute(name, value);
+    }
+    svg.append(line);
+    return svg;
+  }
+
+  function checkPlotted() {
+    for (const box of document.querySelectorAll("#channels input")) {
+      box.checked = state.plotted.includes(Number(box.dataset.channel));
+    }
+  }
+
+  // Opens the file at `path` with `channels` drawn over `view` (null: the whole); `push`
+  // makes it a history entry.
+  async function openFile(path, channels, view, push) {
     showStatus("opening " + path);
     const listing = await getJson("api/file?" + query({ path }));
     state.path = path;
     state.listing = listing;
     for (const link of document.querySelectorAll("nav a")) link.classList.toggle("open", link.dataset.path === path);
+    revealFile(path).catch(fail);
     $("file").hidden = false;
     $("file-title").textContent = `${path}: ${listing.channels.length} channels`;
     showListing(listing);
+    $("stats-panel").hidden = true;
     setState("file");
     const known = channels.filter((n) => n <= listing.channels.length);
     state.plotted = known.length > 0 ? known : listing.channels.length > 0 ? [1] : [];
     state.plotted.sort((a, b) => a - b);
-    for (const box of document.querySelectorAll("#channels input")) {
-      box.checked = state.plotted.includes(Number(box.dataset.channel));
-    }
+    checkPlotted();
     state.view = null;
     spanOfChannels();
     if (view && state.full) state.view = clampView(view.from, view.to);
-    writeHash();
+    writeHash(push);
     showStatus("");
     await draw();
   }
 
-  // Minimum, maximum, mean and RMS of every value of each channel, read where the file is.
+  // Minimum, maximum, mean and RMS of the plotted channels over the window on screen, and
+  // over each whole channel (read once per file and channels: it reads every value).
   async function showStats() {
-    const path = state.path;
-    showStatus("reading every value…");
-    const doc = await getJson("api/stats?" + query({ path }));
-    if (path !== state.path) return;
-    const figure = (v) => (typeof v === "number" ? String(Number(v.toPrecision(7))) : String(v));
-    for (const row of doc.channels) {
-      const cells = $("channels").querySelectorAll(`tbody tr:nth-child(${row.number}) td.stat`);
-      [row.min, row.max, row.mean, row.rms].forEach((v, i) => { cells[i].textContent = figure(v); });
+    const path = state.path, channel = state.plotted.join(",");
+    const view = currentView();
+    if (!channel || !view) return;
+    const panel = $("stats-panel");
+    panel.hidden = false;
+    const wholeKey = `${path}#${channel}`;
+    const asks = [getJson("api/stats?" + query({ path, channel, from: view.from, to: view.to }))];
+    if (panel.dataset.whole !== wholeKey) asks.push(getJson("api/stats?" + query({ path, channel })));
+    const [inWindow, whole] = await Promise.all(asks);
+    if (path !== state.path || channel !== state.plotted.join(",")) return;
+    if (whole) {
+      state.wholeStats = whole;
+      panel.dataset.whole = wholeKey;
     }
-    for (const cell of $("channels").querySelectorAll(".stat")) cell.hidden = false;
-    showStatus("");
+    $("stats-window").textContent = `window ${seconds(view.from)} s to ${seconds(view.to)} s`;
+    const body = $("stats").querySelector("tbody");
+    body.textContent = "";
+    inWindow.channels.forEach((w, i) => {
+      const all = state.wholeStats.channels[i];
+      const row = element("tr");
+      row.append(element("td", w.number, "number"), element("td", w.label), element("td", w.unit));
+      for (const v of [w.count, w.min, w.max, w.mean, w.rms, all.min, all.max, all.mean, all.rms]) {
+        row.append(element("td", figure(v), "number"));
+      }
+      row.children[8].classList.add("whole");
+      body.append(row);
+    });
+    panel.dataset.window = `${view.from},${view.to}`;
   }
 
   function toggleChannel(number, on) {
@@ -191,7 +345,7 @@
     const view = state.view;
     spanOfChannels();
     if (view && state.full) state.view = clampView(view.from, view.to);
-    writeHash();
+    writeHash(true);
     draw().catch(fail);
   }
 
@@ -231,8 +385,10 @@
     state.view = clampView(from, to);
     if (state.plot) state.plot.setScale("x", { min: state.view.from, max: state.view.to });
     clearTimeout(state.fetchTimer);
-    state.fetchTimer = setTimeout(() => draw().catch(fail), 120);
-    writeHash();
+    state.fetchTimer = setTimeout(() => {
+      writeHash(true);
+      draw().catch(fail);
+    }, 120);
   }
 
   function zoom(factor, centre) {
@@ -257,6 +413,7 @@
 
   async function draw() {
     const id = ++state.request;
+    state.drawStart = performance.now();
     if (state.plotted.length === 0) {
       if (state.plot) state.plot.destroy();
       state.plot = null;
@@ -264,6 +421,7 @@
       document.body.dataset.plotted = 0;
       document.body.dataset.ink = 0;
       $("window").textContent = "";
+      $("legend").textContent = "";
       return;
     }
     // One point per device pixel column of the plotting area (the whole plot before the first).
@@ -302,17 +460,21 @@
     const series = [{ label: "time [s]" }];
     const bands = [];
     for (const w of windows) {
-      const color = colorOf(w.channel);
+      const color = colorOf(w.channel), dash = dashOf(w.channel);
       const scale = w.unit || "-";
-      series.push({ label: `${w.channel} ${w.label} (max)`, stroke: color, width: 1, scale },
-                  { label: `${w.channel} ${w.label} (min)`, stroke: color, width: 1, scale });
+      series.push({ label: `${w.channel} ${w.label} (max)`, stroke: color, width: 1, dash, scale },
+                  { label: `${w.channel} ${w.label} (min)`, stroke: color, width: 1, dash, scale });
       bands.push({ series: [series.length - 2, series.length - 1], fill: color + "40" });
     }
     const scales = { x: { time: false, auto: false } };
     const axes = [{ label: "time [s]", labelSize: 20 }];
     units.forEach((unit, i) => {
+      // An axis of one channel is named by it; one of several by its unit and their numbers.
+      const on = windows.filter((w) => (w.unit || "-") === unit);
+      const label = on.length === 1 ? `${on[0].channel} ${on[0].label} [${unit}]`
+                                    : `[${unit}] channels ${on.map((w) => w.channel).join(", ")}`;
       scales[unit] = {};
-      axes.push({ scale: unit, label: unit, labelSize: 20, side: i % 2 === 0 ? 3 : 1, size: 64,
+      axes.push({ scale: unit, label, labelSize: 20, side: i % 2 === 0 ? 3 : 1, size: 64,
                   grid: { show: i === 0 } });
     });
     const options = {
@@ -333,6 +495,7 @@
           setView(from, to);
         }],
         draw: [countInk],
+        setCursor: [readOut],
       },
     };
     $("plot").textContent = "";
@@ -360,11 +523,56 @@
     state.plot.setScale("x", { min: span.from, max: span.to > span.from ? span.to : span.from + 1 });
     state.block = Math.max(...windows.map((w) => w.window.block_size));
     const values = windows[0].window.count;
-    const seconds = (t) => String(Number(t.toPrecision(6)));
     $("window").textContent = `${seconds(span.from)} s to ${seconds(span.to)} s, ${values} values: ` +
       (state.block > 1 ? `min and max of ${state.block} values per point` : "every value");
     document.body.dataset.plotted = windows.length;
+    state.windows = windows;
+    showLegend(windows);
+    exportLinks();
+    if (!$("stats-panel").hidden) showStats().catch(fail);
     state.inkDue = true;
+  }
+
+  // One entry per drawn channel: its line, number, description and unit, and the read-out.
+  function showLegend(windows) {
+    const legend = $("legend");
+    legend.textContent = "";
+    legend.append(element("span", "", "time"));
+    for (const w of windows) {
+      const entry = element("span", undefined, "entry");
+      entry.dataset.channel = w.channel;
+      entry.append(swatch(w.channel), element("span", `${w.channel} ${w.label} [${w.unit}]`),
+                   element("output", "", "value"));
+      legend.append(entry);
+    }
+  }
+
+  // The time and each channel's value at the cursor, from the points drawn: a value where
+  // the values themselves are drawn, "min … max" of the point's block where a band is.
+  function readOut(u) {
+    const i = u.cursor.idx;
+    const legend = $("legend");
+    const at = i === null || i === undefined ? null : u.data[0][i];
+    legend.querySelector(".time").textContent = at === null ? "" : `t = ${figure(at)} s`;
+    const outputs = legend.querySelectorAll(".entry output");
+    state.windows.forEach((w, k) => {
+      if (!outputs[k]) return;
+      const upper = at === null ? null : u.data[1 + 2 * k][i], lower = at === null ? null : u.data[2 + 2 * k][i];
+      outputs[k].textContent = upper === null || upper === undefined ? ""
+        : upper === lower ? `= ${figure(upper)}` : `${figure(lower)} … ${figure(upper)}`;
+    });
+  }
+
+  // CSV and NPY of the channels over the window on screen, as the values route gives them.
+  function exportLinks() {
+    const view = state.view;
+    const base = state.path.split("/").pop().replace(/\.[^.]*$/, "") + `-${state.plotted.join("-")}`;
+    for (const format of ["csv", "npy"]) {
+      const link = $(`export-${format}`);
+      link.href = "api/values?" + query(Object.assign({ path: state.path, channel: state.plotted.join(","), format },
+                                                      view ? { from: view.from, to: view.to } : {}));
+      link.download = `${base}.${format}`;
+    }
   }
 
   // Counts the coloured pixels of the plot, its channels' lines and bands (axes and grid are
@@ -380,6 +588,7 @@
       if (pixels[i + 3] > 0 && Math.max(r, g, b) - Math.min(r, g, b) > 40) ink++;
     }
     document.body.dataset.ink = ink;
+    document.body.dataset.drawMs = Math.round(performance.now() - state.drawStart);
     setState("drawn");
   }
 
@@ -424,9 +633,15 @@
   $("pan-left").addEventListener("click", () => pan(-0.25));
   $("pan-right").addEventListener("click", () => pan(0.25));
   $("png").addEventListener("click", downloadPng);
-  $("stats").addEventListener("click", () => showStats().catch(fail));
+  $("stats-button").addEventListener("click", () => showStats().catch(fail));
+  $("stats-close").addEventListener("click", () => { $("stats-panel").hidden = true; });
+  let findTimer = 0;
+  $("find").addEventListener("input", () => {
+    clearTimeout(findTimer);
+    findTimer = setTimeout(() => findFiles().catch(fail), 150);
+  });
   document.addEventListener("keydown", (event) => {
-    if (event.target instanceof HTMLInputElement || event.ctrlKey || event.metaKey || event.altKey) return;
+    if (event.target instanceof HTMLInputElement || event.target instanceof HTMLSelectElement || event.ctrlKey || event.metaKey || event.altKey) return;
     const actions = { ArrowLeft: () => pan(-0.25), ArrowRight: () => pan(0.25), "+": () => zoom(0.5),
                       "-": () => zoom(2), Home: () => state.full && setView(state.full.from, state.full.to) };
     if (actions[event.key]) {
@@ -443,10 +658,10 @@
       draw().catch(fail);
     }, 200);
   });
-  window.addEventListener("hashchange", () => {
-    const hash = readHash();
-    if (hash.file && hash.file !== state.path) openFile(hash.file, hash.channels, hash.view).catch(fail);
-  });
+  window.addEventListener("hashchange", applyHash);
+  window.addEventListener("popstate", applyHash);
+  // For scripts and tests: the plot (uPlot) as drawn.
+  window.nodraViewer = { plot: () => state.plot };
 
   (async function boot() {
     try {
@@ -457,7 +672,7 @@
         const first = doc.access_points.find((p) => p.files.length > 0);
         path = first ? first.files[0].path : null;
       }
-      if (path) await openFile(path, hash.channels, hash.view);
+      if (path) await openFile(path, hash.channels, hash.view, false);
     } catch (error) {
       fail(error);
     }
