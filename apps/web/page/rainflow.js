@@ -35,7 +35,7 @@
     plot = new uPlot({
       width, height: 300,
       scales: { x: { time: false }, y: { distr: 3 } },
-      axes: [{ label: `range [${doc.unit}]` }, { label: "cycles with at least this range" }],
+      axes: [{ label: `range [${doc.unit}]` }, { label: "cycles with at least this range", size: 64 }],
       series: [{}, { label: "cumulative", stroke: "#1f6fb4", width: 2, paths: uPlot.paths.stepped({ align: 1 }) }],
       legend: { show: false },
     }, [xs, ys], target);
