@@ -32,6 +32,7 @@
     drawStart: 0,    // performance.now() when the newest draw was asked for
     windows: [],     // the drawn windows, as /api/channel answered them
     folders: new Map(),  // "AP/DIR" (or "AP") -> its listing, once asked
+    wholeStats: null,    // /api/stats of the whole plotted channels (key: the panel's data-whole)
   };
 
   const $ = (id) => document.getElementById(id);
@@ -315,8 +316,12 @@
     panel.hidden = false;
     const wholeKey = `${path}#${channel}`;
     const asks = [getJson("api/stats?" + query({ path, channel, from: view.from, to: view.to }))];
-    if (panel.dataset.whole !== wholeKey) asks.push(getJson("api/stats?" + query({ path, channel })));
+    if (panel.dataset.whole !== wholeKey) {
+      showStatus("reading every value of the channels…");
+      asks.push(getJson("api/stats?" + query({ path, channel })));
+    }
     const [inWindow, whole] = await Promise.all(asks);
+    if (whole) showStatus("");
     if (path !== state.path || channel !== state.plotted.join(",")) return;
     if (whole) {
       state.wholeStats = whole;
