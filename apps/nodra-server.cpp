@@ -25,6 +25,7 @@
 
 #include "apps/options/AccessPoints.h"
 #include "apps/options/ServerOptions.h"
+#include "clients/cpp/Failure.h"
 #include "host/files/CAccessPointDirectories.h"
 #include "host/framework/CCallSlots.h"
 #include "host/files/CConfinedFileId.h"
@@ -41,6 +42,7 @@ namespace {
 
 namespace FW = TamblixHq::NODRA::Framework;
 namespace RPC3 = TamblixHq::NODRA::Drivers::RPC3;
+namespace Client = TamblixHq::NODRA::Client;
 using TamblixHq::NODRA::Utility::CAccessPointMapU;
 using TamblixHq::NODRA::Utility::CLoggerU;
 using TamblixHq::NODRA::Utility::CStringU;
@@ -257,8 +259,9 @@ int main(int argc, char** argv) {
     say("cannot serve at " + orbSettings.endpoint + ": " + e._name() + " (" +
         (minor ? minor : "no detail") + ")");
     return 1;
-  } catch (const CORBA::Exception& e) {
-    say(e._name());
-    return 1;
+  } catch (...) {
+    const Client::Failure failure = Client::mfClassifyFailure(std::current_exception(), {});
+    say(Client::mfFailureLine(failure, true));
+    return Client::mfExitStatus(failure.mKind);
   }
 }

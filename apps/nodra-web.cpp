@@ -31,6 +31,7 @@
 
 #include "catalogue/Catalogue.h"
 #include "clients/cpp/CatalogueIndexer.h"
+#include "clients/cpp/Failure.h"
 #include "clients/cpp/FileSource.h"
 #include "apps/options/AccessPoints.h"
 #include "apps/options/WebOptions.h"
@@ -127,20 +128,13 @@ void indexPeriodically(IDL::DataServer_ptr root, const TamblixHq::NODRA::Apps::W
       std::cerr << "nodra-web: indexed " << r.mSeen << " files into the catalogue: " << r.mIndexed << " read, "
                 << r.mUnchanged << " unchanged, " << r.mFailed << " could not be read, " << r.mRemoved << " removed"
                 << std::endl;
-    } catch (const Catalogue::CatalogueError& e) {
-      std::cerr << "nodra-web: indexing failed: " << e.what() << std::endl;
-    } catch (const CORBA::Exception& e) {
-      std::cerr << "nodra-web: indexing failed: " << e._name() << std::endl;
-    } catch (const std::exception& e) {
-      std::cerr << "nodra-web: indexing failed: " << e.what() << std::endl;
+    } catch (...) {
+      const Client::Failure failure = Client::mfClassifyFailure(std::current_exception(), {});
+      std::cerr << "nodra-web: indexing failed: " << Client::mfFailureLine(failure, true) << std::endl;
     }
     std::unique_lock<std::mutex> lock(mutex);
     wake.wait_for(lock, std::chrono::seconds(options.indexSeconds), [&] { return stopping.load(); });
   }
-}
-
-void printDataError(const char* message, const char* reason, const char* place) {
-  std::cerr << "nodra-web: " << message << " (reason: " << reason << "; at " << place << ")\n";
 }
 
 }  // namespace
@@ -258,24 +252,9 @@ int main(int argc, char** argv) {
     if (indexing.joinable()) indexing.join();
     std::cerr << "nodra-web: stopped" << std::endl;
     return 0;
-  } catch (const Client::UsageError& e) {
-    std::cerr << "nodra-web: " << e.what() << "\n";
-    return 2;
-  } catch (const Catalogue::CatalogueError& e) {
-    std::cerr << "nodra-web: " << e.what() << "\n";
-  } catch (const IDL::DBAccessException& e) {
-    printDataError(e.message, e.reason, e.place);
-  } catch (const CORBA::TRANSIENT& e) {
-    std::cerr << "nodra-web: " << Client::mfUnreachableText(e, server, timeout) << "\n";
-  } catch (const CORBA::TIMEOUT& e) {
-    std::cerr << "nodra-web: " << Client::mfUnreachableText(e, server, timeout) << "\n";
-  } catch (const CORBA::SystemException& e) {
-    const char* minor = e.NP_minorString();
-    std::cerr << "nodra-web: " << e._name() << " (" << (minor ? minor : "no detail") << ")\n";
-  } catch (const CORBA::Exception& e) {
-    std::cerr << "nodra-web: " << e._name() << "\n";
-  } catch (const std::exception& e) {
-    std::cerr << "nodra-web: " << e.what() << "\n";
+  } catch (...) {
+    const Client::Failure failure = Client::mfClassifyFailure(std::current_exception(), {server, timeout});
+    std::cerr << "nodra-web: " << Client::mfFailureLine(failure, true) << "\n";
+    return Client::mfExitStatus(failure.mKind);
   }
-  return 1;
 }

@@ -5,13 +5,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
-#include <new>
 
-#include "catalogue/Catalogue.h"
+#include "clients/cpp/Failure.h"
 #include "clients/cpp/FileListing.h"
 #include "clients/cpp/FileSource.h"
 #include "clients/cpp/ListingOutput.h"
-#include "host/framework/CHostOrb.h"
 
 namespace TamblixHq::NODRA::Web {
 
@@ -99,15 +97,19 @@ CORBA::ULong Query::sfWhole(const char* name, const std::string& text, CORBA::UL
   return static_cast<CORBA::ULong>(value);
 }
 
-namespace {
-
-Json dataErrorJson(const char* message, const char* reason, const char* place) {
-  Json body{{"error", message}, {"reason", reason}};
-  if (place && *place) body["place"] = place;
-  return body;
+int httpStatus(Client::FailureKind kind) {
+  switch (kind) {
+    case Client::FailureKind::kUsage: return 400;
+    case Client::FailureKind::kNotFound: return 404;
+    case Client::FailureKind::kData: return 422;
+    case Client::FailureKind::kUnreachable:
+    case Client::FailureKind::kServer: return 502;
+    case Client::FailureKind::kUnavailable:
+    case Client::FailureKind::kOutputClosed: return 503;
+    case Client::FailureKind::kInternal: break;
+  }
+  return 500;
 }
-
-}  // namespace
 
 void respond(httplib::Response& response, unsigned timeoutSeconds, const std::function<void()>& work) {
   int status = 200;
@@ -122,46 +124,12 @@ void respond(httplib::Response& response, unsigned timeoutSeconds, const std::fu
     status = e.mStatus;
     body = Json{{"error", e.mMessage}};
     if (!e.mReason.empty()) body["reason"] = e.mReason;
-  } catch (const Client::NoSuchChannel& e) {
-    status = 404;
-    body = Json{{"error", e.what()}};
-  } catch (const Client::UsageError& e) {
-    status = 400;
-    body = Json{{"error", e.what()}};
-  } catch (const IDL::DBAccessException& e) {
-    status = 422;
-    body = dataErrorJson(e.message, e.reason, e.place);
-  } catch (const IDL::MemAllocException& e) {
-    status = 422;
-    body = dataErrorJson(e.message, e.reason, e.place);
-  } catch (const CORBA::TIMEOUT&) {
-    status = 502;
-    body = Json{{"error", "the data server did not answer within " + std::to_string(timeoutSeconds) + " s"}};
-  } catch (const CORBA::TRANSIENT& e) {
-    status = 502;
-    body = Json{{"error", Framework::CHostOrb::sfIsTimeout(e)
-                              ? "the data server did not answer within " + std::to_string(timeoutSeconds) + " s"
-                              : std::string("cannot reach the data server")}};
-  } catch (const CORBA::SystemException& e) {
-    const char* minor = e.NP_minorString();
-    status = 502;
-    body = Json{{"error", std::string("the data server failed: ") + e._name() + " (" +
-                              (minor ? minor : "no detail") + ")"}};
-  } catch (const CORBA::Exception& e) {
-    status = 500;
-    body = Json{{"error", e._name()}};
-  } catch (const Catalogue::CatalogueError& e) {
-    status = 503;
-    body = Json{{"error", e.what()}};
-  } catch (const Client::ListingTooLarge& e) {
-    status = 422;
-    body = Json{{"error", e.what()}};
-  } catch (const std::bad_alloc&) {
-    status = 503;
-    body = Json{{"error", "not enough memory to answer this request"}};
-  } catch (const std::exception& e) {
-    status = 500;
-    body = Json{{"error", e.what()}};
+  } catch (...) {
+    const Client::Failure failure = Client::mfClassifyFailure(std::current_exception(), {"", timeoutSeconds});
+    status = httpStatus(failure.mKind);
+    body = Json{{"error", failure.mMessage}};
+    if (!failure.mReason.empty()) body["reason"] = failure.mReason;
+    if (!failure.mPlace.empty()) body["place"] = failure.mPlace;
   }
   response.status = status;
   // Header texts need not be UTF-8: such bytes are replaced rather than failing the answer.

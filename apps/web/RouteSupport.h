@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "apps/web/HttpError.h"
+#include "clients/cpp/Failure.h"
 #include "nodra/Framework.hh"
 
 namespace TamblixHq::NODRA::Web {
@@ -48,6 +49,9 @@ public:
 private:
   const httplib::Request& mRequest;
 };
+
+// The HTTP status of a failure of `kind`.
+int httpStatus(::TamblixHq::NODRA::Client::FailureKind kind);
 
 // Runs `work`, which sets the answer; when it throws, answers the error instead as
 // {"error", "reason"?, "place"?} with its status: 400 for a usage error, 404 for a channel
