@@ -98,42 +98,9 @@ RainflowSource mfParseRainflowSource(const std::string& text) {
 
 std::vector<IDL::File_var> mfOpenRainflowFiles(Framework::CHostOrb& orb, const std::vector<RainflowSource>& sources,
                                                const std::string& server) {
-  std::vector<IDL::File_var> files;
-  if (!server.empty()) {
-    IDL::DataServer_var remote = mfReachServer(orb.mfOrb(), server);
-    for (const RainflowSource& source : sources) {
-      const RemoteFileName name = mfSplitRemoteFileName(source.mFile);
-      files.emplace_back(
-          remote->open_file(name.mAccessPoint.c_str(), name.mSubDirectory.c_str(), name.mFileName.c_str()));
-    }
-    return files;
-  }
-  // Each directory becomes an access point of the embedded objects.
-  std::vector<AccessPoint> points;
-  std::map<std::string, std::string> pointOf;
-  std::vector<std::pair<std::string, std::string>> names;  // access point, file name
-  for (const RainflowSource& source : sources) {
-    const std::filesystem::path path = std::filesystem::absolute(source.mFile);
-    const std::string directory = path.parent_path().string();
-    auto [at, added] = pointOf.try_emplace(directory, "local" + std::to_string(points.size() + 1));
-    if (added) points.push_back({at->second, directory});
-    names.emplace_back(at->second, path.filename().string());
-  }
-  IDL::DataServer_var local = mfServeEmbedded(orb, points);
-  for (std::size_t i = 0; i < sources.size(); ++i) {
-    try {
-      files.emplace_back(local->open_file(names[i].first.c_str(), "", names[i].second.c_str()));
-    } catch (IDL::DBAccessException& e) {
-      // The server names the file within its directory; the user named it as given.
-      const std::string served = "Unable to open " + names[i].second;
-      const std::string message = e.message.in();
-      if (message.rfind(served, 0) == 0) {
-        e.message = ("Unable to open " + sources[i].mFile + message.substr(served.size())).c_str();
-      }
-      throw;
-    }
-  }
-  return files;
+  std::vector<std::string> files;
+  for (const RainflowSource& source : sources) files.push_back(source.mFile);
+  return mfOpenFiles(orb, files, server);
 }
 
 RainflowRun mfCountRainflow(const std::vector<IDL::File_var>& files, const std::vector<RainflowSource>& sources,

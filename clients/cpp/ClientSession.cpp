@@ -47,9 +47,7 @@ std::shared_ptr<ClientSession> ClientSession::sfRemote(const std::string& url) {
 IDL::File_ptr ClientSession::mfOpen(const std::string& path) {
   if (mUrl != "local") {
     const RemoteFileName name = mfSplitRemoteFileName(path);
-    return mfGuard([&] {
-      return mRoot->open_file(name.mAccessPoint.c_str(), name.mSubDirectory.c_str(), name.mFileName.c_str());
-    });
+    return mfGuard([&] { return mfOpenServedFile(mRoot.in(), name, path, false); });
   }
   const std::filesystem::path absolute = std::filesystem::absolute(path).lexically_normal();
   std::string accessPoint;
@@ -65,7 +63,7 @@ IDL::File_ptr ClientSession::mfOpen(const std::string& path) {
     }
     accessPoint = found->second;
   }
-  return mfOpenServedFile(mRoot.in(), accessPoint, absolute.filename().string(), path);
+  return mfOpenServedFile(mRoot.in(), {accessPoint, "", absolute.filename().string()}, path, true);
 }
 
 std::string ClientSession::mfListJson(const std::string& directory) {

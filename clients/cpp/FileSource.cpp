@@ -1,6 +1,9 @@
 #include "clients/cpp/FileSource.h"
 
 #include <filesystem>
+#include <map>
+#include <mutex>
+#include <system_error>
 
 #include "host/files/CAccessPointDirectories.h"
 #include "host/utility/CAccessPointMapU.h"
@@ -88,7 +91,18 @@ std::string mfUnreachableText(const CORBA::SystemException& e, const std::string
   return "cannot reach the server at " + url + ": is it running?";
 }
 
+namespace {
+
+// A call on a connection that the server closed when it stopped fails with COMM_FAILURE
+// although the restarted server would answer it: tried once more, on a new connection.
+// Every call of the data objects only reads, so a repeated call is harmless.
+CORBA::Boolean retryOnce(void*, CORBA::ULong retries, const CORBA::COMM_FAILURE&) { return retries == 0; }
+
+}  // namespace
+
 IDL::DataServer_ptr mfReachServer(CORBA::ORB_ptr orb, const std::string& url) {
+  static std::once_flag retrying;
+  std::call_once(retrying, [] { omniORB::installCommFailureExceptionHandler(nullptr, retryOnce); });
   CORBA::Object_var object;
   try {
     object = orb->string_to_object(url.c_str());
@@ -127,32 +141,96 @@ IDL::DataServer_ptr mfOpenRoot(Framework::CHostOrb& orb, const std::vector<Acces
   return server.empty() ? mfServeEmbedded(orb, accessPoints) : mfReachServer(orb.mfOrb(), server);
 }
 
-IDL::File_ptr mfOpenServedFile(IDL::DataServer_ptr root, const std::string& accessPoint, const std::string& fileName,
-                               const std::string& asGiven) {
+namespace {
+
+// Why the local path `text` cannot be a file to open, or nothing when it can.
+std::optional<std::string> localProblem(const std::string& text) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(text, error);
+  if (std::filesystem::is_directory(status)) return "it is a directory";
+  if (!text.empty() && text.back() == '/') return "no such directory";
+  if (status.type() == std::filesystem::file_type::not_found) return "no such file";
+  if (error) return error.message();
+  if (!std::filesystem::is_regular_file(status)) return "not a regular file";
+  return std::nullopt;
+}
+
+}  // namespace
+
+void mpNameKnownAccessPoints(IDL::DataServer_ptr root, IDL::DBAccessException& e) {
+  if (std::string(e.reason.in()) != "no such access point") return;
+  std::string known;
   try {
-    return root->open_file(accessPoint.c_str(), "", fileName.c_str());
+    IDL::StringSeq_var names = root->list_access_points();
+    for (CORBA::ULong i = 0; i < names->length(); ++i) known += (i > 0 ? ", " : "") + std::string(names[i].in());
+  } catch (const CORBA::Exception&) {
+    return;  // the refusal says enough without them
+  }
+  e.message = (std::string(e.message.in()) + (known.empty() ? " (the server has none)" : " (the server has: " + known + ")")).c_str();
+}
+
+IDL::File_ptr mfOpenServedFile(IDL::DataServer_ptr root, const RemoteFileName& name, const std::string& asGiven,
+                               bool local) {
+  if (local) {
+    if (const std::optional<std::string> problem = localProblem(asGiven)) {
+      throw OpenError("Unable to open " + asGiven + ": " + *problem);
+    }
+  }
+  const std::string& subDirectory = name.mSubDirectory;
+  try {
+    return root->open_file(name.mAccessPoint.c_str(), subDirectory.c_str(), name.mFileName.c_str());
   } catch (IDL::DBAccessException& e) {
-    // The server names the file within its directory; the user named it as `asGiven`.
-    const std::string served = "Unable to open " + fileName;
-    const std::string message = e.message.in();
-    if (message.rfind(served, 0) == 0) e.message = ("Unable to open " + asGiven + message.substr(served.size())).c_str();
+    mpNameKnownAccessPoints(root, e);
+    // The server names the file within its access point; the user named it as `asGiven`.
+    const std::string served = "Unable to open " + (subDirectory.empty() ? "" : subDirectory + "/") + name.mFileName;
+    std::string message = e.message.in();
+    if (message.rfind(served, 0) == 0) message = "Unable to open " + asGiven + message.substr(served.size());
+    const std::string notRead = ": not a file this server reads";
+    if (local && message.size() >= notRead.size() &&
+        message.compare(message.size() - notRead.size(), notRead.size(), notRead) == 0) {
+      message.replace(message.size() - notRead.size(), notRead.size(), ": not an RPC III file");
+      e.reason = "not an RPC III file";
+    }
+    e.message = message.c_str();
     throw;
   }
 }
 
-IDL::File_ptr mfOpenFile(Framework::CHostOrb& orb, const std::string& file,
-                         const std::string& server) {
-  if (server.empty()) {
-    // The file's directory becomes the one access point of the embedded objects.
-    const std::filesystem::path path = std::filesystem::absolute(file);
-    const std::string name = path.filename().string();
-    IDL::DataServer_var local = mfServeEmbedded(orb, {{"local", path.parent_path().string()}});
-    return mfOpenServedFile(local.in(), "local", name, file);
+std::vector<IDL::File_var> mfOpenFiles(Framework::CHostOrb& orb, const std::vector<std::string>& files,
+                                       const std::string& server) {
+  std::vector<IDL::File_var> opened;
+  if (!server.empty()) {
+    std::vector<RemoteFileName> names;
+    for (const std::string& file : files) names.push_back(mfSplitRemoteFileName(file));
+    IDL::DataServer_var remote = mfReachServer(orb.mfOrb(), server);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      opened.emplace_back(mfOpenServedFile(remote.in(), names[i], files[i], false));
+    }
+    return opened;
   }
-  const RemoteFileName name = mfSplitRemoteFileName(file);
-  IDL::DataServer_var remote = mfReachServer(orb.mfOrb(), server);
-  return remote->open_file(name.mAccessPoint.c_str(), name.mSubDirectory.c_str(),
-                           name.mFileName.c_str());
+  // Each directory becomes an access point of the embedded objects.
+  std::vector<AccessPoint> points;
+  std::map<std::string, std::string> pointOf;
+  std::vector<RemoteFileName> names;
+  for (const std::string& file : files) {
+    if (const std::optional<std::string> problem = localProblem(file)) {
+      throw OpenError("Unable to open " + file + ": " + *problem);  // before any object is served
+    }
+    const std::filesystem::path path = std::filesystem::absolute(file);
+    const std::string directory = path.parent_path().string();
+    auto [at, added] = pointOf.try_emplace(directory, "local" + std::to_string(points.size() + 1));
+    if (added) points.push_back({at->second, directory});
+    names.push_back({at->second, "", path.filename().string()});
+  }
+  IDL::DataServer_var local = mfServeEmbedded(orb, points);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    opened.emplace_back(mfOpenServedFile(local.in(), names[i], files[i], true));
+  }
+  return opened;
+}
+
+IDL::File_ptr mfOpenFile(Framework::CHostOrb& orb, const std::string& file, const std::string& server) {
+  return IDL::File::_duplicate(mfOpenFiles(orb, {file}, server).front().in());
 }
 
 }  // namespace TamblixHq::NODRA::Client

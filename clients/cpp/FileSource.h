@@ -56,7 +56,8 @@ Framework::CHostOrb::Settings mfClientOrbSettings(unsigned timeoutSeconds = kDef
 // in time, or could not be reached.
 std::string mfUnreachableText(const CORBA::SystemException& e, const std::string& url, unsigned timeoutSeconds);
 
-// The root object named by `url`. Throws UsageError when the URL is malformed or names
+// The root object named by `url`; from then on a call that fails with COMM_FAILURE (its
+// connection closed by a server that restarted) is tried once more. Throws UsageError when the URL is malformed or names
 // something that is not a data server; CORBA::TRANSIENT when nobody answers there.
 IDL::DataServer_ptr mfReachServer(CORBA::ORB_ptr orb, const std::string& url);
 
@@ -70,16 +71,34 @@ IDL::DataServer_ptr mfServeEmbedded(Framework::CHostOrb& orb,
 IDL::DataServer_ptr mfOpenRoot(Framework::CHostOrb& orb, const std::vector<AccessPoint>& accessPoints,
                                const std::string& server);
 
-// The file `fileName` directly in access point `accessPoint` of `root`; errors name it as
-// `asGiven`, the name the user gave. Throws what the root object throws.
-IDL::File_ptr mfOpenServedFile(IDL::DataServer_ptr root, const std::string& accessPoint, const std::string& fileName,
-                               const std::string& asGiven);
+// A file that cannot be opened (exit status 1): "Unable to open FILE: why", FILE as the user
+// gave it.
+class OpenError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
 
-// The file object: with an empty `server`, `file` is a path on this machine served by the
-// program's own ORB (whose data objects this sets up and activates); otherwise `file` is
-// ACCESS_POINT/PATH on the server at `server`. Throws UsageError, or the data objects'
-// exceptions when the file cannot be opened.
-IDL::File_ptr mfOpenFile(Framework::CHostOrb& orb, const std::string& file,
-                         const std::string& server);
+// Adds the access points `root` has to `e` when `e` refuses an access point it does not have.
+void mpNameKnownAccessPoints(IDL::DataServer_ptr root, IDL::DBAccessException& e);
+
+// The file `name` of `root`, the one place that words a refusal: "Unable to open ASGIVEN:
+// why", with the name the user gave. With `local`, `asGiven` is a path on this machine,
+// checked first (OpenError when missing, a directory or not a regular file), and a file no
+// type recognises is "not an RPC III file". Throws what the root object throws.
+IDL::File_ptr mfOpenServedFile(IDL::DataServer_ptr root, const RemoteFileName& name, const std::string& asGiven,
+                               bool local);
+
+// The file objects of `files`, in their order. With an empty `server`, each is a path on
+// this machine served by the program's own ORB, each directory an access point (this sets
+// up and activates the objects); otherwise ACCESS_POINT/PATH on the server at `server`.
+// Errors name each file as given. Throws UsageError for a malformed remote name, OpenError
+// for a local path that is missing, a directory or not a regular file, and the data
+// objects' exceptions ("Unable to open FILE: ...") for a file they refuse.
+// REQUIRES (local): nothing else served the embedded objects in this process.
+std::vector<IDL::File_var> mfOpenFiles(Framework::CHostOrb& orb, const std::vector<std::string>& files,
+                                       const std::string& server);
+
+// mfOpenFiles of one file.
+IDL::File_ptr mfOpenFile(Framework::CHostOrb& orb, const std::string& file, const std::string& server);
 
 }  // namespace TamblixHq::NODRA::Client

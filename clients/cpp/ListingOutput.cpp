@@ -84,6 +84,16 @@ std::string quoted(const char* raw) {
   return text + "\"";
 }
 
+// A text of the listing as it is, or quoted (see quoted) when it holds a control character,
+// which would break its line or table row.
+std::string shown(const std::string& text) {
+  const bool control = std::any_of(text.begin(), text.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7f;
+  });
+  return control ? quoted(text.c_str()) : text;
+}
+
 // The reading called `name` as a number; -1 when there is none.
 long long readingNumber(const IDL::HeaderReading& reading, const char* name) {
   for (CORBA::ULong i = 0; i < reading.readings.length(); ++i) {
@@ -164,8 +174,8 @@ void mpPrintListing(std::ostream& out, const std::string& title, const FileListi
   out << title << ": " << listing.mChannels.size()
       << (listing.mChannels.size() == 1 ? " channel\n" : " channels\n");
   for (CORBA::ULong i = 0; i < listing.mAnnotations.length(); ++i) {
-    out << "  " << listing.mAnnotations[i].definition.name.in() << " = "
-        << mfAnnotationValueText(listing.mAnnotations[i].value);
+    out << "  " << shown(listing.mAnnotations[i].definition.name.in()) << " = "
+        << shown(mfAnnotationValueText(listing.mAnnotations[i].value));
     if (const std::optional<std::string> iso = mfIsoDate(listing.mAnnotations[i])) out << " (" << *iso << ")";
     out << "\n";
   }
@@ -175,12 +185,12 @@ void mpPrintListing(std::ostream& out, const std::string& title, const FileListi
                    {true, false, false, true, true, true, true, true, false, false});
   for (const ChannelListing& channel : listing.mChannels) {
     const auto& d = channel.mFunction.measurement_annotation.description;
-    table.mpAdd({std::to_string(channel.mNumber), channel.mfAnnotationText("description"),
-                 channel.mFunction.y_quantity_annotation.unit_label.in(),
-                 channel.mfAnnotationText("scale"), channel.mfAnnotationText("lower_limit"),
-                 channel.mfAnnotationText("upper_limit"), std::to_string(channel.mCount),
-                 mfNumberText(d.sampling_frequency), d.point_name.in(),
-                 mfDirectionText(d.point_direction)});
+    table.mpAdd({std::to_string(channel.mNumber), shown(channel.mfAnnotationText("description")),
+                 shown(channel.mFunction.y_quantity_annotation.unit_label.in()),
+                 shown(channel.mfAnnotationText("scale")), shown(channel.mfAnnotationText("lower_limit")),
+                 shown(channel.mfAnnotationText("upper_limit")), std::to_string(channel.mCount),
+                 mfNumberText(d.sampling_frequency), shown(d.point_name.in()),
+                 shown(mfDirectionText(d.point_direction))});
   }
   table.mpPrint(out);
 }
@@ -253,9 +263,12 @@ Json mfDirectoriesJson(IDL::DataServer_ptr root, const std::string& directory) {
       IDL::StringSeq_var files = root->list_files(one.mAccessPoint.c_str(), one.mSubDirectory.c_str());
       entry["directories"] = directoryEntries(subDirectories.in(), one);
       entry["files"] = directoryEntries(files.in(), one);
-    } catch (const IDL::DBAccessException& e) {
+    } catch (IDL::DBAccessException& e) {
       // One directory asked for: it is the answer. Among all: the others still are.
-      if (!directory.empty()) throw;
+      if (!directory.empty()) {
+        mpNameKnownAccessPoints(root, e);
+        throw;
+      }
       entry["directories"] = Json::array();
       entry["files"] = Json::array();
       entry["error"] = e.message.in();
