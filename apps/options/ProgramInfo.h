@@ -21,6 +21,9 @@ std::string mfOmniOrbVersion();
 // (app.exit of the CLI::CallForVersion that parse throws).
 void mpAddVersionFlag(CLI::App& app, const std::string& line);
 
+// Makes `app`'s usage errors read "PROGRAM: what is wrong" and point to --help.
+void mpUseProgramName(CLI::App& app, const std::string& program);
+
 // Adds --config PATH to `app`: the options are read from the file, under the names of their
 // long forms without the dashes (INI or TOML: `port = 2810`, `access-point = ["a=/x",
 // "b=/y"]`, `#` or `;` comments), and an option given on the command line wins over the

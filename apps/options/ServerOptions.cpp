@@ -57,6 +57,7 @@ void mpDefineServerOptions(CLI::App& app, ServerOptions& options) {
   });
   mpAddConfigOption(app);
   mpAddVersionFlag(app, mfVersionLine("nodra-server") + " (omniORB " + mfOmniOrbVersion() + ")");
+  mpUseProgramName(app, "nodra-server");
 }
 
 }  // namespace TamblixHq::NODRA::Apps

@@ -61,6 +61,7 @@ void mpDefineWebOptions(CLI::App& app, WebOptions& options) {
                  "the URL clients reach this viewer at, named in the catalogue's rows (default: the listen address)");
   mpAddConfigOption(app);
   mpAddVersionFlag(app, mfVersionLine("nodra-web"));
+  mpUseProgramName(app, "nodra-web");
 }
 
 }  // namespace TamblixHq::NODRA::Apps

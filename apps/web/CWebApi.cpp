@@ -18,6 +18,7 @@
 #include "clients/cpp/ChannelDump.h"
 #include "clients/cpp/ChannelStats.h"
 #include "clients/cpp/ChannelWindow.h"
+#include "clients/cpp/Failure.h"
 #include "clients/cpp/FileListing.h"
 #include "clients/cpp/FileSource.h"
 #include "clients/cpp/ListingOutput.h"
@@ -131,6 +132,7 @@ struct ValuesStream {
   std::vector<Client::ChannelListing> mChannels;
   Client::ValueSelection mSelection;
   ValuesFormat mFormat;
+  Client::CsvStyle mCsvStyle;
   std::string mPath;
   std::string mNpyHeader;  // NPY answers: the header before the values
 };
@@ -143,12 +145,20 @@ CWebApi::CWebApi(IDL::DataServer_ptr root, Settings settings)
 void CWebApi::mpAnswerValues(const httplib::Request& request, httplib::Response& response,
                              const RequestBudget& budget) const {
   respond(response, mSettings.timeoutSeconds, [&] {
-    const Query query(request, {"path", "channel", "start", "count", "from", "to", "format"});
+    const Query query(request, {"path", "channel", "start", "count", "from", "to", "format", "delimiter", "decimal"});
     // An answer is written once, as it is read: it has no parts to ask for.
     if (request.has_header("Range")) throw badRequest("values are not answered in ranges; ask with start and count");
     auto stream = std::make_shared<ValuesStream>();
     stream->mPath = query.mfRequired("path");
     stream->mFormat = valuesFormat(request, query);
+    const std::optional<std::string> decimal = query.mfText("decimal");
+    if (decimal && *decimal != "comma" && *decimal != "point") {
+      throw badRequest("parameter \"decimal\" is comma or point, got \"" + *decimal + "\"");
+    }
+    if ((decimal || query.mfText("delimiter")) && stream->mFormat != ValuesFormat::eCsv) {
+      throw badRequest("parameters \"delimiter\" and \"decimal\" are for CSV answers");
+    }
+    stream->mCsvStyle = Client::mfCsvStyle(query.mfText("delimiter"), decimal == "comma");
     const std::vector<CORBA::ULong> numbers = channelNumbers(query);
     if (numbers.empty()) throw badRequest("parameter \"channel\" is required");
     const CORBA::ULong most = std::numeric_limits<CORBA::ULong>::max();
@@ -186,7 +196,7 @@ void CWebApi::mpAnswerValues(const httplib::Request& request, httplib::Response&
       try {
         const std::vector<const Client::ChannelListing*> channels = Client::mfPointersTo(stream->mChannels);
         if (stream->mFormat == ValuesFormat::eCsv) {
-          Client::mpWriteCsv(send, channels, stream->mSelection, false);
+          Client::mpWriteCsv(send, channels, stream->mSelection, false, stream->mCsvStyle);
         } else {
           if (stream->mFormat == ValuesFormat::eNpy) send(stream->mNpyHeader.data(), stream->mNpyHeader.size());
           Client::mpWriteFloat32(send, channels, stream->mSelection);
@@ -196,12 +206,10 @@ void CWebApi::mpAnswerValues(const httplib::Request& request, httplib::Response&
         // Nobody reads the rest.
       } catch (const HttpError& e) {
         std::fprintf(stderr, "nodra-web: values of %s cut short: %s\n", stream->mPath.c_str(), e.mMessage.c_str());
-      } catch (const IDL::DBAccessException& e) {
-        std::fprintf(stderr, "nodra-web: values of %s cut short: %s\n", stream->mPath.c_str(), e.message.in());
-      } catch (const CORBA::Exception& e) {
-        std::fprintf(stderr, "nodra-web: values of %s cut short: %s\n", stream->mPath.c_str(), e._name());
-      } catch (const std::exception& e) {
-        std::fprintf(stderr, "nodra-web: values of %s cut short: %s\n", stream->mPath.c_str(), e.what());
+      } catch (...) {
+        const Client::Failure failure = Client::mfClassifyFailure(std::current_exception(), {});
+        std::fprintf(stderr, "nodra-web: values of %s cut short: %s\n", stream->mPath.c_str(),
+                     Client::mfFailureLine(failure, true).c_str());
       }
       return false;
     };

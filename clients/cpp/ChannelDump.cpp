@@ -173,15 +173,33 @@ private:
 
 }  // namespace
 
-std::string mfCsvCell(const std::string& text) {
+std::string mfCsvCell(const std::string& text, char delimiter) {
   const bool formula = !text.empty() && std::string_view("=@+-\t\r").find(text.front()) != std::string_view::npos;
-  if (!formula && text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  if (!formula && text.find_first_of("\"\r\n") == std::string::npos && text.find(delimiter) == std::string::npos) {
+    return text;
+  }
   std::string quoted = formula ? "\"'" : "\"";
   for (char c : text) {
     if (c == '"') quoted += '"';
     quoted += c;
   }
   return quoted + "\"";
+}
+
+CsvStyle mfCsvStyle(const std::optional<std::string>& delimiter, bool decimalComma) {
+  CsvStyle style;
+  style.mDecimalComma = decimalComma;
+  style.mDelimiter = decimalComma ? ';' : ',';
+  if (!delimiter) return style;
+  const std::string& text = *delimiter;
+  style.mDelimiter = text == "tab" ? '\t' : text.empty() ? '\0' : text.front();
+  const bool oneCharacter = text == "tab" || text.size() == 1;
+  if (!oneCharacter || std::string_view("0123456789.-+\"\r\n").find(style.mDelimiter) != std::string_view::npos) {
+    throw UsageError("the delimiter must be one character other than a digit, '.', '+', '-', '\"' or a line end, "
+                     "or tab; got \"" + text + "\"");
+  }
+  if (decimalComma && style.mDelimiter == ',') throw UsageError("a decimal comma needs a delimiter other than \",\"");
+  return style;
 }
 
 ValueSelection mfSelectValues(const ChannelListing& channel, const ValueRequest& request, const char* startName) {
@@ -233,22 +251,23 @@ void mpRequireCommonTimeBase(const std::vector<const ChannelListing*>& channels)
   }
 }
 
-std::string mfCsvHeader(const std::vector<const ChannelListing*>& channels) {
+std::string mfCsvHeader(const std::vector<const ChannelListing*>& channels, const CsvStyle& style) {
   std::string unit = channels.empty() ? "s" : channels[0]->mFunction.x_quantity_annotation.unit_label.in();
-  std::string header = mfCsvCell("time [" + unit + "]");
+  std::string header = mfCsvCell("time [" + unit + "]", style.mDelimiter);
   for (const ChannelListing* channel : channels) {
-    header += ',';
+    header += style.mDelimiter;
     header += mfCsvCell(channel->mfAnnotationText("description") + " [" +
-                       channel->mFunction.y_quantity_annotation.unit_label.in() + "]");
+                            channel->mFunction.y_quantity_annotation.unit_label.in() + "]",
+                        style.mDelimiter);
   }
   return header;
 }
 
 void mpWriteCsv(const ByteSink& sink, const std::vector<const ChannelListing*>& channels,
-                const ValueSelection& selection, bool progress, CORBA::ULong chunk) {
+                const ValueSelection& selection, bool progress, const CsvStyle& style, CORBA::ULong chunk) {
   const std::vector<IDL::RealValues_var> values = valuesOf(channels);
   const ChannelListing& base = *channels.at(0);
-  const std::string header = mfCsvHeader(channels) + "\n";
+  const std::string header = mfCsvHeader(channels, style) + "\n";
   sink(header.data(), header.size());
   std::optional<ProgressBar> bar;
   if (progress) bar.emplace(selection.mCount);
@@ -259,11 +278,13 @@ void mpWriteCsv(const ByteSink& sink, const std::vector<const ChannelListing*>& 
     const PairedFormatter::Format lines = [&](CORBA::ULong begin, CORBA::ULong end, char* at) {
       char* const limit = at + static_cast<std::size_t>(end - begin) * longestLine;
       for (CORBA::ULong i = begin; i < end; ++i) {
+        char* const line = at;
         at = std::to_chars(at, limit, base.mfTime(row->mStart + i)).ptr;
         for (const IDL::RealValueSeqUnion_var& part : row->mParts) {
-          *at++ = ',';
+          *at++ = style.mDelimiter;
           at = writeValue(at, limit, part.in(), i);
         }
+        if (style.mDecimalComma) std::replace(line, at, '.', ',');
         *at++ = '\n';
       }
       return at;
@@ -304,17 +325,31 @@ std::string mfNpyHeader(CORBA::ULong rows, std::size_t columns) {
 }
 
 void mpDumpCsv(std::FILE* out, const std::vector<const ChannelListing*>& channels, const ValueRequest& request,
-               CORBA::ULong chunk) {
+               const CsvStyle& style, CORBA::ULong chunk) {
   if (channels.empty()) throw UsageError("no channel to dump");
   mpRequireCommonTimeBase(channels);
-  const ValueSelection selection = mfSelectValues(*channels[0], request);
+  const ChannelListing& base = *channels[0];
+  const ValueSelection selection = mfSelectValues(base, request);
+  if (selection.mCount == 0 && (request.mFrom || request.mTo) && base.mCount > 0) {
+    throw UsageError("no values lie between " + (request.mFrom ? mfNumberText(*request.mFrom) + " s" : "the start") +
+                     " and " + (request.mTo ? mfNumberText(*request.mTo) + " s" : "the end") +
+                     ": the channels' values run from " + mfNumberText(base.mfTime(1)) + " s to " +
+                     mfNumberText(base.mfTime(base.mCount)) + " s");
+  }
   const ByteSink toFile = [out](const char* bytes, std::size_t size) {
     std::fwrite(bytes, 1, size, out);
-    if (std::ferror(out)) throw std::runtime_error(std::string("cannot write the output: ") + std::strerror(errno));
+    if (std::ferror(out)) throw OutputError(errno);
   };
-  mpWriteCsv(toFile, channels, selection, true, chunk);
+  mpWriteCsv(toFile, channels, selection, true, style, chunk);
   std::fflush(out);
-  if (std::ferror(out)) throw std::runtime_error(std::string("cannot write the output: ") + std::strerror(errno));
+  if (std::ferror(out)) throw OutputError(errno);
+}
+
+OutputError::OutputError(int error)
+    : std::runtime_error(std::string("cannot write the output: ") + std::strerror(error)), mError(error) {}
+
+void mpCheckOutput(const std::ostream& out) {
+  if (!out) throw OutputError(errno);
 }
 
 }  // namespace TamblixHq::NODRA::Client

@@ -3,7 +3,10 @@
 // flat whatever the channels' length and number.
 #pragma once
 
+#include <cerrno>
 #include <cstdio>
+#include <ostream>
+#include <stdexcept>
 #include <functional>
 #include <optional>
 #include <string>
@@ -45,20 +48,34 @@ using ByteSink = std::function<void(const char* bytes, std::size_t size)>;
 // ChunkReader::sfRowValues).
 constexpr CORBA::ULong kDumpChunk = 65536;
 
+// How CSV is written: the character between cells, and whether numbers take a decimal
+// comma (for spreadsheets of locales that write 3,25; the delimiter is then ';' by default).
+struct CsvStyle {
+  char mDelimiter = ',';
+  bool mDecimalComma = false;
+};
+
+// The style of `delimiter` (one character, or "tab"; default "," or, with `decimalComma`,
+// ";"). Throws UsageError for a delimiter that CSV cannot carry: a digit, '.', '"', '-',
+// a line end, or ',' beside a decimal comma.
+CsvStyle mfCsvStyle(const std::optional<std::string>& delimiter, bool decimalComma);
+
 // A text as one CSV cell: quoted as CSV needs it, and one that starts as a spreadsheet
 // formula does (=, @, +, -, tab, CR) with a leading apostrophe, which spreadsheets show as
 // text rather than run.
-std::string mfCsvCell(const std::string& text);
+// A cell holding `delimiter` is quoted too.
+std::string mfCsvCell(const std::string& text, char delimiter = ',');
 
 // "time [s],DESCRIPTION [UNIT],..." with each field quoted as CSV needs it.
-std::string mfCsvHeader(const std::vector<const ChannelListing*>& channels);
+std::string mfCsvHeader(const std::vector<const ChannelListing*>& channels, const CsvStyle& style = {});
 
 // Writes the CSV header and a row per selected value: the time (shortest double text) and
-// each channel's value (shortest float text). REQUIRES: the channels share their time base
+// each channel's value (shortest float text), in `style`. REQUIRES: the channels share their time base
 // (mpRequireCommonTimeBase). Throws what the values objects and `sink` throw. A progress
 // bar is drawn on standard error when `progress` and it is a terminal.
 void mpWriteCsv(const ByteSink& sink, const std::vector<const ChannelListing*>& channels,
-                const ValueSelection& selection, bool progress, CORBA::ULong chunk = kDumpChunk);
+                const ValueSelection& selection, bool progress, const CsvStyle& style = {},
+                CORBA::ULong chunk = kDumpChunk);
 
 // Writes the selected values of each channel as little-endian float32, one channel after
 // another, `chunk` values of a channel at a time.
@@ -71,9 +88,24 @@ void mpWriteFloat32(const ByteSink& sink, const std::vector<const ChannelListing
 std::string mfNpyHeader(CORBA::ULong rows, std::size_t columns);
 
 // What `nodra-browse dump` writes: the channels' common time base checked, their values
-// selected as `request` asks and written as CSV to `out`. Throws UsageError,
-// std::runtime_error when `out` fails, and what the values objects throw.
-void mpDumpCsv(std::FILE* out, const std::vector<const ChannelListing*>& channels,
-               const ValueRequest& request, CORBA::ULong chunk = kDumpChunk);
+// selected as `request` asks and written as CSV in `style` to `out`. Throws UsageError
+// (also for a time window that selects no value, with the channels' extent),
+// OutputError when `out` fails, and what the values objects throw.
+void mpDumpCsv(std::FILE* out, const std::vector<const ChannelListing*>& channels, const ValueRequest& request,
+               const CsvStyle& style = {}, CORBA::ULong chunk = kDumpChunk);
+
+// Writing a program's output failed; mfReaderLeft when its reader closed the pipe (EPIPE),
+// which a program ends quietly on as other tools do.
+class OutputError : public std::runtime_error {
+public:
+  explicit OutputError(int error);
+  bool mfReaderLeft() const { return mError == EPIPE; }
+
+private:
+  int mError;
+};
+
+// Throws OutputError when `out` has failed (errno tells why).
+void mpCheckOutput(const std::ostream& out);
 
 }  // namespace TamblixHq::NODRA::Client

@@ -4,7 +4,11 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <algorithm>
 #include <exception>
+#include <limits>
+#include <optional>
+#include <string>
 #include <thread>
 #include <unordered_set>
 
@@ -228,6 +232,55 @@ std::vector<ChannelListing> mfReadChannels(IDL::File_ptr file, const std::vector
     channels.push_back(std::move(*channel));
   }
   return channels;
+}
+
+namespace {
+
+// `text` as a channel number: decimal digits only, from 1; nothing when it is not all digits.
+std::optional<CORBA::ULong> channelNumber(const std::string& text, const std::string& spec) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  if (text.size() > 10 || std::stoull(text) > std::numeric_limits<CORBA::ULong>::max() || std::stoull(text) == 0) {
+    throw UsageError("channel \"" + spec + "\": channels are numbered from 1 to the file's count");
+  }
+  return static_cast<CORBA::ULong>(std::stoull(text));
+}
+
+}  // namespace
+
+std::vector<CORBA::ULong> mfChannelNumbers(IDL::File_ptr file, const std::string& name,
+                                           const std::vector<std::string>& specs) {
+  std::vector<CORBA::ULong> numbers;
+  std::optional<FileListing> listing;  // read at the first label
+  for (const std::string& spec : specs) {
+    if (spec.empty()) throw UsageError("an empty channel name (two commas in a row?)");
+    if (const std::optional<CORBA::ULong> number = channelNumber(spec, spec)) {
+      numbers.push_back(*number);
+      continue;
+    }
+    const std::size_t dash = spec.find('-');
+    if (dash != std::string::npos && dash > 0) {
+      const std::optional<CORBA::ULong> first = channelNumber(spec.substr(0, dash), spec);
+      const std::optional<CORBA::ULong> last = channelNumber(spec.substr(dash + 1), spec);
+      if (first && last) {
+        if (*first > *last) throw UsageError("channel range \"" + spec + "\" runs backwards");
+        if (*last - *first >= kMaxListedChannels) {
+          throw UsageError("channel range \"" + spec + "\" is longer than a file's most channels (" +
+                           std::to_string(kMaxListedChannels) + ")");
+        }
+        for (CORBA::ULong n = *first;; ++n) {
+          numbers.push_back(n);
+          if (n == *last) break;
+        }
+        continue;
+      }
+    }
+    if (!listing) listing = mfReadListing(file);
+    const auto found = std::find_if(listing->mChannels.begin(), listing->mChannels.end(),
+                                    [&](const ChannelListing& channel) { return channel.mLabel == spec; });
+    if (found == listing->mChannels.end()) throw NoSuchChannel(name + " has no channel labelled \"" + spec + "\"");
+    numbers.push_back(found->mNumber);
+  }
+  return numbers;
 }
 
 }  // namespace TamblixHq::NODRA::Client

@@ -298,12 +298,14 @@ TEST_F(BrowseProgram, TheFileDateIsShownInIso8601BesideItsTextWhereEitherFormRea
   }
 }
 
-TEST_F(BrowseProgram, DataErrorsGiveStatusOneWithTheExceptionsReasonAndPlace) {
+TEST_F(BrowseProgram, DataErrorsGiveStatusOneWithTheExceptionsReasonAndWithVerboseItsPlace) {
   const Bytes whole = mfBuildRpc3File(exampleLayout(kFormats[0]));
-  const ProgramResult run = mfBrowse({mDir.mfWriteFile("cut.rsp", mfTruncate(whole, 700))});
+  const std::string cut = mDir.mfWriteFile("cut.rsp", mfTruncate(whole, 700));
+  const ProgramResult run = mfBrowse({cut}), verbose = mfBrowse({"--verbose", cut});
   EXPECT_EQ(run.mStatus, 1);
   EXPECT_NE(run.mErr.find("(reason: "), std::string::npos) << run.mErr;
-  EXPECT_NE(run.mErr.find("; at "), std::string::npos) << run.mErr;
+  EXPECT_EQ(run.mErr.find(" [at "), std::string::npos) << run.mErr;
+  EXPECT_NE(verbose.mErr.find(" [at "), std::string::npos) << verbose.mErr;
   EXPECT_TRUE(run.mOut.empty());
 }
 
@@ -348,6 +350,44 @@ TEST_F(BrowseProgram, AServerOnLoopbackAnswersAsTheEmbeddedObjectsDo) {
     }
   }
   EXPECT_EQ(server.mfStopAndGetStatus(), 0);
+}
+
+// Several files: listed one after another, dumped side by side only on one time base; a
+// server's refusal names the path as given and the access points it has.
+TEST_F(BrowseProgram, SeveralFilesAreListedAndDumpedTogetherOnlyOnOneTimeBase) {
+  const Rpc3FileLayout layout = exampleLayout(kFormats[0]);
+  Rpc3FileLayout slower = layout;
+  slower.mDeltaT = "0.005";
+  const std::string a = mDir.mfWriteFile("a.rsp", mfBuildRpc3File(layout));
+  const std::string b = mDir.mfWriteFile("sub/b.rsp", mfBuildRpc3File(layout));
+  const std::string c = mDir.mfWriteFile("c.rsp", mfBuildRpc3File(slower));
+
+  const ProgramResult listed = mfBrowse({a, b});
+  EXPECT_EQ(listed.mStatus, 0) << listed.mErr;
+  EXPECT_NE(listed.mOut.find(a + ": 3 channels"), std::string::npos);
+  EXPECT_NE(listed.mOut.find(b + ": 3 channels"), std::string::npos);
+  const Json documents = mfJson({"stats", "--json", a, c, "-c", "Damper:travel:-X"});
+  ASSERT_EQ(documents.size(), 2u);
+  EXPECT_EQ(documents[1].at("path"), c);
+
+  const ProgramResult together = mfBrowse({"dump", a, b, "-c", "1,3", "--count", "1"});
+  EXPECT_EQ(together.mStatus, 0) << together.mErr;
+  EXPECT_EQ(together.mOut, "time [s],Hub:force:+Z [N],\"Body, rear:acceleration [g]\",Hub:force:+Z [N],"
+                           "\"Body, rear:acceleration [g]\"\n0,49.5,299,49.5,299\n");
+  const ProgramResult apart = mfBrowse({"dump", a, c, "-c", "1"});
+  EXPECT_EQ(apart.mStatus, 2);
+  EXPECT_NE(apart.mErr.find(a + " and " + c + " have different time bases"), std::string::npos) << apart.mErr;
+}
+
+// A writer that ends its DATE with a newline must not break the listing's lines.
+TEST_F(BrowseProgram, TheListingQuotesControlCharacters) {
+  Rpc3FileLayout layout = exampleLayout(kFormats[0]);
+  layout.mDate = "015-Jun-2024 08:30:00\n";
+  layout.mChannelTexts[0].mDesc = "Hub\x0b:force:+Z";
+  const ProgramResult run = mfBrowse({mDir.mfWriteFile("nl.rsp", mfBuildRpc3File(layout))});
+  EXPECT_EQ(run.mStatus, 0) << run.mErr;
+  EXPECT_NE(run.mOut.find("  date = \"015-Jun-2024 08:30:00\\x0a\""), std::string::npos) << run.mOut;
+  EXPECT_NE(run.mOut.find("\n1  \"Hub\\x0b:force:+Z\""), std::string::npos) << run.mOut;
 }
 
 }  // namespace

@@ -532,12 +532,13 @@ TEST_F(WebViewer, ThePageAndItsPlotLibraryAreServedAndUnknownRoutesAreJson) {
   EXPECT_EQ(status, 404);
 }
 
-TEST_F(WebViewer, AViewerOfARemoteServerAnswersAsTheEmbeddedOne) {
+TEST_F(WebViewer, AViewerOfARemoteServerAnswersAsTheEmbeddedOneAndAfterTheServerRestarts) {
   const int corbaPort = mfFreePort();
   ASSERT_GT(corbaPort, 0);
-  ChildProcess server({NODRA_SERVER_PATH, "--access-point", "t=" + sDir->mfFile("ap"), "--port",
-                       std::to_string(corbaPort)});
-  ASSERT_TRUE(server.mfStarted());
+  const std::vector<std::string> serverArgs = {NODRA_SERVER_PATH, "--access-point", "t=" + sDir->mfFile("ap"),
+                                               "--port", std::to_string(corbaPort)};
+  auto server = std::make_unique<ChildProcess>(serverArgs);
+  ASSERT_TRUE(server->mfStarted());
   // The viewer checks the server when it starts: retry until the server listens.
   const std::string log = sDir->mfFile("remote.log");
   const std::regex url("http://127\\.0\\.0\\.1:([0-9]+)/");
@@ -566,9 +567,36 @@ TEST_F(WebViewer, AViewerOfARemoteServerAnswersAsTheEmbeddedOne) {
       EXPECT_EQ(answer->status, status) << target;
       EXPECT_EQ(Json::parse(answer->body), embedded) << target;
     }
+    // The viewer's connection dies with the server; its first request after a restart is
+    // answered all the same.
+    EXPECT_EQ(server->mfStopAndGetStatus(), 0);
+    server = std::make_unique<ChildProcess>(serverArgs);
+    ASSERT_TRUE(mfWaitForServer(NODRA_BROWSE_PATH, corbaPort));
+    const httplib::Result afterRestart = remote.Get("/api/file?path=t/wheel.rsp");
+    ASSERT_TRUE(afterRestart);
+    EXPECT_EQ(afterRestart->status, 200) << afterRestart->body;
   }
   EXPECT_GT(port, 0) << "no viewer of the server printed its URL";
-  EXPECT_EQ(server.mfStopAndGetStatus(), 0);
+  EXPECT_EQ(server->mfStopAndGetStatus(), 0);
+}
+
+// CSV for spreadsheets of decimal-comma locales; the style belongs to CSV answers only.
+TEST_F(WebViewer, CsvValuesTakeADelimiterAndADecimalComma) {
+  httplib::Client client("127.0.0.1", sPort);
+  const httplib::Result csv =
+      client.Get("/api/values?path=t/wheel.rsp&channel=1&start=2&count=1&format=csv&delimiter=%09&decimal=comma");
+  ASSERT_TRUE(csv);
+  EXPECT_EQ(csv->status, 200) << csv->body;
+  const std::string row = csv->body.substr(csv->body.find('\n') + 1);
+  EXPECT_NE(row.find('\t'), std::string::npos) << row;
+  EXPECT_EQ(row.find('.'), std::string::npos) << row;
+  for (const char* target : {"/api/values?path=t/wheel.rsp&channel=1&format=float32&decimal=comma",
+                             "/api/values?path=t/wheel.rsp&channel=1&format=csv&delimiter=,&decimal=comma",
+                             "/api/values?path=t/wheel.rsp&channel=1&format=csv&decimal=yes"}) {
+    const httplib::Result refused = client.Get(target);
+    ASSERT_TRUE(refused) << target;
+    EXPECT_EQ(refused->status, 400) << target;
+  }
 }
 
 TEST_F(WebViewer, InHeadlessChromiumThePageListsTheChannelsAndDrawsThePlot) {
