@@ -94,15 +94,20 @@ std::string mfUnreachableText(const CORBA::SystemException& e, const std::string
 namespace {
 
 // A call on a connection that the server closed when it stopped fails with COMM_FAILURE
-// although the restarted server would answer it: tried once more, on a new connection.
-// Every call of the data objects only reads, so a repeated call is harmless.
-CORBA::Boolean retryOnce(void*, CORBA::ULong retries, const CORBA::COMM_FAILURE&) { return retries == 0; }
+// although the restarted server would answer it. The ORB drops the dead connection; the
+// call is tried again, once for each connection its pool may still hold to the old server
+// (omniORB keeps up to 5 a server by default), so that it reaches a new one. Every call of
+// the data objects only reads, so a repeated call is harmless.
+constexpr CORBA::ULong kPooledConnections = 5;
+CORBA::Boolean retryAfterRestart(void*, CORBA::ULong retries, const CORBA::COMM_FAILURE&) {
+  return retries < kPooledConnections;
+}
 
 }  // namespace
 
 IDL::DataServer_ptr mfReachServer(CORBA::ORB_ptr orb, const std::string& url) {
   static std::once_flag retrying;
-  std::call_once(retrying, [] { omniORB::installCommFailureExceptionHandler(nullptr, retryOnce); });
+  std::call_once(retrying, [] { omniORB::installCommFailureExceptionHandler(nullptr, retryAfterRestart); });
   CORBA::Object_var object;
   try {
     object = orb->string_to_object(url.c_str());

@@ -57,7 +57,8 @@ Framework::CHostOrb::Settings mfClientOrbSettings(unsigned timeoutSeconds = kDef
 std::string mfUnreachableText(const CORBA::SystemException& e, const std::string& url, unsigned timeoutSeconds);
 
 // The root object named by `url`; from then on a call that fails with COMM_FAILURE (its
-// connection closed by a server that restarted) is tried once more. Throws UsageError when the URL is malformed or names
+// connection closed by a server that restarted) is tried again on a new connection.
+// Throws UsageError when the URL is malformed or names
 // something that is not a data server; CORBA::TRANSIENT when nobody answers there.
 IDL::DataServer_ptr mfReachServer(CORBA::ORB_ptr orb, const std::string& url);
 

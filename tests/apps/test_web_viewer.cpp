@@ -422,7 +422,7 @@ TEST_F(WebViewer, ValuesStreamAsFloat32NpyOrCsvByNumberOrByTime) {
     std::vector<std::string> dumpArguments;
   } csvRows[] = {
       {"&channel=1,3&start=2999&count=5", {"--channel", "1,3", "--start", "2999", "--count", "5"}},
-      {"&channel=2&from=4.99&format=csv", {"--channel", "2", "--from", "4.99"}},
+      {"&channel=2&from=4.87&format=csv", {"--channel", "2", "--from", "4.87"}},
       {"&channel=3&count=0", {"--channel", "3", "--count", "0"}},
   };
   for (const auto& row : csvRows) {
