@@ -307,6 +307,7 @@ BrowseCommands mpDefineBrowseOptions(CLI::App& app, BrowseOptions& options) {
       ->type_name("DIR")
       ->expected(0, 1);
   addCommon(commands.files, true);
+  mpMakeHelpReadable(app);
   return commands;
 }
 

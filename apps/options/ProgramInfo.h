@@ -24,6 +24,11 @@ void mpAddVersionFlag(CLI::App& app, const std::string& line);
 // Makes `app`'s usage errors read "PROGRAM: what is wrong" and point to --help.
 void mpUseProgramName(CLI::App& app, const std::string& program);
 
+// Makes the help of `app` and its subcommands readable: "N" and "NUMBER" for CLI11's
+// "UINT", "INT" and "FLOAT", and a range check said as "(1 to 3600)" after the option's
+// text instead of "UINT:UINT in [1 - 3600]". REQUIRES: every option is defined.
+void mpMakeHelpReadable(CLI::App& app);
+
 // Adds --config PATH to `app`: the options are read from the file, under the names of their
 // long forms without the dashes (INI or TOML: `port = 2810`, `access-point = ["a=/x",
 // "b=/y"]`, `#` or `;` comments), and an option given on the command line wins over the

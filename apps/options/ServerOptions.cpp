@@ -58,6 +58,7 @@ void mpDefineServerOptions(CLI::App& app, ServerOptions& options) {
   mpAddConfigOption(app);
   mpAddVersionFlag(app, mfVersionLine("nodra-server") + " (omniORB " + mfOmniOrbVersion() + ")");
   mpUseProgramName(app, "nodra-server");
+  mpMakeHelpReadable(app);
 }
 
 }  // namespace TamblixHq::NODRA::Apps

@@ -62,6 +62,7 @@ void mpDefineWebOptions(CLI::App& app, WebOptions& options) {
   mpAddConfigOption(app);
   mpAddVersionFlag(app, mfVersionLine("nodra-web"));
   mpUseProgramName(app, "nodra-web");
+  mpMakeHelpReadable(app);
 }
 
 }  // namespace TamblixHq::NODRA::Apps

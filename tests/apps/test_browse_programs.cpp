@@ -349,6 +349,15 @@ TEST_F(BrowseProgram, AServerOnLoopbackAnswersAsTheEmbeddedObjectsDo) {
       EXPECT_FALSE(served.mOut.empty());
     }
   }
+  // What the server holds, and refusals that name the path as given and the access points.
+  const ProgramResult held = mfBrowse({"files", "--server", url}), unknown = mfBrowse({"--server", url, "rgi/a.rsp"}),
+                      missing = mfBrowse({"--server", url, "rig/2024/nope.rsp"});
+  EXPECT_EQ(held.mOut, "rig/\nrig/2024/\n") << held.mErr;
+  EXPECT_EQ(mfBrowse({"files", "--server", url, "rig/2024"}).mOut,
+            "rig/2024/FloatBig.rsp\nrig/2024/FloatLittle.rsp\nrig/2024/ShortBig.rsp\nrig/2024/ShortLittle.rsp\n");
+  EXPECT_EQ(unknown.mStatus, 1);
+  EXPECT_NE(unknown.mErr.find("Unknown access point \"rgi\" (the server has: rig)"), std::string::npos) << unknown.mErr;
+  EXPECT_NE(missing.mErr.find("Unable to open rig/2024/nope.rsp: "), std::string::npos) << missing.mErr;
   EXPECT_EQ(server.mfStopAndGetStatus(), 0);
 }
 
