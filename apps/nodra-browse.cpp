@@ -327,7 +327,8 @@ int main(int argc, char** argv) {
   };
   if (listing && options.files.empty()) return usage("give FILE... or a command");
   // A mistyped command reaches the listing as a file name.
-  if (listing && !std::filesystem::exists(options.files.front())) {
+  std::error_code error;
+  if (listing && !std::filesystem::exists(options.files.front(), error)) {
     const std::string near = TamblixHq::NODRA::Apps::mfNearCommand(options.files.front(), commands.mfNames());
     if (!near.empty()) return usage("\"" + options.files.front() + "\" is neither a file nor a command; did you mean \"" + near + "\"?");
   }

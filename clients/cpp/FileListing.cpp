@@ -236,10 +236,11 @@ std::vector<ChannelListing> mfReadChannels(IDL::File_ptr file, const std::vector
 
 namespace {
 
-// `text` as a channel number: decimal digits only, from 1; nothing when it is not all digits.
+// `text` as a channel number: decimal digits only; nothing when it is not all digits. (0 is
+// refused where the channels are read, as a channel the file does not have.)
 std::optional<CORBA::ULong> channelNumber(const std::string& text, const std::string& spec) {
   if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
-  if (text.size() > 10 || std::stoull(text) > std::numeric_limits<CORBA::ULong>::max() || std::stoull(text) == 0) {
+  if (text.size() > 10 || std::stoull(text) > std::numeric_limits<CORBA::ULong>::max()) {
     throw UsageError("channel \"" + spec + "\": channels are numbered from 1 to the file's count");
   }
   return static_cast<CORBA::ULong>(std::stoull(text));

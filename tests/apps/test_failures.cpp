@@ -120,7 +120,7 @@ TEST(ChannelNumbers, NumbersAndRangesInTheirOrder) {
     return Client::mfChannelNumbers(IDL::File::_nil(), "f.rsp", specs);
   };
   EXPECT_EQ(numbers({"3", "1-2", "5-5"}), (std::vector<CORBA::ULong>{3, 1, 2, 5}));
-  for (const char* refused : {"0", "3-1", "", "1-20000", "99999999999"}) {
+  for (const char* refused : {"3-1", "", "1-20000", "99999999999"}) {
     SCOPED_TRACE(refused);
     EXPECT_THROW(numbers({refused}), Client::UsageError);
   }
