@@ -1,4 +1,4 @@
-"""The MATLAB example of examples/matlab, run in GNU Octave against an embedded viewer: it
+"""The MATLAB client of clients/matlab, run in GNU Octave against an embedded viewer: it
 reads the values the Python client reads, and the headings the CSV names."""
 
 import os
@@ -10,7 +10,7 @@ import pytest
 
 import nodra
 
-EXAMPLE = os.path.join(os.path.dirname(__file__), "..", "..", "..", "examples", "matlab")
+EXAMPLE = os.path.join(os.path.dirname(__file__), "..", "..", "..", "clients", "matlab")
 
 
 @pytest.mark.parametrize("name,channels", [("i16-le", [1]), ("f32-be", [2, 3])])
