@@ -100,7 +100,7 @@ std::vector<Client::ChannelListing> chosenChannels(IDL::File_ptr file, const std
   return Client::mfReadChannels(file, Client::mfChannelNumbers(file, name, options.channels));
 }
 
-int dump(const OpenedFiles& opened, const BrowseOptions& options) {
+int dumpValues(const OpenedFiles& opened, const BrowseOptions& options) {
   std::vector<Client::ChannelListing> channels;
   for (std::size_t i = 0; i < opened.mFiles.size(); ++i) {
     std::vector<Client::ChannelListing> chosen = chosenChannels(opened.mFiles[i], opened.mNames[i], options);
@@ -349,7 +349,7 @@ int main(int argc, char** argv) {
     if (commands.find->parsed()) return find(options);
     if (commands.files->parsed()) return files(*orb, options);
     const OpenedFiles opened{options.files, Client::mfOpenFiles(*orb, options.files, options.server)};
-    if (commands.dump->parsed()) return dump(opened, options);
+    if (commands.dump->parsed()) return dumpValues(opened, options);
     if (commands.header->parsed()) return header(opened, options);
     return commands.stats->parsed() ? stats(opened, options) : list(opened, options);
   } catch (...) {

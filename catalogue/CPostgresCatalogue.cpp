@@ -42,7 +42,7 @@ const char* const kSchema[] = {
 
 
 // Doubles as PostgreSQL reads them back exactly; NaN as NULL, as in SQLite.
-std::optional<std::string> real(double v) {
+std::optional<std::string> realParameter(double v) {
   if (std::isnan(v)) return std::nullopt;
   if (std::isinf(v)) return std::string(v > 0 ? "Infinity" : "-Infinity");
   char text[32];
@@ -197,10 +197,10 @@ void CPostgresCatalogue::mpPut(const FileEntry& file) {
   std::vector<std::string> columns(kColumns, "{");
   for (const ChannelEntry& c : file.mChannels) {
     const std::optional<std::string> values[kColumns] = {
-        std::to_string(c.mNumber), c.mLabel, c.mUnit, c.mUnitTerms, real(c.mRate), std::to_string(c.mValues),
-        real(c.mFirstTime), real(c.mSpacing), c.mPoint, c.mDirection, std::to_string(c.mStats.mCount),
-        std::to_string(c.mStats.mNaN), real(c.mStats.mMin), real(c.mStats.mMax), real(c.mStats.mMean),
-        real(c.mStats.mRms), real(c.mStats.mSum), real(c.mStats.mSumOfSquares),
+        std::to_string(c.mNumber), c.mLabel, c.mUnit, c.mUnitTerms, realParameter(c.mRate), std::to_string(c.mValues),
+        realParameter(c.mFirstTime), realParameter(c.mSpacing), c.mPoint, c.mDirection, std::to_string(c.mStats.mCount),
+        std::to_string(c.mStats.mNaN), realParameter(c.mStats.mMin), realParameter(c.mStats.mMax), realParameter(c.mStats.mMean),
+        realParameter(c.mStats.mRms), realParameter(c.mStats.mSum), realParameter(c.mStats.mSumOfSquares),
         mfSearchText(c.mLabel, c.mPoint, file.mAccessPoint, file.mPath)};
     for (int i = 0; i < kColumns; ++i) {
       if (columns[i].size() > 1) columns[i] += ',';
@@ -266,7 +266,7 @@ Parameters parametersOf(const SqlFilter& filter, const Query& query) {
   for (const SqlValue& v : filter.mValues) {
     switch (v.mKind) {
       case SqlValue::Kind::kText: p.push_back(v.mText); break;
-      case SqlValue::Kind::kReal: p.push_back(real(v.mReal)); break;
+      case SqlValue::Kind::kReal: p.push_back(realParameter(v.mReal)); break;
       case SqlValue::Kind::kInteger: p.push_back(std::to_string(v.mInteger)); break;
     }
   }

@@ -86,7 +86,7 @@ auto released(Client::ClientSession& session, Work work) {
 // the large replies (1 MiB of float32), so that a whole channel costs few calls.
 constexpr CORBA::ULong kReadChunk = 256 * 1024;
 
-py::object parsed(const std::string& json) { return py::module_::import("json").attr("loads")(json); }
+py::object pythonOfJson(const std::string& json) { return py::module_::import("json").attr("loads")(json); }
 
 // A file as the package reads it: its listing read once, its channels read by number.
 class NativeFile {
@@ -102,7 +102,7 @@ public:
     });
   }
 
-  py::object mfDocument() const { return parsed(mDocument.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)); }
+  py::object mfDocument() const { return pythonOfJson(mDocument.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)); }
 
   // Values `first` (from 0) to `first + count` of the channels `numbers`: a float32 array,
   // one column each (column after column in memory) or 1-D for one channel.
@@ -154,7 +154,7 @@ public:
       reply["channels"] = Client::mfStatsJson(channels, Client::mfReadStats(channels))["channels"];
       return reply.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     });
-    return parsed(json);
+    return pythonOfJson(json);
   }
 
   const std::string& mfPath() const { return mPath; }
@@ -242,7 +242,7 @@ PYBIND11_MODULE(_native, module) {
       .def_property_readonly("url", &Client::ClientSession::mfUrl)
       .def("list",
            [](Client::ClientSession& session, const std::string& directory) {
-             return parsed(released(session, [&] { return session.mfListJson(directory); }));
+             return pythonOfJson(released(session, [&] { return session.mfListJson(directory); }));
            })
       .def("open",
            [](std::shared_ptr<Client::ClientSession> session, const std::string& path) {
@@ -251,7 +251,7 @@ PYBIND11_MODULE(_native, module) {
       .def("rainflow", [](Client::ClientSession& session, const std::vector<std::string>& sources,
                           CORBA::ULong channel, const py::dict& options) {
         const Analysis::RainflowSettings settings = rainflowSettings(options);
-        return parsed(released(session, [&] {
+        return pythonOfJson(released(session, [&] {
           std::vector<Client::RainflowSource> parsedSources;
           std::vector<IDL::File_var> files;
           for (const std::string& text : sources) {
