@@ -76,6 +76,16 @@ public:
     std::lock_guard<std::mutex> lock(mMutex);
     mText = text;
   }
+  void mpStarted() { ++mStarts; }
+  // Whether `count` requests have reached the handler, waiting up to `timeout`: a request
+  // acted on before its handler runs tests nothing (a sanitized build may take long).
+  bool mfWaitStarts(int count, std::chrono::milliseconds timeout = 10s) {
+    for (auto end = std::chrono::steady_clock::now() + timeout; std::chrono::steady_clock::now() < end;) {
+      if (mStarts >= count) return true;
+      std::this_thread::sleep_for(10ms);
+    }
+    return false;
+  }
   // The text once one was set, waiting up to `timeout`.
   std::string mfWait(std::chrono::milliseconds timeout = 3s) {
     for (auto end = std::chrono::steady_clock::now() + timeout; std::chrono::steady_clock::now() < end;) {
@@ -91,12 +101,14 @@ public:
 private:
   std::mutex mMutex;
   std::string mText;
+  std::atomic<int> mStarts{0};
 };
 
 // A route that holds its request until `release`, checking its budget meanwhile; what
 // ended it is left in `ended`.
 CWebServer::Handler holding(const std::atomic<bool>& release, std::shared_ptr<Ended> ended = nullptr) {
   return [&release, ended](const httplib::Request&, httplib::Response& response, const RequestBudget& budget) {
+    if (ended) ended->mpStarted();
     try {
       while (!release) {
         budget->mpCheck();
@@ -251,7 +263,7 @@ TEST(WebServer, WorkEndsWhenItsClientLeavesItsTimeRunsOutOrTheServerStops) {
   {
     Running web(settings, [&](CWebServer& server) { server.mpRoute("/work", RouteBudget{}, holding(never, ended)); });
     const int fd = sent(web.mPort, web.mfGet("/work"));
-    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(ended->mfWaitStarts(1));
     ::close(fd);
     EXPECT_EQ(ended->mfWait(), "client gone");
 
@@ -263,7 +275,7 @@ TEST(WebServer, WorkEndsWhenItsClientLeavesItsTimeRunsOutOrTheServerStops) {
   settings.requestDeadline = 600s;
   Running web(settings, [&](CWebServer& server) { server.mpRoute("/work", RouteBudget{}, holding(never, ended)); });
   const int fd = sent(web.mPort, web.mfGet("/work"));
-  std::this_thread::sleep_for(200ms);
+  ASSERT_TRUE(ended->mfWaitStarts(3));  // the two of the first viewer, then this one
   EXPECT_LT(web.mfStop(), 2.0);
   EXPECT_EQ(ended->mfWait(), "the viewer is stopping");
   ::close(fd);
