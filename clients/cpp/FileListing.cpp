@@ -238,10 +238,10 @@ namespace {
 
 // `text` as a channel number: decimal digits only; nothing when it is not all digits. (0 is
 // refused where the channels are read, as a channel the file does not have.)
-std::optional<CORBA::ULong> channelNumber(const std::string& text, const std::string& spec) {
+std::optional<CORBA::ULong> channelNumber(const std::string& text, const std::string& given) {
   if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
   if (text.size() > 10 || std::stoull(text) > std::numeric_limits<CORBA::ULong>::max()) {
-    throw UsageError("channel \"" + spec + "\": channels are numbered from 1 to the file's count");
+    throw UsageError("channel \"" + given + "\": channels are numbered from 1 to the file's count");
   }
   return static_cast<CORBA::ULong>(std::stoull(text));
 }
@@ -249,23 +249,23 @@ std::optional<CORBA::ULong> channelNumber(const std::string& text, const std::st
 }  // namespace
 
 std::vector<CORBA::ULong> mfChannelNumbers(IDL::File_ptr file, const std::string& name,
-                                           const std::vector<std::string>& specs) {
+                                           const std::vector<std::string>& texts) {
   std::vector<CORBA::ULong> numbers;
   std::optional<FileListing> listing;  // read at the first label
-  for (const std::string& spec : specs) {
-    if (spec.empty()) throw UsageError("an empty channel name (two commas in a row?)");
-    if (const std::optional<CORBA::ULong> number = channelNumber(spec, spec)) {
+  for (const std::string& given : texts) {
+    if (given.empty()) throw UsageError("an empty channel name (two commas in a row?)");
+    if (const std::optional<CORBA::ULong> number = channelNumber(given, given)) {
       numbers.push_back(*number);
       continue;
     }
-    const std::size_t dash = spec.find('-');
+    const std::size_t dash = given.find('-');
     if (dash != std::string::npos && dash > 0) {
-      const std::optional<CORBA::ULong> first = channelNumber(spec.substr(0, dash), spec);
-      const std::optional<CORBA::ULong> last = channelNumber(spec.substr(dash + 1), spec);
+      const std::optional<CORBA::ULong> first = channelNumber(given.substr(0, dash), given);
+      const std::optional<CORBA::ULong> last = channelNumber(given.substr(dash + 1), given);
       if (first && last) {
-        if (*first > *last) throw UsageError("channel range \"" + spec + "\" runs backwards");
+        if (*first > *last) throw UsageError("channel range \"" + given + "\" runs backwards");
         if (*last - *first >= kMaxListedChannels) {
-          throw UsageError("channel range \"" + spec + "\" is longer than a file's most channels (" +
+          throw UsageError("channel range \"" + given + "\" is longer than a file's most channels (" +
                            std::to_string(kMaxListedChannels) + ")");
         }
         for (CORBA::ULong n = *first;; ++n) {
@@ -277,8 +277,8 @@ std::vector<CORBA::ULong> mfChannelNumbers(IDL::File_ptr file, const std::string
     }
     if (!listing) listing = mfReadListing(file);
     const auto found = std::find_if(listing->mChannels.begin(), listing->mChannels.end(),
-                                    [&](const ChannelListing& channel) { return channel.mLabel == spec; });
-    if (found == listing->mChannels.end()) throw NoSuchChannel(name + " has no channel labelled \"" + spec + "\"");
+                                    [&](const ChannelListing& channel) { return channel.mLabel == given; });
+    if (found == listing->mChannels.end()) throw NoSuchChannel(name + " has no channel labelled \"" + given + "\"");
     numbers.push_back(found->mNumber);
   }
   return numbers;

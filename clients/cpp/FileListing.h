@@ -67,12 +67,12 @@ public:
 // NoSuchChannel for one the file does not have, and what mfReadListing throws.
 std::vector<ChannelListing> mfReadChannels(IDL::File_ptr file, const std::vector<CORBA::ULong>& numbers);
 
-// The channel numbers `specs` name in `file` (called `name` in messages), in order: each
-// spec a number (from 1), a range "FIRST-LAST" or a channel's label, exactly; the listing
-// is read only for a label. Throws UsageError for a malformed spec and NoSuchChannel for a
+// The channel numbers `texts` name in `file` (called `name` in messages), in order: each
+// text a number (from 1), a range "FIRST-LAST" or a channel's label, exactly; the listing
+// is read only for a label. Throws UsageError for a malformed text and NoSuchChannel for a
 // label the file does not have; numbers are checked when the channels are read.
 std::vector<CORBA::ULong> mfChannelNumbers(IDL::File_ptr file, const std::string& name,
-                                           const std::vector<std::string>& specs);
+                                           const std::vector<std::string>& texts);
 
 // Pointers to each of `channels`, in order, as the writers and counters take them.
 std::vector<const ChannelListing*> mfPointersTo(const std::vector<ChannelListing>& channels);

@@ -116,8 +116,8 @@ TEST(CsvStyle, DelimitersAndDecimalCommas) {
 
 // Channel numbers and ranges need no listing (labels do: see the browse programs' tests).
 TEST(ChannelNumbers, NumbersAndRangesInTheirOrder) {
-  const auto numbers = [](std::vector<std::string> specs) {
-    return Client::mfChannelNumbers(IDL::File::_nil(), "f.rsp", specs);
+  const auto numbers = [](std::vector<std::string> texts) {
+    return Client::mfChannelNumbers(IDL::File::_nil(), "f.rsp", texts);
   };
   EXPECT_EQ(numbers({"3", "1-2", "5-5"}), (std::vector<CORBA::ULong>{3, 1, 2, 5}));
   for (const char* refused : {"3-1", "", "1-20000", "99999999999"}) {
