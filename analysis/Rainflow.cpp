@@ -1,12 +1,15 @@
 #include "analysis/Rainflow.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <limits>
 #include <exception>
+#include <functional>
+#include <new>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -243,7 +246,9 @@ struct Reversal {
 // whatever precedes, leaves the rest on its stack, and mpJoin carries them on.
 class CRainflowCounter::CState {
 public:
-  CState(const RainflowSettings& settings, bool openStart)
+  // `spent`: a spent counter of the same settings whose memory is taken over (its arrays'
+  // and stack's), everything else starting anew; a segment after segment needs no new pages.
+  CState(const RainflowSettings& settings, bool openStart, CState* spent = nullptr)
       : mSettings(settings),
         mN(settings.mClasses),
         mLo(settings.mRangeMin),
@@ -255,6 +260,14 @@ public:
         mTurning(settings.mGate),
         mFourPoint(settings.mMethod == RainflowMethod::kFourPoint),
         mOpenStart(openStart) {
+    if (spent) {
+      mResult.mMatrix = std::move(spent->mResult.mMatrix);
+      mResult.mRangeCounts = std::move(spent->mResult.mRangeCounts);
+      mResult.mRangeMeanSums = std::move(spent->mResult.mRangeMeanSums);
+      mCrossingSteps = std::move(spent->mCrossingSteps);
+      mStack = std::move(spent->mStack);
+      mStack.clear();
+    }
     mResult.mSettings = settings;
     mResult.mMatrix.assign(std::size_t{mN} * mN, 0.0);
     mResult.mRangeCounts.assign(mN, 0.0);
@@ -336,6 +349,13 @@ public:
     const auto push = [this](double v) { mpPush(mfClassify(v)); };
     for (const Reversal& v : b.mStack) mTurning.mpAdd(v.mValue, push);
     if (b.mTurning.mfDirection() != 0) mTurning.mpAdd(b.mTurning.mfCandidate(), push);
+  }
+
+  // Counters whose results will be joined share the flag: once one of them drops its
+  // cycle list, the joined list is dropped too, and the others need not keep theirs.
+  void mpShareListDrop(std::shared_ptr<std::atomic<bool>> dropped) {
+    mListDropped = std::move(dropped);
+    if (!mResult.mCyclesComplete) mListDropped->store(true, std::memory_order_relaxed);
   }
 
   RainflowResult mfFinish() {
@@ -504,7 +524,13 @@ private:
     for (std::size_t k = 0; k < mWhole.size(); ++k) {
       r.mDamage[k] += count * power(relative, mSettings.mSlopes[k], mWhole[k]);
     }
-    if (r.mCyclesComplete) mpList({normalized(from.mValue), normalized(to.mValue)}, count);
+    if (r.mCyclesComplete) {
+      if (mListDropped && mListDropped->load(std::memory_order_relaxed)) {
+        mpDropList();
+      } else {
+        mpList({normalized(from.mValue), normalized(to.mValue)}, count);
+      }
+    }
   }
 
   void mpList(const std::pair<double, double>& key, double count) {
@@ -515,6 +541,7 @@ private:
 
   void mpDropList() {
     mResult.mCyclesComplete = false;
+    if (mListDropped) mListDropped->store(true, std::memory_order_relaxed);
     std::unordered_map<std::pair<double, double>, double, PairHash>().swap(mCycles);
   }
 
@@ -534,6 +561,7 @@ private:
   std::size_t mBottom = 0;
   std::vector<double> mCrossingSteps;  // differences of the crossing counts, classes + 2
   std::unordered_map<std::pair<double, double>, double, PairHash> mCycles;
+  std::shared_ptr<std::atomic<bool>> mListDropped;  // shared with the counters joined with this
   bool mHasPrevious = false;
   int mPreviousLevel = 0;
   double mFirst = 0, mSecond = 0;  // a segment's first two reversals
@@ -604,13 +632,20 @@ RainflowResult mfCountValues(const std::vector<double>& values, RainflowSettings
   return counter.mfFinish();
 }
 
+const SegmentMemory kFreeStoreSegments{[](std::size_t count) { return new (std::nothrow) double[count]; },
+                                       [](double* values, std::size_t) { delete[] values; }};
+
 class CParallelRainflowCounter::CState {
 public:
-  CState(const RainflowSettings& settings, unsigned threads, std::size_t segment)
+  CState(const RainflowSettings& settings, unsigned threads, std::size_t segment, const SegmentMemory& memory)
       : mSettings(settings),
         mThreads(std::max(1u, threads)),
         mSegment(std::max<std::size_t>(1, segment)),
-        mFirst(settings) {}
+        mMemory(memory),
+        mFirst(settings),
+        mListDropped(std::make_shared<std::atomic<bool>>(false)) {
+    mFirst->mState->mpShareListDrop(mListDropped);
+  }
 
   ~CState() {
     for (Segment& segment : mRunning) {
@@ -621,64 +656,112 @@ public:
   template <typename T>
   void mpAdd(const T* values, std::size_t count) {
     if (mSettings.mGate != 0) {
-      mFirst.mpAdd(values, count);
+      mFirst->mpAdd(values, count);
       return;
     }
-    // The first counter counts here up to the first finite value, which a segment cannot
-    // hold as the starting point, and a segment's length from it on: a channel no longer is
-    // counted as a plain counter counts it, bit for bit.
+    // The first counter takes what precedes the first finite value, which a segment cannot
+    // hold as the starting point, here, and a segment's length from it on: a channel no
+    // longer is counted as a plain counter counts it, bit for bit.
     std::size_t i = 0;
-    if (mFirstLeft > 0) {
-      if (!mStarted) {
-        while (i < count && !std::isfinite(static_cast<double>(values[i]))) ++i;
-        mStarted = i < count;
-      }
-      if (mStarted) {
-        const std::size_t n = std::min(count - i, mFirstLeft);
+    if (!mStarted) {
+      while (i < count && !std::isfinite(static_cast<double>(values[i]))) ++i;
+      mFirst->mpAdd(values, i);
+      mStarted = i < count;
+    }
+    if (mThreads == 1) {
+      // Counted here, segment by segment, as the values come: nothing to gather.
+      while (i < count) {
+        if (mCounted == mSegment) {
+          if (mCurrent) {
+            mFirst->mpJoin(*mCurrent);
+            mSpent = std::move(mCurrent);
+          }
+          mCurrent = mfNewSegment();
+          mCounted = 0;
+        }
+        const std::size_t n = std::min(count - i, mSegment - mCounted);
+        (mCurrent ? *mCurrent : *mFirst).mpAdd(values + i, n);
         i += n;
-        mFirstLeft -= n;
+        mCounted += n;
       }
-      mFirst.mpAdd(values, i);
+      return;
     }
     while (i < count) {
-      const std::size_t n = std::min(count - i, mSegment - mGathered.size());
-      mGathered.insert(mGathered.end(), values + i, values + i + n);
+      if (!mGathered.mValues) mGathered = mfTakeValues();
+      const std::size_t n = std::min(count - i, mSegment - mGathered.mSize);
+      std::copy(values + i, values + i + n, mGathered.mValues.get() + mGathered.mSize);
+      mGathered.mSize += n;
       i += n;
-      if (mGathered.size() == mSegment) mpStart();
+      if (mGathered.mSize == mSegment) mpStart();
     }
   }
 
   RainflowResult mfFinish() {
-    if (!mGathered.empty()) mpStart();
+    if (mCurrent) mFirst->mpJoin(*mCurrent);
+    if (mGathered.mSize > 0) mpStart();
     while (!mRunning.empty()) mpJoinOldest();
-    return mFirst.mfFinish();
+    return mFirst->mfFinish();
   }
 
 private:
+  // Values gathered for a segment, in memory of mMemory (mSegment values).
+  struct Values {
+    std::unique_ptr<double[], std::function<void(double*)>> mValues;
+    std::size_t mSize = 0;
+  };
+
   struct Segment {
-    std::vector<double> mValues;
+    Values mValues;
     CRainflowCounter mCounter;
+    bool mFirst;  // mCounter is the first counter, lent to the thread
     std::exception_ptr mError;
     std::thread mThread;
   };
 
+  CRainflowCounter mfNewSegment() {
+    if (!mSpent) return mfShared(CRainflowCounter::sfSegment(mSettings));
+    CRainflowCounter segment = std::move(*mSpent);
+    mSpent.reset();
+    segment.mState = std::make_unique<CRainflowCounter::CState>(mSettings, true, segment.mState.get());
+    return mfShared(std::move(segment));
+  }
+
+  CRainflowCounter mfShared(CRainflowCounter segment) {
+    segment.mState->mpShareListDrop(mListDropped);
+    return segment;
+  }
+
+  Values mfTakeValues() {
+    if (!mSpare.empty()) {
+      Values values = std::move(mSpare.back());
+      mSpare.pop_back();
+      values.mSize = 0;
+      return values;
+    }
+    const SegmentMemory memory = mMemory;
+    const std::size_t size = mSegment;
+    double* taken = memory.mTake(size);
+    if (!taken) throw std::bad_alloc();
+    return {{taken, [memory, size](double* values) { memory.mGive(values, size); }}, 0};
+  }
+
+  // Counts the gathered values on a thread of their own: the first segment with the first
+  // counter itself, the others each with a segment's counter.
   void mpStart() {
     if (mRunning.size() >= mThreads) mpJoinOldest();
-    mRunning.push_back({std::move(mGathered), CRainflowCounter::sfSegment(mSettings), nullptr, std::thread()});
+    const bool first = !mFirstStarted;
+    mFirstStarted = true;
+    mRunning.push_back({std::move(mGathered), first ? std::move(*mFirst) : mfNewSegment(), first, nullptr, std::thread()});
+    if (first) mFirst.reset();
     mGathered = {};
-    mGathered.reserve(mSegment);
     Segment& segment = mRunning.back();
     const auto count = [&segment] {
       try {
-        segment.mCounter.mpAdd(segment.mValues.data(), segment.mValues.size());
+        segment.mCounter.mpAdd(segment.mValues.mValues.get(), segment.mValues.mSize);
       } catch (...) {
         segment.mError = std::current_exception();
       }
     };
-    if (mThreads == 1) {
-      count();
-      return;
-    }
     try {
       segment.mThread = std::thread(count);
     } catch (const std::system_error&) {
@@ -690,7 +773,15 @@ private:
     Segment& segment = mRunning.front();
     if (segment.mThread.joinable()) segment.mThread.join();
     const std::exception_ptr error = segment.mError;
-    if (!error) mFirst.mpJoin(segment.mCounter);
+    if (segment.mFirst) {
+      mFirst.emplace(std::move(segment.mCounter));
+    } else if (!error) {
+      mFirst->mpJoin(segment.mCounter);
+      mSpent = std::move(segment.mCounter);
+    }
+    // The next segments are gathered into this memory and counted with this counter's:
+    // fresh pages cost more than the copy.
+    mSpare.push_back(std::move(segment.mValues));
     mRunning.pop_front();
     if (error) std::rethrow_exception(error);
   }
@@ -698,16 +789,26 @@ private:
   const RainflowSettings mSettings;
   const unsigned mThreads;
   const std::size_t mSegment;
-  CRainflowCounter mFirst;
-  bool mStarted = false;
-  std::size_t mFirstLeft = mSegment;  // values the first counter takes from the first finite one
-  std::vector<double> mGathered;
+  const SegmentMemory mMemory;
+  // The counter of the values from the start; lent to its thread while it counts the first
+  // segment, and every later segment joins it.
+  std::optional<CRainflowCounter> mFirst;
+  // Set by the first counter or segment that drops its cycle list, which the joined result
+  // then drops too: the others stop listing.
+  const std::shared_ptr<std::atomic<bool>> mListDropped;
+  bool mStarted = false;                     // a finite value was given
+  bool mFirstStarted = false;                // more threads: the first segment went to its thread
+  std::optional<CRainflowCounter> mCurrent;  // one thread: the segment being counted
+  std::size_t mCounted = 0;                  // one thread: values in the counter being fed
+  std::optional<CRainflowCounter> mSpent;    // a joined segment's, its memory for the next
+  Values mGathered;
+  std::vector<Values> mSpare;    // memory of segments joined, for the next
   std::deque<Segment> mRunning;  // counted on their threads, oldest first
 };
 
 CParallelRainflowCounter::CParallelRainflowCounter(const RainflowSettings& settings, unsigned threads,
-                                                   std::size_t segment)
-    : mState(std::make_unique<CState>(settings, threads, segment)) {}
+                                                   std::size_t segment, const SegmentMemory& memory)
+    : mState(std::make_unique<CState>(settings, threads, segment, memory)) {}
 CParallelRainflowCounter::~CParallelRainflowCounter() = default;
 void CParallelRainflowCounter::mpAdd(const double* values, std::size_t count) { mState->mpAdd(values, count); }
 void CParallelRainflowCounter::mpAdd(const float* values, std::size_t count) { mState->mpAdd(values, count); }

@@ -155,6 +155,7 @@ public:
   RainflowResult mfFinish();
 
 private:
+  friend class CParallelRainflowCounter;
   class CState;
   std::unique_ptr<CState> mState;
 };
@@ -178,14 +179,25 @@ RainflowResult mfCountValues(const std::vector<double>& values, RainflowSettings
 // while the next is gathered, and joined in order. The result of counting the values whole:
 // bit for bit up to one segment, beyond it but for the sums mpJoin names. It depends on the
 // values and the segment's length only, not on the threads (one thread counts the same
-// segments in turn). With a gate, counted as they come. Memory: up to `threads` segments.
+// segments in turn, as the values come, without gathering them). With a gate, counted as
+// they come. Memory: on more than one thread, the values of up to `threads` + 1 segments.
 // Used from one thread.
 constexpr std::size_t kParallelSegment = std::size_t{1} << 20;
+// Where the values of a segment are gathered: mTake(count) gives memory for `count` values
+// (nullptr when there is none), mGive takes it back. Each piece is taken once and used for
+// segment after segment. Fresh pages can cost more than counting the values they hold
+// (on a virtual machine); a caller may give memory that comes in fewer of them.
+struct SegmentMemory {
+  double* (*mTake)(std::size_t count);
+  void (*mGive)(double* values, std::size_t count);
+};
+extern const SegmentMemory kFreeStoreSegments;  // new[] and delete[]
 class CParallelRainflowCounter {
 public:
   // Throws as CRainflowCounter's constructor.
   CParallelRainflowCounter(const RainflowSettings& settings, unsigned threads,
-                           std::size_t segment = kParallelSegment);
+                           std::size_t segment = kParallelSegment,
+                           const SegmentMemory& memory = kFreeStoreSegments);
   ~CParallelRainflowCounter();
   CParallelRainflowCounter(const CParallelRainflowCounter&) = delete;
   CParallelRainflowCounter& operator=(const CParallelRainflowCounter&) = delete;

@@ -2,7 +2,8 @@
 // (count_rainflow, with the class range given: one pass; without: two; on one thread and on
 // two), against reading the same channel alone through its values object, and against
 // counting the same values held in memory (the counting library alone, on one thread and on
-// two, and cut into segments of 1 Mi values joined on one thread: what the joins cost).
+// two, and cut into segments of 1 Mi values joined on one thread: what the joins cost), and
+// the ceiling of two threads: two halves counted at once, neither gathered nor joined.
 //
 //   build/bench/bench_rainflow [--benchmark_filter=...]
 
@@ -10,6 +11,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "analysis/Rainflow.h"
@@ -107,7 +109,8 @@ void BM_CountInMemory(benchmark::State& state) {
   s.mMethod = method;
   double cycles = 0;
   for (auto _ : state) {
-    Analysis::CParallelRainflowCounter counter(s, threads);
+    Analysis::CParallelRainflowCounter counter(s, threads, Analysis::kParallelSegment,
+                                               TamblixHq::NODRA::Framework::kRainflowSegmentMemory);
     for (std::size_t at = 0; at < values.size(); at += kChunk) {
       counter.mpAdd(values.data() + at, std::min<std::size_t>(kChunk, values.size() - at));
     }
@@ -144,6 +147,31 @@ void BM_CountJoined(benchmark::State& state) {
   setRate(state);
 }
 BENCHMARK(BM_CountJoined)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The two halves of the same values counted at once on two threads, each alone, nothing
+// gathered or joined: what two threads of this machine give this counting at best.
+void BM_CountHalvesAtOnce(benchmark::State& state) {
+  const std::vector<float>& values = benchFile().values;
+  const Analysis::RainflowSettings s = rangeGiven();
+  const std::size_t half = values.size() / 2;
+  double cycles = 0;
+  for (auto _ : state) {
+    double second = 0;
+    std::thread other([&] {
+      Analysis::CRainflowCounter counter(s);
+      counter.mpAdd(values.data() + half, values.size() - half);
+      second = counter.mfFinish().mfTotalCycles();
+    });
+    Analysis::CRainflowCounter counter(s);
+    counter.mpAdd(values.data(), half);
+    cycles = counter.mfFinish().mfTotalCycles();
+    other.join();
+    cycles += second;
+    benchmark::DoNotOptimize(cycles);
+  }
+  setRate(state);
+}
+BENCHMARK(BM_CountHalvesAtOnce)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // count_rainflow: with the class range given (one pass), and without (two passes); on one
 // thread and on two.

@@ -197,7 +197,8 @@ IDL::RainflowResult* CFunction2DImpl::count_rainflow(const IDL::RainflowRequest&
       settings.mRangeMin = range ? range->mMin : 0;
       settings.mRangeMax = range ? range->mMax : 0;
     }
-    Analysis::CParallelRainflowCounter counter(settings, mfRainflowThreads());
+    Analysis::CParallelRainflowCounter counter(settings, mfRainflowThreads(), Analysis::kParallelSegment,
+                                               kRainflowSegmentMemory);
     forEachChunk(values.in(), first, n, place, [&](const IDL::RealValueSeqUnion& part) {
       if (part._d() == IDL::DOUBLE_PRECISION) {
         counter.mpAdd(part.double_sequence().get_buffer(), part.double_sequence().length());

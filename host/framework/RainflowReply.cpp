@@ -2,9 +2,20 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <thread>
 
+#include "host/utility/HugePagesU.h"
+
 namespace TamblixHq::NODRA::Framework {
+
+const Analysis::SegmentMemory kRainflowSegmentMemory{
+    [](std::size_t count) {
+      return count > SIZE_MAX / sizeof(double)
+                 ? nullptr
+                 : static_cast<double*>(Utility::mfTakeHugePages(count * sizeof(double)));
+    },
+    [](double* values, std::size_t) { Utility::mpGiveHugePages(values); }};
 
 namespace {
 std::atomic<unsigned> gRainflowThreads{0};

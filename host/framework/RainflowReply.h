@@ -24,6 +24,9 @@ Analysis::RainflowResult mfRainflowResult(const IDL::RainflowResult& reply);
 void mpSetRainflowThreads(unsigned threads);
 unsigned mfRainflowThreads();
 
+// Huge pages for the segments a count on several threads gathers (Utility::mfTakeHugePages).
+extern const Analysis::SegmentMemory kRainflowSegmentMemory;
+
 // Doubles a reply of `result` carries, for the reply limit.
 std::uint64_t mfRainflowReplyDoubles(const Analysis::RainflowResult& result);
 

@@ -481,6 +481,17 @@ TEST(Rainflow, SegmentsCountedAloneAndJoinedGiveTheCountingOfTheWhole) {
   }
 }
 
+// Segment memory that counts its pieces: how many are out, and the most at once.
+int gPiecesOut = 0, gMostPiecesOut = 0;
+const SegmentMemory kCountedMemory{[](std::size_t count) {
+                                     gMostPiecesOut = std::max(gMostPiecesOut, ++gPiecesOut);
+                                     return new double[count];
+                                   },
+                                   [](double* values, std::size_t) {
+                                     --gPiecesOut;
+                                     delete[] values;
+                                   }};
+
 TEST(Rainflow, CountingOnSeveralThreadsGivesTheCountingOfTheWhole) {
   for (RainflowMethod method : {RainflowMethod::kAstm, RainflowMethod::kFourPoint}) {
     for (unsigned seed = 0; seed < 4; ++seed) {
@@ -491,11 +502,18 @@ TEST(Rainflow, CountingOnSeveralThreadsGivesTheCountingOfTheWhole) {
       // The same segments on any number of threads: the same result, bit for bit.
       RainflowResult oneThread;
       for (unsigned threads : {1u, 2u, 3u, 8u}) {
-        CParallelRainflowCounter counter(whole.mSettings, threads, 2991);
-        for (std::size_t at = 0; at < values.size(); at += 4096) {
-          counter.mpAdd(values.data() + at, std::min<std::size_t>(4096, values.size() - at));
+        gMostPiecesOut = 0;
+        RainflowResult result;
+        {
+          CParallelRainflowCounter counter(whole.mSettings, threads, 2991, kCountedMemory);
+          for (std::size_t at = 0; at < values.size(); at += 4096) {
+            counter.mpAdd(values.data() + at, std::min<std::size_t>(4096, values.size() - at));
+          }
+          result = counter.mfFinish();
         }
-        const RainflowResult result = counter.mfFinish();
+        // Memory is used segment after segment, and all of it given back.
+        EXPECT_EQ(gPiecesOut, 0);
+        EXPECT_LE(gMostPiecesOut, threads == 1 ? 0 : static_cast<int>(threads) + 1);
         expectSameCounting(result, whole);
         if (threads == 1) oneThread = result;
         EXPECT_TRUE(result == oneThread) << threads << " threads";
