@@ -174,7 +174,9 @@ int rainflow(FW::CHostOrb& orb, BrowseOptions& options) {
   const std::vector<IDL::File_var> files = Client::mfOpenRainflowFiles(orb, sources, options.server);
   const CORBA::ULong channel =
       Client::mfChannelNumbers(files.front().in(), sources.front().mFile, {options.rainflowChannel}).at(0);
-  const Client::RainflowRun run = Client::mfCountRainflow(files, sources, channel, settings);
+  const Client::RainflowRun run =
+      options.join ? Client::mfCountRainflowJoined(files, sources, channel, settings, options.countThreads)
+                   : Client::mfCountRainflow(files, sources, channel, settings);
   if (!options.matrixCsv.empty()) {
     std::ofstream csv(options.matrixCsv);
     Client::mpWriteMatrixCsv(csv, run.mTotal);

@@ -254,10 +254,13 @@ BrowseCommands mpDefineBrowseOptions(CLI::App& app, BrowseOptions& options) {
       ->capture_default_str();
   commands.rainflow->add_option("--matrix-csv", options.matrixCsv, "write the from-to matrix as CSV to PATH")
       ->type_name("PATH");
+  commands.rainflow->add_flag("--join", options.join,
+                              "count the files as one signal, one after another in the order given (consecutive "
+                              "files of one drive); their values are read and counted by this program");
   commands.rainflow
       ->add_option("--threads", options.countThreads,
-                   "threads counting a long channel without --server (0: one per core; with --server, the "
-                   "server's --count-threads)")
+                   "threads counting a long channel without --server or with --join (0: one per core; with "
+                   "--server, the server's --count-threads)")
       ->check(quiet(CLI::Range(0u, 1024u)))
       ->type_name("N")
       ->capture_default_str();

@@ -32,6 +32,7 @@ struct BrowseOptions {
   std::vector<double> slopes;
   std::string matrixCsv;
   unsigned countThreads = 0;  // of a count in this process; 0: one per core
+  bool join = false;          // the files counted as one signal
   Analysis::RainflowSettings rainflow;
   // index, find, files
   std::string catalogue;

@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 
+#include "clients/cpp/ChunkReader.h"
 #include "clients/cpp/FileSource.h"
 #include "clients/cpp/ListingOutput.h"
 #include "clients/cpp/ProgressBar.h"
@@ -103,15 +105,25 @@ std::vector<IDL::File_var> mfOpenRainflowFiles(Framework::CHostOrb& orb, const s
   return mfOpenFiles(orb, files, server);
 }
 
-RainflowRun mfCountRainflow(const std::vector<IDL::File_var>& files, const std::vector<RainflowSource>& sources,
-                            CORBA::ULong channel, const Analysis::RainflowSettings& settings,
-                            const RainflowWorkCheck& check) {
+namespace {
+
+// A channel of every file, ready to be counted: its function and listing, and the settings
+// with the class range that every file is counted in.
+struct RainflowChannels {
+  std::vector<IDL::Function2D_var> mFunctions;
+  std::vector<ChannelListing> mListings;
+  Analysis::RainflowSettings mSettings;
+  std::uint64_t mWork = 0;  // values the count reads, the range pass included
+};
+
+RainflowChannels rainflowChannels(RainflowRun& run, const std::vector<IDL::File_var>& files,
+                                  const std::vector<RainflowSource>& sources, CORBA::ULong channel,
+                                  const Analysis::RainflowSettings& settings, const RainflowWorkCheck& check,
+                                  bool joined, std::unique_ptr<ProgressBar>& progress) {
   const std::string problem = Analysis::mfSettingsProblem(settings);
   if (!problem.empty()) throw UsageError(problem);
-  RainflowRun run;
   run.mChannel = channel;
-  std::vector<IDL::Function2D_var> functions;
-  std::vector<CORBA::ULong> counts;
+  RainflowChannels channels;
   std::uint64_t work = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
     std::optional<ChannelListing> listing = mfReadChannel(files[i].in(), channel);
@@ -129,26 +141,30 @@ RainflowRun mfCountRainflow(const std::vector<IDL::File_var>& files, const std::
       if (run.mLabel.empty()) run.mLabel = listing->mLabel;
       run.mUnit = listing->mFunction.y_quantity_annotation.unit_label.in();
     }
-    functions.push_back(function);
-    counts.push_back(listing->mCount);
+    channels.mFunctions.push_back(function);
     work += listing->mCount;
+    channels.mListings.push_back(std::move(*listing));
   }
-  Analysis::RainflowSettings counted = settings;
-  const bool findRange = !settings.mHasRange && files.size() > 1;
-  if (check) check(findRange ? 2 * work : work);
-  ProgressBar progress(findRange ? 2 * work : work);
+  channels.mSettings = settings;
+  // A server counting one file alone finds its range itself; here they are counted together.
+  const bool findRange = !settings.mHasRange && (files.size() > 1 || joined);
+  channels.mWork = findRange ? 2 * work : work;
+  if (check) check(channels.mWork);
+  progress = std::make_unique<ProgressBar>(channels.mWork);
   if (findRange) {
     // One class range for all: the files' minimum and maximum, reduced where they are.
     std::optional<Analysis::ValueRange> range;
-    for (std::size_t i = 0; i < functions.size(); ++i) {
-      if (counts[i] == 0) continue;
+    for (std::size_t i = 0; i < channels.mFunctions.size(); ++i) {
+      const CORBA::ULong count = channels.mListings[i].mCount;
+      if (count == 0) continue;
       if (check) check(0);
-      IDL::DoubleSeq_var extremes = functions[i]->get_reduced_y_data(1, counts[i], counts[i]);
+      IDL::DoubleSeq_var extremes = channels.mFunctions[i]->get_reduced_y_data(1, count, count);
       if (extremes->length() == 2 && !std::isnan(extremes[0])) {
         Analysis::mpWiden(range, Analysis::ValueRange{extremes[0], extremes[1]});
       }
-      progress.mpAdvance(counts[i]);
+      progress->mpAdvance(count);
     }
+    Analysis::RainflowSettings& counted = channels.mSettings;
     counted.mHasRange = true;
     counted.mRangeMin = range ? range->mMin : 0;
     counted.mRangeMax = range ? range->mMax : 0;
@@ -156,22 +172,93 @@ RainflowRun mfCountRainflow(const std::vector<IDL::File_var>& files, const std::
       throw UsageError("channel " + std::to_string(channel) + " holds infinite values: give the class range");
     }
   }
-  const IDL::RainflowRequest request = Framework::mfRainflowRequest(counted);
-  for (std::size_t i = 0; i < functions.size(); ++i) {
+  return channels;
+}
+
+// Keeps the first kListedResidue reversals of a count's residue, and its whole length.
+void cutResidue(RainflowFileCount& count) {
+  std::vector<double>& residue = count.mResult.mResidue;
+  count.mResidueLength = residue.size();
+  if (residue.size() > kListedResidue) {
+    residue.resize(kListedResidue);
+    residue.shrink_to_fit();
+  }
+}
+
+}  // namespace
+
+RainflowRun mfCountRainflow(const std::vector<IDL::File_var>& files, const std::vector<RainflowSource>& sources,
+                            CORBA::ULong channel, const Analysis::RainflowSettings& settings,
+                            const RainflowWorkCheck& check) {
+  RainflowRun run;
+  std::unique_ptr<ProgressBar> progress;
+  const RainflowChannels channels = rainflowChannels(run, files, sources, channel, settings, check, false, progress);
+  const IDL::RainflowRequest request = Framework::mfRainflowRequest(channels.mSettings);
+  for (std::size_t i = 0; i < files.size(); ++i) {
     if (check) check(0);
-    IDL::RainflowResult_var reply = functions[i]->count_rainflow(request);
+    IDL::RainflowResult_var reply = channels.mFunctions[i]->count_rainflow(request);
     RainflowFileCount count{sources[i], Framework::mfRainflowResult(reply.in()), 0, ""};
     count.mVersion = IDL::ObjectId_var(files[i]->get_object_id())->extension.in();
-    std::vector<double>& residue = count.mResult.mResidue;
-    count.mResidueLength = residue.size();
-    if (residue.size() > kListedResidue) {
-      residue.resize(kListedResidue);
-      residue.shrink_to_fit();
-    }
-    progress.mpAdvance(counts[i]);
+    cutResidue(count);
+    progress->mpAdvance(channels.mListings[i].mCount);
     Analysis::mpCombine(run.mTotal, count.mResult, sources[i].mRepeats);
     run.mFiles.push_back(std::move(count));
   }
+  return run;
+}
+
+RainflowRun mfCountRainflowJoined(const std::vector<IDL::File_var>& files, const std::vector<RainflowSource>& sources,
+                                  CORBA::ULong channel, const Analysis::RainflowSettings& settings,
+                                  unsigned threads, const RainflowWorkCheck& check) {
+  for (const RainflowSource& source : sources) {
+    if (source.mRepeats != 1) {
+      throw UsageError("\"" + fileTitle(source) + "\": files joined into one signal are counted once each");
+    }
+  }
+  RainflowRun run;
+  std::unique_ptr<ProgressBar> progress;
+  const RainflowChannels channels = rainflowChannels(run, files, sources, channel, settings, check, true, progress);
+  const ChannelListing& first = channels.mListings.front();
+  for (std::size_t i = 1; i < files.size(); ++i) {
+    const ChannelListing& listing = channels.mListings[i];
+    const std::string unit = listing.mFunction.y_quantity_annotation.unit_label.in();
+    if (listing.mSpacing != first.mSpacing || unit != run.mUnit) {
+      throw UsageError("channel " + std::to_string(channel) + " of " + sources[i].mFile + " (every " +
+                       mfNumberText(listing.mSpacing) + " s, in \"" + unit + "\") differs from that of " +
+                       sources.front().mFile + " (every " + mfNumberText(first.mSpacing) + " s, in \"" + run.mUnit +
+                       "\"): only files of one sampling and unit join into one signal");
+    }
+  }
+  if (threads == 0) threads = Framework::mfRainflowThreads();
+  Analysis::CParallelRainflowCounter counter(channels.mSettings, threads, Analysis::kParallelSegment,
+                                             Framework::kRainflowSegmentMemory);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (check) check(0);
+    IDL::RealValues_var values = IDL::RealValues::_narrow(channels.mListings[i].mFunction.y_values.in());
+    if (CORBA::is_nil(values)) {
+      throw std::runtime_error("channel " + std::to_string(channel) + " of " + sources[i].mFile +
+                               " has no values to read");
+    }
+    ChunkReader reader({values.in()}, 1, channels.mListings[i].mCount, 65536);
+    while (const std::optional<ChunkRow> row = reader.mfNext()) {
+      const IDL::RealValueSeqUnion& part = row->mParts[0].in();
+      if (part._d() == IDL::DOUBLE_PRECISION) {
+        counter.mpAdd(part.double_sequence().get_buffer(), row->mCount);
+      } else {
+        counter.mpAdd(part.float_sequence().get_buffer(), row->mCount);
+      }
+      progress->mpAdvance(row->mCount);
+    }
+  }
+  std::string names;
+  for (const RainflowSource& source : sources) {
+    names += (names.empty() ? "" : " + ") + source.mFile;
+    run.mJoined.push_back(source.mFile);
+  }
+  RainflowFileCount count{{names, 1}, counter.mfFinish(), 0, ""};
+  cutResidue(count);
+  run.mTotal = count.mResult;
+  run.mFiles.push_back(std::move(count));
   return run;
 }
 
@@ -181,7 +268,9 @@ void mpPrintRainflow(std::ostream& out, const RainflowRun& run) {
   out << "Rainflow count of channel " << run.mChannel << " (" << run.mLabel;
   if (!run.mUnit.empty()) out << ", " << run.mUnit;
   out << ") of ";
-  if (run.mFiles.size() == 1) {
+  if (!run.mJoined.empty()) {
+    out << run.mFiles.front().mSource.mFile << ", joined into one signal\n";
+  } else if (run.mFiles.size() == 1) {
     out << fileTitle(run.mFiles.front().mSource) << "\n";
   } else {
     out << run.mFiles.size() << " files\n";
@@ -316,12 +405,14 @@ Json mfRainflowJson(const RainflowRun& run, bool perFile) {
     cycles.push_back(Json{{"from", mfJsonNumber(c.mFrom)}, {"to", mfJsonNumber(c.mTo)}, {"count", mfJsonNumber(c.mCount)}});
   }
   total["cycles"] = std::move(cycles);
-  return Json{{"channel", run.mChannel},
-              {"label", run.mLabel},
-              {"unit", run.mUnit},
-              {"settings", settingsJson(r.mSettings)},
-              {"files", std::move(files)},
-              {"total", std::move(total)}};
+  Json document{{"channel", run.mChannel},
+                {"label", run.mLabel},
+                {"unit", run.mUnit},
+                {"settings", settingsJson(r.mSettings)},
+                {"files", std::move(files)},
+                {"total", std::move(total)}};
+  if (!run.mJoined.empty()) document["joined"] = run.mJoined;
+  return document;
 }
 
 void mpWriteMatrixCsv(std::ostream& out, const Analysis::RainflowResult& r) {

@@ -53,6 +53,9 @@ struct RainflowRun {
   std::string mUnit;
   std::vector<RainflowFileCount> mFiles;
   Analysis::RainflowResult mTotal;
+  // The files counted as one signal, in order (mfCountRainflowJoined; mFiles then holds
+  // their one count); empty when each file was counted alone.
+  std::vector<std::string> mJoined;
 };
 
 // The files as objects: with an empty `server`, paths on this machine served by the
@@ -69,6 +72,16 @@ std::vector<IDL::File_var> mfOpenRainflowFiles(Framework::CHostOrb& orb, const s
 RainflowRun mfCountRainflow(const std::vector<IDL::File_var>& files, const std::vector<RainflowSource>& sources,
                             CORBA::ULong channel, const Analysis::RainflowSettings& settings,
                             const RainflowWorkCheck& check = {});
+
+// Counts channel `channel` of the files as one signal, one file after the other in the
+// order given (the consecutive files of one drive): cycles that span the files' joins are
+// closed as in one long file. The values are read here, through the files' values objects,
+// and counted on `threads` threads (0: one per core). The files must have the same sampling
+// interval and unit, and no repetitions. Without a class range, the files' minimum and
+// maximum are asked first. Throws as mfCountRainflow, and UsageError for files that differ.
+RainflowRun mfCountRainflowJoined(const std::vector<IDL::File_var>& files, const std::vector<RainflowSource>& sources,
+                                  CORBA::ULong channel, const Analysis::RainflowSettings& settings,
+                                  unsigned threads, const RainflowWorkCheck& check = {});
 
 // The text form: a title, the settings and totals, a table of the non-empty range classes
 // (bin, range, mean, count, cumulative), the damage per slope and the residue.

@@ -151,6 +151,43 @@ TEST_F(RainflowPrograms, ADutyCycleAddsTheFilesWithTheirRepetitionsInOneClassRan
   EXPECT_EQ(doc.at("files")[1].at("repeats"), 20);
 }
 
+TEST_F(RainflowPrograms, JoinedFilesAreCountedAsOneSignal) {
+  std::vector<double> both = valuesOf(1, 0);
+  const std::vector<double> b = valuesOf(1, 1);
+  both.insert(both.end(), b.begin(), b.end());
+  for (const char* method : {"astm", "four-point"}) {
+    SCOPED_TRACE(method);
+    const Json doc = json({mA, mB, "--join", "-c", "1", "--method", method, "--threads", "2", "--json"});
+    RainflowSettings s;
+    s.mMethod = std::string(method) == "astm" ? RainflowMethod::kAstm : RainflowMethod::kFourPoint;
+    expectTotal(doc.at("total"), mfCountValues(both, s));
+    EXPECT_EQ(doc.at("joined"), Json::array({mA, mB}));
+    EXPECT_EQ(doc.at("files").size(), 1u);
+  }
+  const ProgramResult text = browse({mA, mB, "--join", "-c", "1"});
+  EXPECT_EQ(text.mOut.rfind("Rainflow count of channel 1 (Hub:force:+Z, N) of " + mA + " + " + mB +
+                                ", joined into one signal\n",
+                            0),
+            0u)
+      << text.mOut;
+
+  Rpc3FileLayout faster = layout(1);
+  faster.mDeltaT = "0.0005";
+  const std::string c = mDir.mfWriteFile("rig/c.rsp", mfBuildRpc3File(faster));
+  const struct {
+    std::vector<std::string> args;
+    const char* error;
+  } refused[] = {
+      {{mA + ":2", mB, "--join", "-c", "1"}, "counted once each"},
+      {{mA, c, "--join", "-c", "1"}, "only files of one sampling and unit join into one signal"},
+  };
+  for (const auto& [args, error] : refused) {
+    const ProgramResult run = browse(args);
+    EXPECT_EQ(run.mStatus, 2) << args[0];
+    EXPECT_NE(run.mErr.find(error), std::string::npos) << run.mErr;
+  }
+}
+
 TEST_F(RainflowPrograms, TheTableListsTheRangeClassesTheDamageAndTheResidue) {
   const std::string csv = mDir.mfFile("matrix.csv");
   const ProgramResult run = browse({mA, "-c", "1", "--classes", "16", "--matrix-csv", csv});
