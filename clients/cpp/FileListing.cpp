@@ -182,7 +182,9 @@ FileListing mfReadListing(IDL::File_ptr file) {
                           " a listing holds; channels named by number (--channel) are read from any file");
   }
   // A chunk answers as many channels as the server's chunk size allows; an empty one ends
-  // the walk early should the file have fewer channels than it said.
+  // the walk early should the file have fewer channels than it said. Reserved: a listing's
+  // CORBA members are copied, not moved, when a vector grows.
+  listing.mChannels.reserve(total);
   while (listing.mChannels.size() < total) {
     const auto start = static_cast<CORBA::ULong>(listing.mChannels.size());
     IDL::BrowsableExtendedStruct_var chunk = file->get_all_children_extended_chunk(start);
