@@ -25,7 +25,7 @@ namespace Analysis = ::TamblixHq::NODRA::Analysis;
 // Parameters the route knows; each once, but "path", which names one file each time.
 const std::set<std::string> kKnown{"path", "channel", "classes", "range", "gate", "method", "slope",
                                    "reference_range", "reference_cycles", "max_cycles", "per_file",
-                                   "format"};
+                                   "format", "join"};
 
 // The count a request asks for; `query` has checked its parameters.
 Client::RainflowRun count(IDL::DataServer_ptr root, const httplib::Request& request, const Query& query,
@@ -73,6 +73,10 @@ Client::RainflowRun count(IDL::DataServer_ptr root, const httplib::Request& requ
     budget.mpChargeValues(values, "the count of " + std::to_string(paths) + (paths == 1 ? " file" : " files"),
                           "count fewer files a request, or nodra-web --max-read-values");
   };
+  // join=1: the files one signal, counted here on the threads a count of this process takes.
+  if (query.mfWhole("join", 0, 1).value_or(0) == 1) {
+    return Client::mfCountRainflowJoined(files, sources, channel, settings, 0, check);
+  }
   return Client::mfCountRainflow(files, sources, channel, settings, check);
 }
 

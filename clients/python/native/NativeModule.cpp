@@ -211,6 +211,8 @@ Analysis::RainflowSettings rainflowSettings(const py::dict& options) {
       settings.mReferenceCycles = value.cast<double>();
     } else if (name == "max_cycles") {
       settings.mMaxCycles = value.cast<std::size_t>();
+    } else if (name == "join") {
+      continue;  // how the files are counted, not a setting
     } else {
       throw Client::UsageError("rainflow takes no option \"" + name + "\"");
     }
@@ -251,6 +253,7 @@ PYBIND11_MODULE(_native, module) {
       .def("rainflow", [](Client::ClientSession& session, const std::vector<std::string>& sources,
                           CORBA::ULong channel, const py::dict& options) {
         const Analysis::RainflowSettings settings = rainflowSettings(options);
+        const bool join = options.contains("join") && py::bool_(options["join"]);
         return pythonOfJson(released(session, [&] {
           std::vector<Client::RainflowSource> parsedSources;
           std::vector<IDL::File_var> files;
@@ -258,8 +261,10 @@ PYBIND11_MODULE(_native, module) {
             parsedSources.push_back(Client::mfParseRainflowSource(text));
             files.push_back(session.mfOpen(parsedSources.back().mFile));
           }
-          return Client::mfRainflowJson(Client::mfCountRainflow(files, parsedSources, channel, settings))
-              .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+          const Client::RainflowRun run =
+              join ? Client::mfCountRainflowJoined(files, parsedSources, channel, settings, 0)
+                   : Client::mfCountRainflow(files, parsedSources, channel, settings);
+          return Client::mfRainflowJson(run).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
         }));
       });
 

@@ -19,7 +19,7 @@ DEFAULT_CHUNK = 1 << 20
 
 # The options of rainflow(), as nodra-browse rainflow names them.
 _RAINFLOW_OPTIONS = ("classes", "range", "gate", "method", "slopes", "reference_range",
-                     "reference_cycles", "max_cycles")
+                     "reference_cycles", "max_cycles", "join")
 
 
 class Connection:
@@ -66,7 +66,8 @@ class Connection:
     def rainflow(self, paths, channel, **options):
         """The rainflow count of channel `channel` of the files `paths` as one duty cycle
         (each path may end in ":REPEATS"), as `nodra-browse rainflow` counts it; options as
-        File.rainflow's."""
+        File.rainflow's. With join=True the files are one signal, one after the other (the
+        consecutive files of one drive), as `nodra-browse rainflow --join` counts them."""
         return Rainflow(self._live().rainflow(list(paths), int(channel), _rainflow_options(options)))
 
     def _live(self):

@@ -59,6 +59,8 @@ class HttpConnection:
                 name, value = "slope", ",".join(repr(float(v)) for v in value)
             elif name == "range":
                 value = ",".join(repr(float(v)) for v in value)
+            elif name == "join":
+                value = 1 if value else 0
             params.append((name, value))
         return self._json("/api/rainflow", params)
 

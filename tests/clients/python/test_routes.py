@@ -116,6 +116,8 @@ def test_rainflow_is_that_of_the_command_and_counts_add_as_a_duty_cycle(route, w
     assert both.damage == {float(d["slope"]): d["damage"] for d in duty["damage"]}
     with pytest.raises(nodra.UsageError, match="same classes"):
         counted + g[1].rainflow(classes=16, range=(-16384, 16384))
+    joined = f._connection.rainflow([f.path, g.path], 1, join=True, classes=32, range=(-16384, 16384), slopes=[3, 5])
+    assert joined.document["total"] == browse_json("rainflow", a, b, "--join", *options)["total"]
 
 
 @pytest.mark.parametrize("call, error", [
