@@ -659,9 +659,10 @@ public:
       mFirst->mpAdd(values, count);
       return;
     }
-    // The first counter takes what precedes the first finite value, which a segment cannot
-    // hold as the starting point, here, and a segment's length from it on: a channel no
-    // longer is counted as a plain counter counts it, bit for bit.
+    // What precedes the first finite value goes to the first counter here (a segment cannot
+    // hold the starting point); from that value on, the first counter takes a segment's
+    // length, so that a channel no longer than that is counted as a plain counter counts it,
+    // bit for bit.
     std::size_t i = 0;
     if (!mStarted) {
       while (i < count && !std::isfinite(static_cast<double>(values[i]))) ++i;
