@@ -1,7 +1,9 @@
 #include "CSqliteCatalogue.h"
 
+#include <chrono>
 #include <cmath>
 #include <limits>
+#include <thread>
 
 #include "SqlFilter.h"
 
@@ -112,7 +114,15 @@ CSqliteCatalogue::CSqliteCatalogue(const std::string& path, const std::string& u
   }
   try {
     sqlite3_busy_timeout(mDb, 10000);
-    mpExec("PRAGMA journal_mode=WAL");
+    // Connections opening a new catalogue at once (an index's readers, say) each ask for the
+    // journal mode, which takes the file alone; SQLite answers BUSY at once there rather than
+    // wait, so the asking is repeated for as long as the busy timeout.
+    for (int tries = 0;; ++tries) {
+      const int rc = sqlite3_exec(mDb, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+      if (rc == SQLITE_OK) break;
+      if ((rc & 0xff) != SQLITE_BUSY || tries == 1000) mpFail("PRAGMA journal_mode=WAL");
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     mpExec("PRAGMA synchronous=NORMAL");
     // Reads through the page cache's memory rather than a call per page; a bounded cache.
     mpExec("PRAGMA mmap_size=1073741824");

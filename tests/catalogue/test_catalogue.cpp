@@ -15,6 +15,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -443,6 +444,26 @@ TEST_P(CatalogueTest, AnotherSchemaVersionIsRefusedByName) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, CatalogueTest, ::testing::Values("sqlite", "postgres"),
                          [](const auto& info) { return info.param; });
+
+TEST(CatalogueUrl, ANewSqliteCatalogueOpensOnManyConnectionsAtOnce) {
+  for (int round = 0; round < 200; ++round) {
+    ScratchDir scratch;
+    const std::string url = scratch.mfFile("c.sqlite");
+    std::vector<std::string> errors(8);
+    std::vector<std::thread> openers;
+    for (std::string& error : errors) {
+      openers.emplace_back([&url, &error] {
+        try {
+          mfOpenCatalogue(url);
+        } catch (const CatalogueError& e) {
+          error = e.what();
+        }
+      });
+    }
+    for (std::thread& opener : openers) opener.join();
+    for (const std::string& error : errors) ASSERT_EQ(error, "") << "round " << round;
+  }
+}
 
 TEST(CatalogueUrl, WhatCannotBeOpenedSaysWhy) {
   ScratchDir scratch;
