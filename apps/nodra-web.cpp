@@ -40,6 +40,7 @@
 #include "host/framework/CCallSlots.h"
 #include "host/files/CConfinedFileId.h"
 #include "host/framework/CHostOrb.h"
+#include "host/framework/RainflowReply.h"
 #include "host/utility/CLoggerU.h"
 #include "host/utility/ShutdownSignals.h"
 
@@ -204,6 +205,7 @@ int main(int argc, char** argv) {
               << FW::CHostOrb::kOrbOptionsHelp << "\n";
     return 2;
   }
+  FW::mpSetRainflowThreads(options.countThreads);
   try {
     IDL::DataServer_var root = Client::mfOpenRoot(*orb, accessPoints, server);
     IDL::StringSeq_var names = root->list_access_points();  // a server that is not there fails now

@@ -39,7 +39,10 @@ def free_port():
 
 def start_viewer(build, access_point, directory, catalogue):
     web = subprocess.Popen([os.path.join(build, "apps", "nodra-web"), "--access-point", "%s=%s" % (access_point, directory),
-                            "--catalogue", catalogue, "--listen", "127.0.0.1:0"],
+                            "--catalogue", catalogue, "--listen", "127.0.0.1:0",
+                            # Each viewer stands for a machine of one core, so that the workers'
+                            # gain is the fleet's, not that of a count's own threads.
+                            "--count-threads", "1"],
                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     url = web.stdout.readline().strip()
     while "indexed" not in web.stderr.readline():

@@ -47,6 +47,11 @@ void mpDefineWebOptions(CLI::App& app, WebOptions& options) {
                  "seconds one request may take, from its route's start to its answer's last byte")
       ->check(CLI::Range(1u, 86400u))
       ->capture_default_str();
+  app.add_option("--count-threads", options.countThreads,
+                 "threads one rainflow count of a long channel uses, where this viewer counts (its own files, and "
+                 "files joined into one signal); 0: one per core")
+      ->check(CLI::Range(0u, 1024u))
+      ->capture_default_str();
   app.add_option("--catalogue", options.catalogue,
                  "record what the files hold in this catalogue (a SQLite PATH, or postgresql://... shared by "
                  "several viewers), indexed at start and every --index-seconds, and answer /api/catalogue from it");

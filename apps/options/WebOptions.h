@@ -29,6 +29,7 @@ struct WebOptions {
   std::size_t heavyRequests = Web::CWebServer::Settings{}.heavyRequests;
   std::size_t streamsPerAddress = Web::CWebServer::Settings{}.streamsPerAddress;
   unsigned requestSeconds = static_cast<unsigned>(Web::CWebServer::Settings{}.requestDeadline.count());
+  unsigned countThreads = 0;     // threads a rainflow count here uses; 0: one per core
   std::string catalogue;        // URL of the catalogue to fill and answer from; empty: none
   unsigned indexSeconds = 3600;  // between two indexings of the access points
   unsigned indexThreads = 1;     // files read at once by the indexing
