@@ -241,6 +241,7 @@ RainflowRun mfCountRainflowJoined(const std::vector<IDL::File_var>& files, const
     }
     ChunkReader reader({values.in()}, 1, channels.mListings[i].mCount, 65536);
     while (const std::optional<ChunkRow> row = reader.mfNext()) {
+      if (check) check(0);
       const IDL::RealValueSeqUnion& part = row->mParts[0].in();
       if (part._d() == IDL::DOUBLE_PRECISION) {
         counter.mpAdd(part.double_sequence().get_buffer(), row->mCount);

@@ -42,8 +42,8 @@ struct RainflowFileCount {
 };
 
 // Called before the counting starts with the values it will read in all (an upper bound,
-// to refuse a run too large before any work), then with 0 before each file: it stops the
-// run by throwing.
+// to refuse a run too large before any work), then with 0 before each file (and each chunk
+// of values read here): it stops the run by throwing.
 using RainflowWorkCheck = std::function<void(std::uint64_t values)>;
 
 // The counts of a channel of every file, and their combination with the repetitions.
