@@ -109,8 +109,7 @@ void BM_CountInMemory(benchmark::State& state) {
   s.mMethod = method;
   double cycles = 0;
   for (auto _ : state) {
-    Analysis::CParallelRainflowCounter counter(s, threads, Analysis::kParallelSegment,
-                                               TamblixHq::NODRA::Framework::kRainflowSegmentMemory);
+    Analysis::CParallelRainflowCounter counter = TamblixHq::NODRA::Framework::mfRainflowCounter(s, threads);
     for (std::size_t at = 0; at < values.size(); at += kChunk) {
       counter.mpAdd(values.data() + at, std::min<std::size_t>(kChunk, values.size() - at));
     }

@@ -229,9 +229,7 @@ RainflowRun mfCountRainflowJoined(const std::vector<IDL::File_var>& files, const
                        "\"): only files of one sampling and unit join into one signal");
     }
   }
-  if (threads == 0) threads = Framework::mfRainflowThreads();
-  Analysis::CParallelRainflowCounter counter(channels.mSettings, threads, Analysis::kParallelSegment,
-                                             Framework::kRainflowSegmentMemory);
+  Analysis::CParallelRainflowCounter counter = Framework::mfRainflowCounter(channels.mSettings, threads);
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (check) check(0);
     IDL::RealValues_var values = IDL::RealValues::_narrow(channels.mListings[i].mFunction.y_values.in());
@@ -242,12 +240,7 @@ RainflowRun mfCountRainflowJoined(const std::vector<IDL::File_var>& files, const
     ChunkReader reader({values.in()}, 1, channels.mListings[i].mCount, 65536);
     while (const std::optional<ChunkRow> row = reader.mfNext()) {
       if (check) check(0);
-      const IDL::RealValueSeqUnion& part = row->mParts[0].in();
-      if (part._d() == IDL::DOUBLE_PRECISION) {
-        counter.mpAdd(part.double_sequence().get_buffer(), row->mCount);
-      } else {
-        counter.mpAdd(part.float_sequence().get_buffer(), row->mCount);
-      }
+      Framework::mpAddChunk(counter, row->mParts[0].in(), row->mCount);
       progress->mpAdvance(row->mCount);
     }
   }

@@ -197,15 +197,9 @@ IDL::RainflowResult* CFunction2DImpl::count_rainflow(const IDL::RainflowRequest&
       settings.mRangeMin = range ? range->mMin : 0;
       settings.mRangeMax = range ? range->mMax : 0;
     }
-    Analysis::CParallelRainflowCounter counter(settings, mfRainflowThreads(), Analysis::kParallelSegment,
-                                               kRainflowSegmentMemory);
-    forEachChunk(values.in(), first, n, place, [&](const IDL::RealValueSeqUnion& part) {
-      if (part._d() == IDL::DOUBLE_PRECISION) {
-        counter.mpAdd(part.double_sequence().get_buffer(), part.double_sequence().length());
-      } else {
-        counter.mpAdd(part.float_sequence().get_buffer(), part.float_sequence().length());
-      }
-    });
+    Analysis::CParallelRainflowCounter counter = mfRainflowCounter(settings);
+    forEachChunk(values.in(), first, n, place,
+                 [&](const IDL::RealValueSeqUnion& part) { mpAddChunk(counter, part); });
     const Analysis::RainflowResult result = counter.mfFinish();
     const std::uint64_t doubles = mfRainflowReplyDoubles(result);
     const CORBA::ULong most = std::numeric_limits<CORBA::ULong>::max();

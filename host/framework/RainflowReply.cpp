@@ -9,13 +9,15 @@
 
 namespace TamblixHq::NODRA::Framework {
 
-const Analysis::SegmentMemory kRainflowSegmentMemory{
+namespace {
+const Analysis::SegmentMemory kHugePageSegments{
     [](std::size_t count) {
       return count > SIZE_MAX / sizeof(double)
                  ? nullptr
                  : static_cast<double*>(Utility::mfTakeHugePages(count * sizeof(double)));
     },
     [](double* values, std::size_t) { Utility::mpGiveHugePages(values); }};
+}  // namespace
 
 namespace {
 std::atomic<unsigned> gRainflowThreads{0};
@@ -26,6 +28,20 @@ void mpSetRainflowThreads(unsigned threads) { gRainflowThreads = threads; }
 unsigned mfRainflowThreads() {
   const unsigned threads = gRainflowThreads;
   return threads != 0 ? threads : std::max(1u, std::thread::hardware_concurrency());
+}
+
+Analysis::CParallelRainflowCounter mfRainflowCounter(const Analysis::RainflowSettings& settings, unsigned threads) {
+  return Analysis::CParallelRainflowCounter(settings, threads != 0 ? threads : mfRainflowThreads(),
+                                            Analysis::kParallelSegment, kHugePageSegments);
+}
+
+void mpAddChunk(Analysis::CParallelRainflowCounter& counter, const IDL::RealValueSeqUnion& values,
+                CORBA::ULong count) {
+  if (values._d() == IDL::DOUBLE_PRECISION) {
+    counter.mpAdd(values.double_sequence().get_buffer(), std::min(count, values.double_sequence().length()));
+  } else {
+    counter.mpAdd(values.float_sequence().get_buffer(), std::min(count, values.float_sequence().length()));
+  }
 }
 
 namespace {

@@ -3,6 +3,8 @@
 // request alike, and a result crosses the interface unchanged (every double as counted).
 #pragma once
 
+#include <cstdint>
+
 #include "analysis/Rainflow.h"
 #include "nodra/Framework.hh"
 
@@ -24,8 +26,14 @@ Analysis::RainflowResult mfRainflowResult(const IDL::RainflowResult& reply);
 void mpSetRainflowThreads(unsigned threads);
 unsigned mfRainflowThreads();
 
-// Huge pages for the segments a count on several threads gathers (Utility::mfTakeHugePages).
-extern const Analysis::SegmentMemory kRainflowSegmentMemory;
+// The counter of a count of this process: on `threads` threads (0: mfRainflowThreads()),
+// its segments gathered in huge pages (Utility::mfTakeHugePages).
+Analysis::CParallelRainflowCounter mfRainflowCounter(const Analysis::RainflowSettings& settings,
+                                                     unsigned threads = 0);
+// Adds the first `count` values (all by default) of a chunk as a values object answered
+// it, in either precision.
+void mpAddChunk(Analysis::CParallelRainflowCounter& counter, const IDL::RealValueSeqUnion& values,
+                CORBA::ULong count = UINT32_MAX);
 
 // Doubles a reply of `result` carries, for the reply limit.
 std::uint64_t mfRainflowReplyDoubles(const Analysis::RainflowResult& result);
