@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <map>
 
 #include "clients/cpp/Failure.h"
 #include "clients/cpp/FileListing.h"
@@ -24,6 +25,23 @@ Query::Query(const httplib::Request& request, const std::set<std::string>& known
     if (known.count(name) == 0) throw badRequest("unknown parameter \"" + name + "\"");
     if (repeatable.count(name) == 0 && request.get_param_value_count(name) > 1) {
       throw badRequest("parameter \"" + name + "\" is given twice");
+    }
+  }
+  // The HTTP library keeps one of equal NAME=VALUE pairs: a repeatable parameter given the
+  // same value twice would be read once, silently. Counted in the query as sent.
+  const std::size_t question = request.target.find('?');
+  if (repeatable.empty() || question == std::string::npos) return;
+  std::map<std::string, std::size_t> sent;
+  for (std::size_t at = question + 1; at <= request.target.size();) {
+    std::size_t end = request.target.find('&', at);
+    if (end == std::string::npos) end = request.target.size();
+    const std::string pair = request.target.substr(at, end - at);
+    ++sent[httplib::detail::decode_url(pair.substr(0, pair.find('=')), true)];
+    at = end + 1;
+  }
+  for (const std::string& name : repeatable) {
+    if (sent[name] > request.get_param_value_count(name)) {
+      throw badRequest("parameter \"" + name + "\" gives the same value twice; it would be read once");
     }
   }
 }

@@ -332,6 +332,7 @@ TEST_F(RainflowPrograms, TheViewersRouteAnswersTheDocumentOfJson) {
       {"/api/rainflow?path=rig/a.rsp&channel=1&slope=-1", 400, "a slope must be"},
       {"/api/rainflow?path=rig/a.rsp&channel=1&gate=1&gate=2", 400, "given twice"},
       {"/api/rainflow?path=rig/a.rsp&channel=1&bins=3", 400, "unknown parameter \"bins\""},
+      {"/api/rainflow?path=rig/a.rsp&path=rig/a.rsp&channel=1", 400, "gives the same value twice"},
       {"/api/rainflow?path=rig/../a.rsp&channel=1", 400, "path \"rig/../a.rsp\""},
       {"/api/rainflow?path=rig/none.rsp&channel=1", 404, "Unable to open"},
       {"/api/rainflow?path=rig/a.rsp&channel=9", 404, "channel 9 does not exist"},
